@@ -1,0 +1,21 @@
+#pragma once
+
+#include "entry/CallingSequence.h"
+#include "probes/TcpProbe.h"
+
+#include <QString>
+
+// One check from the calling sequence, reported in the result logs; never
+// shows anything and never reads or writes the stored settings.
+class UnattendedRun
+{
+public:
+    UnattendedRun();
+
+    void run(const QString &argumentText);
+
+private:
+    void check(const CheckRequest &request);
+
+    TcpProbe m_probe;
+};

@@ -1,0 +1,6 @@
+#include "entry/Main.h"
+
+int main(int argc, char **argv)
+{
+    return modCommand::Main(argc, argv);
+}

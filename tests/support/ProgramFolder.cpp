@@ -1,0 +1,82 @@
+#include "ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <unistd.h>
+
+ProgramFolder::ProgramFolder()
+{
+    const QString program = m_folder.filePath(QStringLiteral("ostrel"));
+    if (!m_folder.isValid() || !QFile::copy(QStringLiteral(OSTREL_BINARY), program))
+        qFatal("cannot copy the program into a temporary folder");
+}
+
+QProcessEnvironment ProgramFolder::headless()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutMs,
+                                      const QProcessEnvironment &environment) const
+{
+    return start(m_folder.filePath(QStringLiteral("ostrel")), arguments, timeoutMs, environment);
+}
+
+ProgramFolder::Run ProgramFolder::runAsNobody(const QStringList &arguments, int timeoutMs) const
+{
+    if (::geteuid() != 0)
+        return run(arguments, timeoutMs);
+    return start(QStringLiteral("setpriv"),
+                 QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                             QStringLiteral("--clear-groups"), m_folder.filePath(QStringLiteral("ostrel"))}
+                     + arguments,
+                 timeoutMs, headless());
+}
+
+ProgramFolder::Run ProgramFolder::start(const QString &program, const QStringList &arguments,
+                                        int timeoutMs, const QProcessEnvironment &environment) const
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(QDir::tempPath());
+    process.start(program, arguments);
+    Run result;
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitStatus = process.exitStatus();
+    result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    return result;
+}
+
+std::optional<QStringList> ProgramFolder::logMessages(const QString &name) const
+{
+    QFile log(m_folder.filePath(name));
+    if (!log.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    static const QRegularExpression line(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t(.*)\\r$"));
+    QStringList messages;
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString text = QString::fromUtf8(lines.at(i));
+        if (i == lines.size() - 1) {
+            // Every line ends in CR LF, so nothing follows the last one.
+            if (!text.isEmpty())
+                messages << QStringLiteral("<unterminated line: %1>").arg(text);
+            break;
+        }
+        const auto match = line.match(text);
+        messages << (match.hasMatch() ? match.captured(1) : QStringLiteral("<malformed line: %1>").arg(text));
+    }
+    return messages;
+}
