@@ -63,7 +63,8 @@ QStringList expand(const QStringList &texts, const MarkerScript &script)
     return expanded;
 }
 
-// The started script's streams: all on the null device, or all where ours lead.
+// The started script's streams: all on the null device, or output and errors
+// where ours go (our input may be closed, and its number then reused).
 void verifyStreams(const MarkerScript::Record &record, bool hidden)
 {
     if (hidden) {
@@ -73,7 +74,6 @@ void verifyStreams(const MarkerScript::Record &record, bool hidden)
         QCOMPARE(record.standardOutput, QStringLiteral("/dev/null"));
         QCOMPARE(record.standardError, QStringLiteral("/dev/null"));
     } else {
-        QCOMPARE(record.standardInput, descriptorTarget(0));
         QCOMPARE(record.standardOutput, descriptorTarget(1));
         QCOMPARE(record.standardError, descriptorTarget(2));
     }
