@@ -1,8 +1,10 @@
 #include "entry/UnattendedRun.h"
 
 #include "actions/ResultLogs.h"
+#include "actions/RunCommand.h"
 #include "entry/CallingSequence.h"
 #include "probes/TextRules.h"
+#include "probes/modIP32.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,11 +15,6 @@ namespace {
 void processPendingEvents()
 {
     QCoreApplication::processEvents();
-}
-
-QString resolveAddress(const QString &)
-{
-    return QString();
 }
 
 } // namespace
@@ -37,7 +34,7 @@ void UnattendedRun::run(const QString &argumentText)
     QFile::remove(folder.filePath(ResultLog::kErrorLog));
     processPendingEvents();
 
-    const auto request = CallingSequence::read(argumentText, resolveAddress, processPendingEvents);
+    const auto request = CallingSequence::read(argumentText, modIP32::Get_HostIP, processPendingEvents);
     if (!request) {
         modCommand::Log_Error(QStringLiteral("Port check not performed: Incorrect calling sequence."));
         modCommand::Log_Error(QStringLiteral("Type OSTREL /? for calling sequence help."));
@@ -62,4 +59,9 @@ void UnattendedRun::check(const CheckRequest &request)
     else
         modCommand::Log_Error(subject + QStringLiteral(" is un-available."));
     processPendingEvents();
+
+    const bool triggered = request.bolPass == passed;
+    if (!request.strCommand.isEmpty() && triggered
+        && !modCommand::Run_Command(request.strCommand, request.strArgument))
+        modCommand::Log_Error(QStringLiteral("Error executing specified command, ") + request.strCommand);
 }

@@ -1,6 +1,8 @@
 // The real program, copied into a folder of its own and run the way a
 // scheduler runs it: no display, a calling sequence, the logs beside it.
 #include "LoopbackPeers.h"
+#include "LoopbackResolver.h"
+#include "MarkerScript.h"
 #include "ProgramFolder.h"
 
 #include <QFile>
@@ -32,6 +34,7 @@ class TestUnattended : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void checkOutcome_data();
     void checkOutcome();
     void rejectedSequenceWritesTwoLines();
@@ -41,7 +44,22 @@ private slots:
     void helpAnywhereShowsTheCallingSequence();
     void emptyCommandLineWithoutDisplayFailsCleanly();
     void unwritableFolderStillEnds();
+    void hostNameDevice_data();
+    void hostNameDevice();
+    void commandOnMatchingTrigger_data();
+    void commandOnMatchingTrigger();
+    void failedCheckStartsCommand_data();
+    void failedCheckStartsCommand();
+
+private:
+    bool m_resolverConfined = false;
+    QString m_resolverWhy;
 };
+
+void TestUnattended::initTestCase()
+{
+    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy);
+}
 
 void TestUnattended::checkOutcome_data()
 {
@@ -175,16 +193,136 @@ void TestUnattended::emptyCommandLineWithoutDisplayFailsCleanly()
 void TestUnattended::unwritableFolderStillEnds()
 {
     const LoopbackPort port = LoopbackPort::refused();
+    const MarkerScript script;
     ProgramFolder program;
     QVERIFY(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
                                                       | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
-    const auto run = program.runAsNobody({QStringLiteral("127.0.0.1,%1,5").arg(port.port())});
+    const auto run = program.runAsNobody(
+        {QStringLiteral("127.0.0.1,%1,5,FAIL,%2,unlogged").arg(port.port()).arg(script.path())});
     QVERIFY(run.finished);
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 0);
     QVERIFY(!program.logMessages(kError));
     QVERIFY(!program.logMessages(kSuccess));
     QVERIFY(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // The lost result line does not cost the follow-up command.
+    QVERIFY(script.waitForMarker());
+    QCOMPARE(script.record()->arguments, QStringList{QStringLiteral("unlogged")});
+}
+
+void TestUnattended::hostNameDevice_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("needsConfinedResolver");
+    QTest::addColumn<bool>("available");
+
+    QTest::newRow("host name") << "localhost" << false << true;
+    QTest::newRow("host name with blanks around") << "  localhost " << false << true;
+    QTest::newRow("name that does not resolve") << "nohost.invalid" << true << false;
+}
+
+void TestUnattended::hostNameDevice()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, needsConfinedResolver);
+    QFETCH(bool, available);
+    if (needsConfinedResolver && !m_resolverConfined)
+        QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
+
+    const LoopbackPort port = LoopbackPort::open();
+    ProgramFolder program;
+    QVERIFY(program.run({QStringLiteral("%1,%2,5").arg(device).arg(port.port())}).finished);
+    // The line names the device as typed, never its address.
+    const QString subject = QStringLiteral("Port %1 on device %2").arg(port.port()).arg(device.trimmed());
+    if (available) {
+        QCOMPARE(program.logMessages(kSuccess), QStringList{subject + QStringLiteral(" is available.")});
+        QVERIFY(!program.logMessages(kError));
+    } else {
+        QCOMPARE(program.logMessages(kError), QStringList{subject + QStringLiteral(" is un-available.")});
+        QVERIFY(!program.logMessages(kSuccess));
+    }
+}
+
+// A command that cannot start shows synchronously, in the error log, whether it was run.
+void TestUnattended::commandOnMatchingTrigger_data()
+{
+    QTest::addColumn<bool>("portOpen");
+    QTest::addColumn<QString>("followUp");   // the fields after the timeout
+    QTest::addColumn<QStringList>("success");
+    QTest::addColumn<QStringList>("errors");
+
+    const QString available = QStringLiteral("Port %1 on device 127.0.0.1 is available.");
+    const QString unavailable = QStringLiteral("Port %1 on device 127.0.0.1 is un-available.");
+    const QString refused = QStringLiteral("Error executing specified command, /nonexistent/tool");
+
+    QTest::newRow("FAIL, check failed: run, error after the result line")
+        << false << "FAIL,/nonexistent/tool" << QStringList{} << QStringList{unavailable, refused};
+    QTest::newRow("FAIL, check passed: not run")
+        << true << "FAIL,/nonexistent/tool" << QStringList{available} << QStringList{};
+    QTest::newRow("PASS, check passed: run") << true << "PASS,/nonexistent/tool,some argument"
+                                             << QStringList{available} << QStringList{refused};
+    QTest::newRow("pass in lower case") << true << "pass,/nonexistent/tool" << QStringList{available}
+                                        << QStringList{refused};
+    QTest::newRow("PASS, check failed: not run")
+        << false << "PASS,/nonexistent/tool" << QStringList{} << QStringList{unavailable};
+    QTest::newRow("blank before PASS means FAIL")
+        << false << " PASS,/nonexistent/tool" << QStringList{} << QStringList{unavailable, refused};
+    QTest::newRow("empty command: nothing to run")
+        << false << "FAIL,,argument" << QStringList{} << QStringList{unavailable};
+    QTest::newRow("last field keeps its leading blank")
+        << false << "FAIL, /nonexistent/tool" << QStringList{}
+        << QStringList{unavailable, QStringLiteral("Error executing specified command,  /nonexistent/tool")};
+    QTest::newRow("switch alone") << false << "FAIL,/S" << QStringList{}
+                                  << QStringList{unavailable, QStringLiteral("Error executing specified command, /S")};
+}
+
+void TestUnattended::commandOnMatchingTrigger()
+{
+    QFETCH(bool, portOpen);
+    QFETCH(QString, followUp);
+    QFETCH(QStringList, success);
+    QFETCH(QStringList, errors);
+
+    const LoopbackPort port = portOpen ? LoopbackPort::open() : LoopbackPort::refused();
+    ProgramFolder program;
+    QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,5,").arg(port.port()) + followUp}).finished);
+    const auto withPort = [&port](QStringList lines) {
+        for (QString &line : lines)
+            line = line.contains(QLatin1String("%1")) ? line.arg(port.port()) : line;
+        return lines;
+    };
+    QCOMPARE(program.logMessages(kSuccess).value_or(QStringList{}), withPort(success));
+    QCOMPARE(program.logMessages(kError).value_or(QStringList{}), withPort(errors));
+}
+
+void TestUnattended::failedCheckStartsCommand_data()
+{
+    QTest::addColumn<QString>("switchText");
+    QTest::addColumn<bool>("hidden");
+    QTest::newRow("normal") << "" << false;
+    QTest::newRow("silent switch") << " /s" << true;
+}
+
+void TestUnattended::failedCheckStartsCommand()
+{
+    QFETCH(QString, switchText);
+    QFETCH(bool, hidden);
+
+    const LoopbackPort port = LoopbackPort::refused();
+    const MarkerScript script;
+    ProgramFolder program;
+    const auto run = program.run({QStringLiteral("127.0.0.1,%1,5,FAIL,%2%3,\"two words\" plain")
+                                      .arg(port.port())
+                                      .arg(script.path(), switchText)});
+    QVERIFY(run.finished);
+    QCOMPARE(program.logMessages(kError),
+             QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is un-available.").arg(port.port())});
+    // Started detached: the program may have ended before the script wrote its marker.
+    QVERIFY(script.waitForMarker());
+    const auto record = script.record();
+    QVERIFY(record);
+    QCOMPARE(record->arguments, (QStringList{QStringLiteral("two words"), QStringLiteral("plain")}));
+    QCOMPARE(record->standardOutput == QLatin1String("/dev/null"), hidden);
 }
 
 QTEST_GUILESS_MAIN(TestUnattended)

@@ -1,0 +1,26 @@
+#include "actions/RunCommand.h"
+
+#include "actions/modWin32Api.h"
+#include "probes/TextRules.h"
+
+namespace modCommand {
+
+bool Run_Command(const QString &strCommand, const QString &strArgument)
+{
+    bool result = false;
+    try {
+        if (strCommand.isEmpty())
+            return true;
+        if (strCommand.right(2).toUpper() == QLatin1String("/S")) {
+            const QString file = TextRules::trimSpaces(strCommand.chopped(2));
+            result = modWin32Api::Shell_Execute(file, strArgument, modWin32Api::SW_HIDE) > 32;
+        } else {
+            result = modWin32Api::Shell_Execute(strCommand, strArgument, modWin32Api::SW_SHOWNORMAL) > 32;
+        }
+    } catch (...) {
+        // The start is abandoned; the caller reports it.
+    }
+    return result;
+}
+
+} // namespace modCommand

@@ -1,0 +1,213 @@
+// Sockets, host look-up and ICMP echo on Linux. Sockets need no start-up
+// here; echo goes through an ICMP datagram socket where the system allows
+// one (net.ipv4.ping_group_range), else a raw socket (CAP_NET_RAW), else not at all.
+#include "probes/IP32Platform.h"
+
+#include <QDeadlineTimer>
+#include <QRandomGenerator>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <netdb.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace modIP32 {
+
+namespace {
+
+constexpr quint8 kEchoReply = 0;
+constexpr quint8 kEchoRequest = 8;
+constexpr int kIcmpHeaderSize = 8;
+
+quint16 checksum(const QByteArray &data)
+{
+    quint32 sum = 0;
+    const auto *bytes = reinterpret_cast<const quint8 *>(data.constData());
+    qsizetype i = 0;
+    for (; i + 1 < data.size(); i += 2)
+        sum += static_cast<quint32>(bytes[i] << 8 | bytes[i + 1]);
+    if (i < data.size())
+        sum += static_cast<quint32>(bytes[i] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<quint16>(~sum);
+}
+
+class LinuxPlatform final : public Platform
+{
+public:
+    int WSAStartup(quint16 wVersionRequested, WSAData &data) override
+    {
+        data.wVersion = wVersionRequested;
+        rlimit files{};
+        qint64 limit = 32767;
+        if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+            limit = qMin<qint64>(static_cast<qint64>(files.rlim_cur), 32767);
+        data.iMaxSockets = static_cast<qint16>(limit);
+        return 0;
+    }
+
+    int WSACleanup() override { return 0; }
+
+    std::optional<HostEnt> gethostbyname(const QByteArray &name) override
+    {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;   // one entry per address
+        addrinfo *found = nullptr;
+        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+            return std::nullopt;
+        HostEnt host;
+        host.h_length = sizeof(in_addr);
+        for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+            if (entry->ai_family != AF_INET)
+                continue;
+            const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
+            host.h_addr_list << QByteArray(reinterpret_cast<const char *>(&address->sin_addr), sizeof(in_addr));
+        }
+        ::freeaddrinfo(found);
+        if (host.h_addr_list.isEmpty())
+            return std::nullopt;
+        return host;
+    }
+
+    EchoHandle IcmpCreateFile() override
+    {
+        Echo echo;
+        echo.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (echo.fd < 0) {
+            echo.fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+            echo.raw = true;
+        }
+        if (echo.fd < 0)
+            return kInvalidEchoHandle;
+        if (echo.raw) {
+            // A raw socket sees every ICMP message of the host: let only echo replies through.
+            icmp_filter filter{};
+            filter.data = ~(1u << kEchoReply);
+            ::setsockopt(echo.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+            echo.identifier = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
+        }
+        m_echoes[echo.fd] = echo;
+        return echo.fd;
+    }
+
+    quint32 IcmpSendEcho(EchoHandle handle, quint32 destinationAddress, const QByteArray &requestData,
+                         QByteArray &replyBuffer, quint32 timeoutMs) override
+    {
+        const auto found = m_echoes.find(handle);
+        // Linux would answer the address 0 from the local host; it is no device.
+        if (found == m_echoes.end() || destinationAddress == 0)
+            return 0;
+        Echo &echo = found->second;
+        const quint16 sequence = ++echo.sequence;
+
+        QByteArray packet(kIcmpHeaderSize, '\0');
+        packet[0] = static_cast<char>(kEchoRequest);
+        // A datagram socket puts in its own identifier.
+        packet[4] = static_cast<char>(echo.identifier >> 8);
+        packet[5] = static_cast<char>(echo.identifier & 0xFF);
+        packet[6] = static_cast<char>(sequence >> 8);
+        packet[7] = static_cast<char>(sequence & 0xFF);
+        packet += requestData;
+        const quint16 sum = checksum(packet);
+        packet[2] = static_cast<char>(sum >> 8);
+        packet[3] = static_cast<char>(sum & 0xFF);
+
+        sockaddr_in destination{};
+        destination.sin_family = AF_INET;
+        destination.sin_addr.s_addr = htonl((destinationAddress & 0xFF) << 24 | (destinationAddress & 0xFF00) << 8
+                                            | (destinationAddress & 0xFF0000) >> 8 | destinationAddress >> 24);
+        if (::sendto(echo.fd, packet.constData(), static_cast<size_t>(packet.size()), 0,
+                     reinterpret_cast<const sockaddr *>(&destination), sizeof destination)
+            < 0)
+            return 0;
+
+        const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
+        QByteArray received(65536, '\0');
+        for (;;) {
+            pollfd wanted{echo.fd, POLLIN, 0};
+            const qint64 left = deadline.remainingTime();
+            const int ready = ::poll(&wanted, 1, static_cast<int>(qBound<qint64>(0, left, qint64(INT_MAX))));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return 0;
+            const ssize_t size = ::recv(echo.fd, received.data(), static_cast<size_t>(received.size()), 0);
+            if (size < 0) {
+                if (errno == EINTR || errno == EAGAIN)
+                    continue;
+                return 0;
+            }
+            const auto data = echoReplyData(echo, received.left(size), sequence);
+            if (data) {
+                replyBuffer.fill('\0');
+                std::memcpy(replyBuffer.data(), data->constData(),
+                            static_cast<size_t>(qMin(data->size(), replyBuffer.size())));
+                return 1;
+            }
+            if (deadline.hasExpired())
+                return 0;
+        }
+    }
+
+    bool IcmpCloseHandle(EchoHandle handle) override
+    {
+        const auto found = m_echoes.find(handle);
+        if (found == m_echoes.end())
+            return false;
+        ::close(found->second.fd);
+        m_echoes.erase(found);
+        return true;
+    }
+
+private:
+    struct Echo {
+        int fd = -1;
+        bool raw = false;
+        quint16 identifier = 0;
+        quint16 sequence = 0;
+    };
+
+    // The echoed data when the message is the reply to this request.
+    static std::optional<QByteArray> echoReplyData(const Echo &echo, const QByteArray &message, quint16 sequence)
+    {
+        qsizetype offset = 0;
+        if (echo.raw) {
+            // A raw socket hands over the IP header too.
+            if (message.isEmpty())
+                return std::nullopt;
+            offset = (static_cast<quint8>(message.at(0)) & 0x0F) * 4;
+        }
+        if (message.size() < offset + kIcmpHeaderSize)
+            return std::nullopt;
+        const auto byte = [&](qsizetype at) { return static_cast<quint8>(message.at(offset + at)); };
+        if (byte(0) != kEchoReply || byte(1) != 0)
+            return std::nullopt;
+        if (echo.raw && (byte(4) << 8 | byte(5)) != echo.identifier)
+            return std::nullopt;
+        if ((byte(6) << 8 | byte(7)) != sequence)
+            return std::nullopt;
+        return message.mid(offset + kIcmpHeaderSize);
+    }
+
+    std::map<EchoHandle, Echo> m_echoes;
+};
+
+} // namespace
+
+Platform &systemPlatform()
+{
+    static LinuxPlatform linuxPlatform;
+    return linuxPlatform;
+}
+
+} // namespace modIP32
