@@ -184,6 +184,8 @@ void frmOstrel::buildPortSettings()
     HScroll1->setPageStep(1);
     HScroll1->setValue(kTimeoutBarDesignValue);
     HScroll1->setTracking(true);
+    // Qt's scroll bars invert their keys (made for vertical bars): Right must raise the timeout.
+    HScroll1->setInvertedControls(false);
     HScroll1->setFocusPolicy(Qt::StrongFocus);
 
     btnCheck = placeButton<PushButton>(frame, "btnCheck", "Chec&k Port", 4620, 1200, 1215, 975);
