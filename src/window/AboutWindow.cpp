@@ -41,12 +41,11 @@ AboutWindow::AboutWindow(QWidget *parent)
     line->setFrameShadow(QFrame::Sunken);
 
     lblDisclaimer = new QLabel(
-        QStringLiteral("This program is provided as is, without warranty of any kind, express or implied. "
-                       "Use it only to check devices and networks that you are allowed to check; "
+        QStringLiteral("This program is provided as is, without warranty of any kind, express or implied.\n"
+                       "Use it only to check devices and networks that you are allowed to check;\n"
                        "the authors are not liable for any damage or loss arising from its use."),
         this);
     lblDisclaimer->setObjectName(QStringLiteral("lblDisclaimer"));
-    lblDisclaimer->setWordWrap(true);
 
     btnClose = new QPushButton(QStringLiteral("Close"), this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
@@ -71,7 +70,6 @@ AboutWindow::AboutWindow(QWidget *parent)
     layout->addWidget(lblDisclaimer);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    lblDisclaimer->setFixedWidth(360);
 }
 
 void AboutWindow::showModal(QWidget *parent)
