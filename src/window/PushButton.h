@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QPushButton>
+
+// The window's push buttons: a caption with its access key, an optional
+// icon, a tooltip, an enabled state and a click. With an icon the picture
+// sits above the caption, as on a toolbar button, so that a narrow button
+// still shows both.
+class PushButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
