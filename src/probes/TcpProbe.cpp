@@ -1,5 +1,6 @@
 #include "probes/TcpProbe.h"
 
+#include "probes/ProbeSteps.h"
 #include "probes/TextRules.h"
 
 #include <QCoreApplication>
@@ -45,35 +46,24 @@ bool TcpProbe::Check_Socket(const QString &strIP, quint16 intSocketType, qint16 
     const QScopedValueRollback<bool> probing(m_probing, true);
 
     qint16 connectCode = 0;
-    bool continued = false;
-    try {
-        if (m_socket1.IsConnected())
-            m_socket1.Disconnect();
-        closingWait();
-        m_intSocketState = 0;
-        m_socket1.SetReserved1(0);
-        m_socket1.SetTimeout(static_cast<qint32>(intTimeOut) * 1000);
-        m_socket1.SetHostName(strIP);
-        m_socket1.SetReserved2(0);
-        m_socket1.SetRemotePort(intSocketType);
-        connectCode = static_cast<qint16>(m_socket1.Connect());
-        QCoreApplication::processEvents();
-    } catch (...) {
-        // A failure on the way goes on with the result test and the closing steps.
-        continued = true;
-    }
-
-    for (;;) {
-        try {
+    return ProbeSteps::continueOnce(
+        [&] {
+            if (m_socket1.IsConnected())
+                m_socket1.Disconnect();
+            closingWait();
+            m_intSocketState = 0;
+            m_socket1.SetReserved1(0);
+            m_socket1.SetTimeout(static_cast<qint32>(intTimeOut) * 1000);
+            m_socket1.SetHostName(strIP);
+            m_socket1.SetReserved2(0);
+            m_socket1.SetRemotePort(intSocketType);
+            connectCode = static_cast<qint16>(m_socket1.Connect());
+            QCoreApplication::processEvents();
+        },
+        [&] {
             const bool result = connectCode == 0 && m_intSocketState == 1;
             m_socket1.Disconnect();
             closingWait();
             return result;
-        } catch (...) {
-            // The closing steps are tried once more, and only once.
-            if (continued)
-                throw;
-            continued = true;
-        }
-    }
+        });
 }

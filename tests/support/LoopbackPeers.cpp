@@ -1,6 +1,7 @@
 #include "LoopbackPeers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -10,21 +11,23 @@
 
 namespace {
 
-sockaddr_in loopback(quint16 port)
+sockaddr_in loopback(quint16 port, const QString &host = QStringLiteral("127.0.0.1"))
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
     return address;
 }
 
-int boundSocket()
+int boundSocket(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket() failed");
-    sockaddr_in address = loopback(0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address = loopback(port, host);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         ::close(fd);
         throw std::runtime_error("bind() failed");
@@ -58,9 +61,17 @@ LoopbackPort::~LoopbackPort()
         ::close(m_fd);
 }
 
-LoopbackPort LoopbackPort::open()
+QString privateLoopbackAddress()
 {
-    LoopbackPort port(boundSocket());
+    static int calls = 0;
+    const int pid = static_cast<int>(::getpid());
+    ++calls;
+    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + calls % 250);
+}
+
+LoopbackPort LoopbackPort::open(const QString &address, quint16 portNumber)
+{
+    LoopbackPort port(boundSocket(address, portNumber));
     ::listen(port.m_fd, 16);
     return port;
 }
@@ -102,4 +113,76 @@ bool peerClosed(int fd, int timeoutMs)
         return false;
     char byte;
     return ::recv(fd, &byte, 1, MSG_PEEK) == 0;
+}
+
+ScriptedPeer::ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies,
+                           const QString &address, quint16 port)
+    : m_listener(LoopbackPort::open(address, port))
+    , m_greeting(greeting)
+    , m_replies(replies)
+{
+    if (::pipe2(m_wake, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2() failed");
+    m_thread = std::thread([this] { serve(); });
+}
+
+ScriptedPeer::~ScriptedPeer()
+{
+    [[maybe_unused]] const auto woken = ::write(m_wake[1], "x", 1);
+    m_thread.join();
+    ::close(m_wake[0]);
+    ::close(m_wake[1]);
+}
+
+void ScriptedPeer::serve()
+{
+    // Every wait also watches the wake pipe, so the destructor can end the thread.
+    const auto waitFor = [this](int fd) {
+        pollfd waiting[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        return ::poll(waiting, 2, 30000) > 0 && (waiting[0].revents & (POLLIN | POLLHUP)) != 0
+            && (waiting[1].revents & POLLIN) == 0;
+    };
+    if (!waitFor(m_listener.m_fd))
+        return;
+    const int fd = ::accept4(m_listener.m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    m_listener.m_held.push_back(fd);
+    ::send(fd, m_greeting.constData(), m_greeting.size(), MSG_NOSIGNAL);
+    QByteArray pending;
+    qsizetype next = 0;
+    while (waitFor(fd)) {
+        char buffer[1024];
+        const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+        if (count <= 0)
+            break;
+        pending.append(buffer, count);
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_received << pending.left(end).trimmed();
+            }
+            pending.remove(0, end + 1);
+            if (next < m_replies.size()) {
+                const QByteArray &reply = m_replies.at(next++);
+                ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+            }
+        }
+    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_closed = true;
+}
+
+QList<QByteArray> ScriptedPeer::received(int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
+                break;
+        }
+        ::usleep(10000);
+    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_received;
 }

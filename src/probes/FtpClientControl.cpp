@@ -1,0 +1,135 @@
+#include "probes/FtpClientControl.h"
+
+#include <QNetworkProxy>
+
+FtpClientControl::FtpClientControl(QObject *parent)
+    : QObject(parent)
+{
+    m_socket.setProxy(QNetworkProxy::NoProxy);
+}
+
+bool FtpClientControl::IsConnected() const
+{
+    const auto state = m_socket.state();
+    return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ClosingState;
+}
+
+void FtpClientControl::Disconnect()
+{
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.write("QUIT\r\n");
+    // Anything not yet sent goes out first; the socket then closes by itself.
+    m_socket.disconnectFromHost();
+    m_received.clear();
+}
+
+void FtpClientControl::SetTimeout(qint16 seconds)
+{
+    m_timeoutSeconds = seconds;
+}
+
+void FtpClientControl::SetHostName(const QString &hostName)
+{
+    m_hostName = hostName;
+}
+
+void FtpClientControl::SetRemotePort(quint16 port)
+{
+    m_remotePort = port;
+}
+
+void FtpClientControl::SetUserName(const QString &userName)
+{
+    m_userName = userName;
+}
+
+void FtpClientControl::SetPassword(const QString &password)
+{
+    m_password = password;
+}
+
+int FtpClientControl::failure(const QDeadlineTimer &deadline) const
+{
+    if (deadline.hasExpired())
+        return TimedOut;
+    switch (m_socket.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return ConnectionRefused;
+    case QAbstractSocket::HostNotFoundError:
+        return HostNotFound;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ConnectionLost;
+    case QAbstractSocket::SocketTimeoutError:
+        return TimedOut;
+    default:
+        return OtherFailure;
+    }
+}
+
+int FtpClientControl::readReply(const QDeadlineTimer &deadline)
+{
+    QByteArray code;   // set by the first line; a multi-line reply ends at "code "
+    for (;;) {
+        const qsizetype end = m_received.indexOf('\n');
+        if (end < 0) {
+            if (m_socket.state() != QAbstractSocket::ConnectedState)
+                return failure(deadline);
+            if (!m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
+                return failure(deadline);
+            m_received += m_socket.readAll();
+            continue;
+        }
+        QByteArray line = m_received.left(end);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        m_received.remove(0, end + 1);
+        if (code.isEmpty()) {
+            const auto digit = [&line](int i) { return line.at(i) >= '0' && line.at(i) <= '9'; };
+            // Reply codes start at 100; anything else is no FTP server.
+            if (line.size() < 3 || line.at(0) < '1' || !digit(0) || !digit(1) || !digit(2))
+                return ProtocolError;
+            code = line.left(3);
+            if (line.size() == 3 || line.at(3) != '-')
+                return code.toInt();
+        } else if (line.startsWith(code) && (line.size() == 3 || line.at(3) == ' ')) {
+            return code.toInt();
+        }
+    }
+}
+
+int FtpClientControl::sendCommand(const QByteArray &command, const QDeadlineTimer &deadline)
+{
+    m_socket.write(command + "\r\n");
+    return readReply(deadline);
+}
+
+int FtpClientControl::Login()
+{
+    m_socket.abort();
+    m_received.clear();
+    const int seconds = m_timeoutSeconds > 0 ? m_timeoutSeconds : kFallbackTimeoutSeconds;
+    const QDeadlineTimer deadline(seconds * 1000);
+
+    m_socket.connectToHost(m_hostName, m_remotePort);
+    if (!m_socket.waitForConnected(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
+        return failure(deadline);
+
+    int reply = readReply(deadline);
+    // "120 ready in n minutes" comes before the real greeting.
+    while (reply == 120)
+        reply = readReply(deadline);
+    if (reply != 220)
+        return reply;
+
+    // Texts sent to the server stay on one line: a CR or LF in a user name or
+    // password would start a second command.
+    const auto oneLine = [](const QString &text) {
+        QByteArray bytes = text.toUtf8();
+        bytes.replace('\r', "").replace('\n', "");
+        return bytes;
+    };
+    reply = sendCommand("USER " + oneLine(m_userName), deadline);
+    if (reply == 331)
+        reply = sendCommand("PASS " + oneLine(m_password), deadline);
+    return reply == 230 ? LoggedOn : reply;
+}
