@@ -405,6 +405,8 @@ void frmOstrel::HScroll1_Change()
 
 void frmOstrel::btnCheck_Click()
 {
+    clearResult();
+    bolSaveSettings = true;
 }
 
 void frmOstrel::clearResult()

@@ -93,6 +93,9 @@ private:
     QLabel *lblMailServer;
     QLineEdit *txtMailServer;
 
+    // Set by every check started here; the fields are stored on closing only then.
+    bool bolSaveSettings = false;
+
     // Window size minus: txtDeviceName width, txtEXE width, frameConn width;
     // window height minus frameConn height; window width minus the left of
     // btnCheck and of btnBrowse. In twips, taken from the design sizes.
