@@ -1,6 +1,7 @@
 #include "entry/UnattendedRun.h"
 
 #include "actions/ResultLogs.h"
+#include "actions/ResultMail.h"
 #include "entry/CallingSequence.h"
 #include "probes/TextRules.h"
 
@@ -62,4 +63,10 @@ void UnattendedRun::check(const CheckRequest &request)
     else
         modCommand::Log_Error(subject + QStringLiteral(" is un-available."));
     processPendingEvents();
+
+    if (!request.strMailServer.isEmpty() && !request.strRecipients.isEmpty() && request.bolPass == passed) {
+        if (!modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients,
+                                         request.strPort, request.strDeviceName, passed))
+            modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
+    }
 }
