@@ -64,6 +64,14 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
     });
 }
 
+// A connection still open (a mail that ended early) is closed before the
+// members go, so no socket signal reaches a half-destroyed client.
+SmtpClientControl::~SmtpClientControl()
+{
+    closeQuietly();
+    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+}
+
 // The zero setting has no role here; it is accepted and ignored.
 void SmtpClientControl::SetReserved1(qint16) {}
 

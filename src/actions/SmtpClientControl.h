@@ -61,6 +61,7 @@ public:
     };
 
     explicit SmtpClientControl(QObject *parent = nullptr);
+    ~SmtpClientControl() override;
 
     // Written as 0 before connecting and before sending; no use here.
     void SetReserved1(qint16 value);
