@@ -328,7 +328,7 @@ void SmtpClientControl::sendLine(const QByteArray &line)
 
 std::optional<SmtpClientControl::Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs)
 {
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    if (m_phase == Phase::Idle || m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState)
         return std::nullopt;
     m_reply.reset();
     m_awaitingReply = true;

@@ -56,6 +56,7 @@ private slots:
     void handshake_data();
     void handshake();
     void defaultPortIs25();
+    void ipv6AddressInBrackets();
     void unusableServerText_data();
     void unusableServerText();
     void refusedConnection();
@@ -195,6 +196,21 @@ void TestSmtpClient::defaultPortIs25()
         QSKIP("port 25 on 127.0.0.2 is not free here");
     SmtpClientControl client;
     QVERIFY(connectTo(client, QStringLiteral(" 127.0.0.2 ")));
+    client.Quit();
+    QCOMPARE(server.connections(), 1);
+}
+
+void TestSmtpClient::ipv6AddressInBrackets()
+{
+    SmtpServer::Options options;
+    options.host = QStringLiteral("::1");
+    SmtpServer server(options);
+    if (!server.isRunning())
+        QSKIP("no IPv6 loopback here");
+    SmtpClientControl client;
+    QVERIFY(connectTo(client, QStringLiteral("[::1]:%1").arg(server.port())));
+    client.SetFrom(QStringLiteral("ostrel@test"));
+    QCOMPARE(client.BeginMessage(), 0);
     client.Quit();
     QCOMPARE(server.connections(), 1);
 }
