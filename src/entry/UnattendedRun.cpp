@@ -1,6 +1,7 @@
 #include "entry/UnattendedRun.h"
 
 #include "actions/ResultLogs.h"
+#include "actions/ResultMail.h"
 #include "actions/RunCommand.h"
 #include "entry/CallingSequence.h"
 #include "probes/TextRules.h"
@@ -60,8 +61,14 @@ void UnattendedRun::check(const CheckRequest &request)
         modCommand::Log_Error(subject + QStringLiteral(" is un-available."));
     processPendingEvents();
 
+    // The command is started (never waited for), then the mail goes out.
     const bool triggered = request.bolPass == passed;
     if (!request.strCommand.isEmpty() && triggered
         && !modCommand::Run_Command(request.strCommand, request.strArgument))
         modCommand::Log_Error(QStringLiteral("Error executing specified command, ") + request.strCommand);
+
+    if (!request.strMailServer.isEmpty() && !request.strRecipients.isEmpty() && triggered
+        && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients,
+                                        request.strPort, request.strDeviceName, passed))
+        modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "actions/MailSender.h"
 #include "entry/CallingSequence.h"
 #include "probes/TcpProbe.h"
 
@@ -18,4 +19,5 @@ private:
     void check(const CheckRequest &request);
 
     TcpProbe m_probe;
+    MailSender m_mailSender;
 };

@@ -1,0 +1,24 @@
+#include "actions/ResultMail.h"
+
+#include "actions/MailSender.h"
+#include "probes/TextRules.h"
+
+namespace modCommand {
+
+bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QString &strRecipients,
+                     const QString &strPort, const QString &strDeviceName, bool bolPassed)
+{
+    const bool noServer = TextRules::isBlank(strMailServer);
+    const bool noRecipients = TextRules::isBlank(strRecipients);
+    if (noServer || noRecipients)
+        return noServer && noRecipients;
+
+    const QString strSubject = (bolPassed ? QStringLiteral("Port Check Passed on device ")
+                                          : QStringLiteral("Port Check Failed on device "))
+        + strDeviceName;
+    const QString strBody = QStringLiteral("Port ") + strPort + QStringLiteral(" on device ") + strDeviceName
+        + (bolPassed ? QStringLiteral(" is available.") : QStringLiteral(" is un-available."));
+    return sender.SMTPSEND(strMailServer, QStringLiteral("Ostrel"), strSubject, strBody, QString(), strRecipients);
+}
+
+} // namespace modCommand
