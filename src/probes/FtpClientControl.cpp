@@ -1,5 +1,7 @@
 #include "probes/FtpClientControl.h"
 
+#include "probes/TextRules.h"
+
 #include <QNetworkProxy>
 
 FtpClientControl::FtpClientControl(QObject *parent)
@@ -110,7 +112,8 @@ int FtpClientControl::Login()
     const int seconds = m_timeoutSeconds > 0 ? m_timeoutSeconds : kFallbackTimeoutSeconds;
     const QDeadlineTimer deadline(seconds * 1000);
 
-    m_socket.connectToHost(m_hostName, m_remotePort);
+    // A device name typed with blanks around it names the same device.
+    m_socket.connectToHost(TextRules::trimSpaces(m_hostName), m_remotePort);
     if (!m_socket.waitForConnected(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
         return failure(deadline);
 

@@ -1,5 +1,7 @@
 #include "probes/SocketControl.h"
 
+#include "probes/TextRules.h"
+
 #include <QNetworkProxy>
 
 namespace {
@@ -84,7 +86,8 @@ int SocketControl::Connect()
         return fail(AddressNotAvailable, tr("Port 0 cannot be connected to"));
 
     const int limit = m_timeoutMs > 0 ? m_timeoutMs : kFallbackTimeoutMs;
-    m_socket.connectToHost(m_hostName, m_remotePort);
+    // A device name typed with blanks around it names the same device.
+    m_socket.connectToHost(TextRules::trimSpaces(m_hostName), m_remotePort);
     if (m_socket.waitForConnected(limit)) {
         QMetaObject::invokeMethod(this, &SocketControl::OnConnect, Qt::QueuedConnection);
         return Connected;

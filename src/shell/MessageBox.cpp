@@ -1,5 +1,6 @@
 #include "shell/MessageBox.h"
 
+#include <QGuiApplication>
 #include <QList>
 
 namespace MessageBox {
@@ -37,7 +38,7 @@ QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &capt
                                  const QString &text)
 {
     if (!presetAnswers().isEmpty()) {
-        answeredMessages().append({icon, caption, text});
+        answeredMessages().append({icon, caption, text, QGuiApplication::overrideCursor() != nullptr});
         return presetAnswers().takeFirst();
     }
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, parent);

@@ -15,6 +15,7 @@ struct Shown {
     Icon icon;
     QString caption;
     QString text;
+    bool busyPointer;   // the busy pointer was still up when the message came
 };
 
 // Shows a modal message with an OK button and returns the button pressed.

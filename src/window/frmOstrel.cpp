@@ -124,6 +124,7 @@ void setLeftTwips(QWidget *control, qint32 left)
 frmOstrel::frmOstrel(QWidget *parent)
     : QWidget(parent)
     , m_tcpProbe([this] { return HScroll1->value(); })
+    , m_ftpProbe([this] { return HScroll1->value(); })
 {
     setObjectName(QStringLiteral("frmOstrel"));
     setFont(designFont());
@@ -287,6 +288,8 @@ void frmOstrel::Form_Load()
 
 void frmOstrel::closeEvent(QCloseEvent *event)
 {
+    // A check still under way stops at its next pause instead of going on unseen.
+    m_closed = true;
     Form_Unload();
     event->accept();
 }
@@ -401,12 +404,6 @@ void frmOstrel::cmbPorts_Click()
 void frmOstrel::HScroll1_Change()
 {
     lblTimeout->setText(QStringLiteral("Timeout (sec) : ") + QString::number(HScroll1->value()));
-}
-
-void frmOstrel::btnCheck_Click()
-{
-    clearResult();
-    bolSaveSettings = true;
 }
 
 void frmOstrel::clearResult()

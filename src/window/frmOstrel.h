@@ -1,5 +1,7 @@
 #pragma once
 
+#include "actions/MailSender.h"
+#include "probes/FtpProbe.h"
 #include "probes/TcpProbe.h"
 
 #include <QWidget>
@@ -27,8 +29,9 @@ public:
     // and shows it for interactive use.
     void Form_Load();
 
-    // The TCP probe of this window; its closing waits are bounded by the timeout bar.
+    // The probes of this window; their closing waits are bounded by the timeout bar.
     TcpProbe &tcpProbe() { return m_tcpProbe; }
+    FtpProbe &ftpProbe() { return m_ftpProbe; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -56,6 +59,8 @@ private:
     void cmbPorts_Click();
     void HScroll1_Change();
     void btnCheck_Click();
+    void runCheck();
+    quint16 portOfCheckKind() const;
 
     void clearResult();
 
@@ -103,4 +108,8 @@ private:
     bool m_marginsRecorded = false;
 
     TcpProbe m_tcpProbe;
+    FtpProbe m_ftpProbe;
+    MailSender m_mailSender;
+    bool m_checkRunning = false;
+    bool m_closed = false;
 };

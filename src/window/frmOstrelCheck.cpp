@@ -1,0 +1,136 @@
+// The check action: the window's fields become one check, its outcome the
+// result text and light, then the follow-ups whose trigger matches.
+#include "window/frmOstrel.h"
+
+#include "actions/ResultMail.h"
+#include "actions/RunCommand.h"
+#include "entry/Version.h"
+#include "probes/TextRules.h"
+#include "probes/modIP32.h"
+#include "shell/MessageBox.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+
+namespace {
+
+// The busy pointer for the whole screen, shown until restored or destroyed.
+class BusyPointer
+{
+public:
+    BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { restore(); }
+    void restore()
+    {
+        if (std::exchange(m_shown, false))
+            QApplication::restoreOverrideCursor();
+    }
+
+private:
+    bool m_shown = true;
+};
+
+} // namespace
+
+void frmOstrel::btnCheck_Click()
+{
+    // Nothing is disabled while a check runs, and its waits let clicks
+    // through: a second check would share the probes, so it is refused.
+    if (m_checkRunning)
+        return;
+    const QScopedValueRollback<bool> running(m_checkRunning, true);
+    runCheck();
+}
+
+quint16 frmOstrel::portOfCheckKind() const
+{
+    if (optCheck[0]->isChecked())
+        return 21;
+    if (optCheck[1]->isChecked())
+        return 7;
+    if (optCheck[2]->isChecked())
+        return 25;
+    return TextRules::toPortNumber(txtPort->text()).value_or(0);
+}
+
+void frmOstrel::runCheck()
+{
+    clearResult();
+    bolSaveSettings = true;
+
+    BusyPointer busy;
+    repaint();
+    // Lets the window repaint and take input; false once it has been closed,
+    // and the check then stops where it is.
+    const auto yield = [this] {
+        QCoreApplication::processEvents();
+        return !m_closed;
+    };
+    const auto warn = [this, &busy](const QString &text) {
+        busy.restore();
+        MessageBox::show(this, MessageBox::Icon::Exclamation, Version::title(), text);
+    };
+    if (!yield())
+        return;
+
+    const QString deviceName = txtDeviceName->text();
+    QString address = deviceName;
+    if (!modIP32::Is_IPAddress(deviceName)) {
+        address = modIP32::Get_HostIP(deviceName);
+        if (!yield())
+            return;
+    }
+    if (!modIP32::Is_IPAddress(address)) {
+        warn(QStringLiteral("Invalid IP address, please re-enter device name."));
+        return;
+    }
+
+    const quint16 port = portOfCheckKind();
+    bool pingReplied = false;
+    if (port == 7)
+        pingReplied = modIP32::Ping_Host(address, 2, 200, QStringLiteral("echo request"));
+
+    if (!yield())
+        return;
+    lblResult->setText(QStringLiteral("Connecting to...") + address);
+    if (!yield())
+        return;
+
+    const bool passed = m_tcpProbe.Check_Socket(address, port, static_cast<qint16>(HScroll1->value()));
+    if (!yield())
+        return;
+
+    QString result;
+    if (passed && optCheck[0]->isChecked() && chkLogon->checkState() == Qt::Checked) {
+        const bool loggedOn = m_ftpProbe.Check_FTP(address, QStringLiteral("anonymous"), QStringLiteral("guestpass"),
+                                                   static_cast<qint16>(HScroll1->value()));
+        if (m_closed)
+            return;
+        result = loggedOn ? QStringLiteral("Port Available, Logon Successfull")
+                          : QStringLiteral("Port Available, Logon failed");
+    } else {
+        result = passed ? QStringLiteral("Port Available") : QStringLiteral("Port Un-Available");
+        if (port == 7 && pingReplied)
+            result += QStringLiteral(", Ping reply OK");
+    }
+    lblResult->setText(result);
+    (passed ? imgGreen : imgRed)->show();
+
+    // The command goes first; its failure does not keep the mail back.
+    const int trigger = passed ? 0 : 1;
+    if (chkEXE->checkState() == Qt::Checked && optEXE[trigger]->isChecked()
+        && !modCommand::Run_Command(txtEXE->text(), txtArg->text()))
+        warn(QStringLiteral("Error executing specified command, ") + txtEXE->text());
+    // The mail names the port that was probed: for the FTP, Ping/Echo and
+    // SMTP kinds the port field may hold another number.
+    if (chkMail->checkState() == Qt::Checked && optMail[trigger]->isChecked() && !m_closed
+        && !modCommand::Send_ResultMail(m_mailSender, txtMailServer->text(), txtMail->text(),
+                                        QString::number(port), deviceName, passed)
+        && !m_closed)
+        warn(QStringLiteral("Error sending SMTP email."));
+}
