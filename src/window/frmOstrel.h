@@ -23,8 +23,8 @@ class frmOstrel : public QWidget
 public:
     explicit frmOstrel(QWidget *parent = nullptr);
 
-    // Titles the window, records the resize distances from the design sizes
-    // and shows it for interactive use.
+    // Titles the window, records the resize distances from the design sizes,
+    // fills the fields from the stored settings and shows it for interactive use.
     void Form_Load();
 
     // The TCP probe of this window; its closing waits are bounded by the timeout bar.
@@ -47,6 +47,9 @@ private:
     void Form_DblClick();
     void Form_KeyDown(int KeyCode, Qt::KeyboardModifiers Shift);
 
+    void Load_Settings();
+    void Save_Settings();
+
     void txtDeviceName_Change();
     void txtDeviceName_KeyPress(int KeyAscii);
     void chkEXE_Click();
@@ -56,6 +59,7 @@ private:
     void cmbPorts_Click();
     void HScroll1_Change();
     void btnCheck_Click();
+    void btnBrowse_Click();
 
     void clearResult();
 
