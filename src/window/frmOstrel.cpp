@@ -266,6 +266,7 @@ void frmOstrel::connectRules()
     connect(HScroll1, &QScrollBar::valueChanged, this, &frmOstrel::HScroll1_Change);
 
     connect(btnCheck, &QPushButton::clicked, this, &frmOstrel::btnCheck_Click);
+    connect(btnBrowse, &QPushButton::clicked, this, &frmOstrel::btnBrowse_Click);
 }
 
 void frmOstrel::Form_Load()
@@ -282,6 +283,7 @@ void frmOstrel::Form_Load()
     lngMargins[5] = width - Twips::fromPixels(btnBrowse->x());
     m_marginsRecorded = true;
 
+    Load_Settings();
     txtDeviceName->setFocus();
     show();
 }
@@ -296,6 +298,7 @@ void frmOstrel::closeEvent(QCloseEvent *event)
 
 void frmOstrel::Form_Unload()
 {
+    Save_Settings();
 }
 
 void frmOstrel::resizeEvent(QResizeEvent *event)
@@ -333,10 +336,6 @@ void frmOstrel::mouseDoubleClickEvent(QMouseEvent *event)
 void frmOstrel::Form_DblClick()
 {
     AboutWindow::showModal(this);
-}
-
-void frmOstrel::Form_KeyDown(int, Qt::KeyboardModifiers)
-{
 }
 
 bool frmOstrel::eventFilter(QObject *watched, QEvent *event)

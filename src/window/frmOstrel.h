@@ -25,8 +25,8 @@ class frmOstrel : public QWidget
 public:
     explicit frmOstrel(QWidget *parent = nullptr);
 
-    // Titles the window, records the resize distances from the design sizes
-    // and shows it for interactive use.
+    // Titles the window, records the resize distances from the design sizes,
+    // fills the fields from the stored settings and shows it for interactive use.
     void Form_Load();
 
     // The probes of this window; their closing waits are bounded by the timeout bar.
@@ -50,6 +50,9 @@ private:
     void Form_DblClick();
     void Form_KeyDown(int KeyCode, Qt::KeyboardModifiers Shift);
 
+    void Load_Settings();
+    void Save_Settings();
+
     void txtDeviceName_Change();
     void txtDeviceName_KeyPress(int KeyAscii);
     void chkEXE_Click();
@@ -61,6 +64,7 @@ private:
     void btnCheck_Click();
     void runCheck();
     quint16 portOfCheckKind() const;
+    void btnBrowse_Click();
 
     void clearResult();
 

@@ -3,6 +3,8 @@
 #include "window/frmOstrel.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 
@@ -14,6 +16,9 @@ int main(int argc, char **argv)
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    // The window as it first opens, never with the fields stored by whoever draws it.
+    QTemporaryDir noSettings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, noSettings.path());
     frmOstrel form;
     form.Form_Load();
     if (!QTest::qWaitForWindowActive(&form)) {

@@ -1,0 +1,63 @@
+// The window's links to the desktop: the browse button and the keys.
+#include "window/frmOstrel.h"
+
+#include "actions/modWin32Api.h"
+#include "shell/modDialogFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QStringList>
+#include <exception>
+
+namespace {
+
+// Description/pattern pairs as the file dialog takes them. Programs and
+// scripts on Linux rarely end in ".exe", so the first pair lists whatever
+// may be run.
+QString browseFilter()
+{
+    const QStringList pairs{
+        modDialogFile::kProgramsFilter + QStringLiteral(" (*)"), QStringLiteral("*"),
+        QStringLiteral("EXE Files (*.exe)"),                     QStringLiteral("*.exe"),
+        QStringLiteral("All Files (*.*)"),                       QStringLiteral("*.*"),
+    };
+    return pairs.join(QChar(0)) + QChar(0) + QChar(0);
+}
+
+// The program's file name with ".htm", beside the program.
+QString helpPagePath()
+{
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + program + QStringLiteral(".htm");
+}
+
+} // namespace
+
+void frmOstrel::btnBrowse_Click()
+{
+    const QString chosen = modDialogFile::Show_FileDialog(this, 1, QStringLiteral("Select File"), QString(),
+                                                          browseFilter(), QString(), QString());
+    if (!chosen.isEmpty())
+        txtEXE->setText(chosen);
+}
+
+// Every key of the window passes here first and then goes on to its field unchanged.
+void frmOstrel::Form_KeyDown(int KeyCode, Qt::KeyboardModifiers)
+{
+    try {
+        switch (KeyCode) {
+        case Qt::Key_Escape:
+            close();
+            break;
+        case Qt::Key_F2:
+            // Without the page or an application for it nothing happens.
+            modWin32Api::Shell_Execute(helpPagePath(), QString(), modWin32Api::SW_SHOWNORMAL);
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception &) {
+        // A key that fails leaves the window as it was.
+    }
+}
