@@ -15,24 +15,6 @@ namespace {
 // Longest reply (all lines of a multi-line reply together) taken from a server.
 constexpr qsizetype kLongestReply = 64 * 1024;
 
-int codeFor(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return SmtpClientControl::ConnectionRefused;
-    case QAbstractSocket::HostNotFoundError:
-        return SmtpClientControl::HostNotFound;
-    case QAbstractSocket::SocketTimeoutError:
-        return SmtpClientControl::TimedOut;
-    case QAbstractSocket::RemoteHostClosedError:
-        return SmtpClientControl::ConnectionReset;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return SmtpClientControl::AddressNotAvailable;
-    default:
-        return SmtpClientControl::Failed;
-    }
-}
-
 // An envelope address may hold no line break or other control character:
 // it goes into a command line of its own.
 bool isEnvelopeAddress(const QString &address)
@@ -60,7 +42,7 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SmtpClientControl::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SmtpClientControl::onDisconnected);
     connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        breakConnection(TimedOut, tr("The mail server did not greet within %1 s").arg(kHandshakeMs / 1000), true);
+        breakConnection(SocketCodes::TimedOut, tr("The mail server did not greet within %1 s").arg(kHandshakeMs / 1000), true);
     });
 }
 
@@ -313,12 +295,12 @@ void SmtpClientControl::onReply(const Reply &reply)
 
 void SmtpClientControl::onSocketError(QAbstractSocket::SocketError error)
 {
-    breakConnection(codeFor(error), m_socket.errorString(), false);
+    breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket.errorString(), false);
 }
 
 void SmtpClientControl::onDisconnected()
 {
-    breakConnection(ConnectionReset, tr("The mail server closed the connection"), false);
+    breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false);
 }
 
 void SmtpClientControl::sendLine(const QByteArray &line)
@@ -352,7 +334,7 @@ std::optional<SmtpClientControl::Reply> SmtpClientControl::awaitReply(int timeou
             continue;
         }
         if (deadline.hasExpired()) {
-            breakConnection(TimedOut, tr("The mail server did not answer in time"), true);
+            breakConnection(SocketCodes::TimedOut, tr("The mail server did not answer in time"), true);
             return std::nullopt;
         }
         m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
@@ -367,7 +349,7 @@ bool SmtpClientControl::flush(int timeoutMs)
         if (m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState)
             return false;
         if (deadline.hasExpired()) {
-            breakConnection(TimedOut, tr("The mail server did not take the message in time"), true);
+            breakConnection(SocketCodes::TimedOut, tr("The mail server did not take the message in time"), true);
             return false;
         }
         m_socket.waitForBytesWritten(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "probes/SocketCodes.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -53,11 +55,8 @@ public:
     enum Code : int {
         Accepted = 0,
         Failed = -1,   // no usable connection, no answer in time, unreadable answer
-        AddressNotAvailable = 10049,
-        ConnectionReset = 10054,
-        TimedOut = 10060,
-        ConnectionRefused = 10061,
-        HostNotFound = 11001,
+        AddressNotAvailable = SocketCodes::AddressNotAvailable,
+        ConnectionRefused = SocketCodes::ConnectionRefused,
     };
 
     explicit SmtpClientControl(QObject *parent = nullptr);

@@ -54,18 +54,7 @@ int FtpClientControl::failure(const QDeadlineTimer &deadline) const
 {
     if (deadline.hasExpired())
         return TimedOut;
-    switch (m_socket.error()) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return ConnectionRefused;
-    case QAbstractSocket::HostNotFoundError:
-        return HostNotFound;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ConnectionLost;
-    case QAbstractSocket::SocketTimeoutError:
-        return TimedOut;
-    default:
-        return OtherFailure;
-    }
+    return SocketCodes::fromSocketError(m_socket.error(), OtherFailure);
 }
 
 int FtpClientControl::readReply(const QDeadlineTimer &deadline)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "probes/SocketCodes.h"
+
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
@@ -15,10 +17,8 @@ public:
     // Codes of Login() other than the server's own refusal code.
     enum Code : int {
         LoggedOn = 0,
-        TimedOut = 10060,
-        ConnectionRefused = 10061,
-        HostNotFound = 11001,
-        ConnectionLost = 10054,
+        TimedOut = SocketCodes::TimedOut,
+        ConnectionRefused = SocketCodes::ConnectionRefused,
         ProtocolError = -2,
         OtherFailure = -1,
     };

@@ -4,28 +4,6 @@
 
 #include <QNetworkProxy>
 
-namespace {
-
-int codeFor(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return SocketControl::ConnectionRefused;
-    case QAbstractSocket::HostNotFoundError:
-        return SocketControl::HostNotFound;
-    case QAbstractSocket::SocketTimeoutError:
-        return SocketControl::TimedOut;
-    case QAbstractSocket::NetworkError:
-        return SocketControl::NetworkUnreachable;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return SocketControl::AddressNotAvailable;
-    default:
-        return SocketControl::OtherFailure;
-    }
-}
-
-} // namespace
-
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
 {
@@ -101,5 +79,5 @@ int SocketControl::Connect()
             this, [this, limit, target] { emit OnTimeout(limit, target); }, Qt::QueuedConnection);
         return TimedOut;
     }
-    return fail(codeFor(error), description);
+    return fail(SocketCodes::fromSocketError(error, OtherFailure), description);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "probes/SocketCodes.h"
+
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -15,12 +17,8 @@ public:
     // Codes returned by Connect and carried by OnError (Windows Sockets numbering).
     enum Code : int {
         Connected = 0,
-        AddressNotAvailable = 10049,
-        NetworkUnreachable = 10051,
-        TimedOut = 10060,
-        ConnectionRefused = 10061,
-        HostUnreachable = 10065,
-        HostNotFound = 11001,
+        AddressNotAvailable = SocketCodes::AddressNotAvailable,
+        TimedOut = SocketCodes::TimedOut,
         OtherFailure = -1,
     };
 
