@@ -70,7 +70,8 @@ void TestCallingSequence::read_data()
     QTest::newRow("empty recipient field kept") << "host,23,15,FAIL,,,mail,a@x,,b@y"
                                                 << "host|addr(host)|23|15|FAIL|||mail|a@x,,b@y";
     // Port and timeout are read only when the probe is called.
-    QTest::newRow("port and timeout that are no numbers") << "host,telnet,soon" << "host|addr(host)|telnet|soon|FAIL||||";
+    QTest::newRow("port and timeout that are no numbers") << "host,telnet,soon"
+                                                          << "host|addr(host)|telnet|soon|FAIL||||";
     QTest::newRow("port above 16 bits") << "host,99999,15" << "host|addr(host)|99999|15|FAIL||||";
 }
 
