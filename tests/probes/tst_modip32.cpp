@@ -5,18 +5,15 @@
 #include "probes/IP32Platform.h"
 #include "probes/modIP32.h"
 
-#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
-#include <QUuid>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <grp.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -27,30 +24,29 @@ using namespace modIP32;
 
 namespace {
 
-// Stands in for the system's services and writes down every call.
+// Stands in for the system's services, writes down every call and fails
+// where the fault given says: "startup refused", "startup throws", "version
+// 1.0", "version 0.9", "version 2.0", "no sockets", "lookup throws", "no echo
+// handle" or "echo throws". Only "device" resolves, to 10.0.7.200; the
+// request numbered replyOnRequest (from 1) gets a reply.
 class RecordingPlatform : public Platform
 {
 public:
+    explicit RecordingPlatform(const QString &fault, int replyOnRequest = 0)
+        : m_fault(fault), m_replyOnRequest(replyOnRequest) {}
+
     QStringList events;
-    quint16 version = kSocketsVersion;
-    qint16 maxSockets = 32767;
-    int startupCode = 0;
-    bool startupThrows = false;
-    QMap<QByteArray, QByteArray> hosts;   // name -> first address
-    bool lookupThrows = false;
-    bool echoRefused = false;
-    int replyOnRequest = 0;               // 0: no request is answered
-    bool sendThrows = false;
     qsizetype replyBufferSize = -1;
 
     int WSAStartup(quint16 wVersionRequested, WSAData &data) override
     {
         events << QStringLiteral("startup %1").arg(wVersionRequested);
-        if (startupThrows)
-            throw std::runtime_error("no sockets library");
-        data.wVersion = version;
-        data.iMaxSockets = maxSockets;
-        return startupCode;
+        fails("startup throws");
+        static const QHash<QString, quint16> versions{{"version 1.0", 0x0001}, {"version 0.9", 0x0900},
+                                                      {"version 2.0", 0x0002}};
+        data.wVersion = versions.value(m_fault, kSocketsVersion);
+        data.iMaxSockets = m_fault == QLatin1String("no sockets") ? 0 : 100;
+        return m_fault == QLatin1String("startup refused") ? 10091 : 0;
     }
     int WSACleanup() override
     {
@@ -60,16 +56,15 @@ public:
     std::optional<HostEnt> gethostbyname(const QByteArray &name) override
     {
         events << QStringLiteral("lookup ") + QString::fromLatin1(name);
-        if (lookupThrows)
-            throw std::runtime_error("resolver failure");
-        if (!hosts.contains(name))
+        fails("lookup throws");
+        if (name != "device")
             return std::nullopt;
-        return HostEnt{4, {hosts.value(name), QByteArray("\x09\x09\x09\x09", 4)}};
+        return HostEnt{4, {QByteArray("\x0a\x00\x07\xc8", 4), QByteArray("\x09\x09\x09\x09", 4)}};
     }
     EchoHandle IcmpCreateFile() override
     {
         events << QStringLiteral("create");
-        return echoRefused ? kInvalidEchoHandle : 7;
+        return m_fault == QLatin1String("no echo handle") ? kInvalidEchoHandle : 7;
     }
     quint32 IcmpSendEcho(EchoHandle handle, quint32 address, const QByteArray &requestData, QByteArray &replyBuffer,
                          quint32 timeoutMs) override
@@ -80,9 +75,8 @@ public:
                       .arg(QString::fromLatin1(requestData))
                       .arg(timeoutMs);
         replyBufferSize = replyBuffer.size();
-        if (sendThrows)
-            throw std::runtime_error("echo failure");
-        return ++m_sent == replyOnRequest ? 1 : 0;
+        fails("echo throws");
+        return ++m_sent == m_replyOnRequest ? 1 : 0;
     }
     bool IcmpCloseHandle(EchoHandle handle) override
     {
@@ -91,6 +85,14 @@ public:
     }
 
 private:
+    void fails(const char *fault) const
+    {
+        if (m_fault == QLatin1String(fault))
+            throw std::runtime_error(fault);
+    }
+
+    QString m_fault;
+    int m_replyOnRequest;
     int m_sent = 0;
 };
 
@@ -99,11 +101,8 @@ enum ChildExit { Replied = 0, NoReply = 1, CannotIsolate = 77 };
 
 bool writeProc(const char *path, const char *value)
 {
-    FILE *file = std::fopen(path, "w");
-    if (!file)
-        return false;
-    const bool written = std::fputs(value, file) >= 0;
-    return std::fclose(file) == 0 && written;
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::WriteOnly) && file.write(value) > 0 && file.flush();
 }
 
 // Child: in a network namespace of its own, with these echo settings and as
@@ -132,42 +131,6 @@ int echoInNamespace(const char *pingGroupRange, const char *ignoreEcho, uid_t us
     return Ping_Host(QStringLiteral("127.0.0.1"), 2, 200, QStringLiteral("echo request")) ? Replied : NoReply;
 }
 
-// A raw socket that sees the ICMP messages reaching this host.
-class IcmpWatcher
-{
-public:
-    IcmpWatcher() : m_fd(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP)) {}
-    ~IcmpWatcher()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool isOpen() const { return m_fd >= 0; }
-
-    // Whether an echo request carrying this data arrived, waiting at most timeoutMs for it.
-    bool sawRequestWith(const QByteArray &data, int timeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        char packet[65536];
-        for (;;) {
-            pollfd wanted{m_fd, POLLIN, 0};
-            if (::poll(&wanted, 1, int(qMax<qint64>(0, deadline.remainingTime()))) <= 0)
-                return false;
-            const ssize_t size = ::recv(m_fd, packet, sizeof packet, 0);
-            if (size <= 0)
-                continue;
-            const QByteArray message(packet, size);
-            const int header = (quint8(message.at(0)) & 0x0F) * 4;
-            if (message.size() > header + 8 && quint8(message.at(header)) == 8
-                && message.mid(header + 8) == data)
-                return true;
-        }
-    }
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 class TestModIP32 : public QObject
@@ -177,19 +140,12 @@ private slots:
     void initTestCase();
     void ipToLong_data();
     void ipToLong();
-    void bytes();
-    void socketStartup_data();
-    void socketStartup();
-    void getHostIPThroughPlatform_data();
-    void getHostIPThroughPlatform();
-    void getHostIP_data();
+    void startupAndLookUp_data();
+    void startupAndLookUp();
     void getHostIP();
     void pingHostThroughPlatform_data();
     void pingHostThroughPlatform();
-    void pingLoopback_data();
-    void pingLoopback();
-    void packedAddressZeroSendsNothing_data();
-    void packedAddressZeroSendsNothing();
+    void echoOnLoopback();
     void echoInOwnNamespace_data();
     void echoInOwnNamespace();
 
@@ -208,21 +164,12 @@ void TestModIP32::ipToLong_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<quint32>("packed");
 
-    QTest::newRow("address") << "192.168.1.10" << 0x0A01A8C0u;
     QTest::newRow("first part in the lowest byte") << "10.0.0.1" << 0x0100000Au;
     QTest::newRow("three parts") << "10.0.0" << 0u;
     QTest::newRow("five parts") << "1.2.3.4.5" << 0u;
-    QTest::newRow("last part above 127") << "10.0.0.200" << 0xC800000Au;
-    QTest::newRow("broadcast") << "255.255.255.255" << 0xFFFFFFFFu;
-    QTest::newRow("zero") << "0.0.0.0" << 0u;
     QTest::newRow("lowest 8 bits of 256") << "256.1.1.1" << 0x01010100u;
-    QTest::newRow("lowest 8 bits of 999") << "999.1.1.1" << 0x010101E7u;
     QTest::newRow("lowest 8 bits of -1") << "-1.0.0.0" << 0x000000FFu;
-    QTest::newRow("blanks around parts") << " 1 . 2 .3. 4 " << 0x04030201u;
-    QTest::newRow("exponent") << "1e2.2.3.4" << 0x04030264u;
     QTest::newRow("letter") << "1.2.3.a" << 0u;
-    QTest::newRow("empty part") << "1..2.3" << 0u;
-    QTest::newRow("empty") << "" << 0u;
     QTest::newRow("beyond 32 bits") << "1.2.3.1e12" << 0u;
 }
 
@@ -233,246 +180,129 @@ void TestModIP32::ipToLong()
     QCOMPARE(IP_ToLong(text), packed);
 }
 
-void TestModIP32::bytes()
+void TestModIP32::startupAndLookUp_data()
 {
-    QCOMPARE(Lo_Byte(kSocketsVersion), 1);
-    QCOMPARE(Hi_Byte(kSocketsVersion), 1);
-    QCOMPARE(Lo_Byte(0x0201), 1);
-    QCOMPARE(Hi_Byte(0x0201), 2);
-    QCOMPARE(Lo_Byte(0xFFFF), 255);
-    QCOMPARE(Hi_Byte(0xFFFF), 255);
-}
+    QTest::addColumn<QString>("name");     // null: the start-up alone
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("result");   // the start-up's status text, or the address looked up
+    QTest::addColumn<QStringList>("events");
 
-void TestModIP32::socketStartup_data()
-{
-    QTest::addColumn<int>("version");
-    QTest::addColumn<int>("maxSockets");
-    QTest::addColumn<int>("startupCode");
-    QTest::addColumn<bool>("startupThrows");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QStringList>("events");   // of the start-up alone
-
-    const QString ready = QStringLiteral("Socket initialization successfull.");
     const QString failure = QStringLiteral("ERROR : Socket initialization failure.");
     const QStringList startedOnly{QStringLiteral("startup 257")};
     const QStringList undone{QStringLiteral("startup 257"), QStringLiteral("cleanup")};
-
-    QTest::newRow("version 1.1") << 0x0101 << 100 << 0 << false << ready << startedOnly;
-    QTest::newRow("version 2.2") << 0x0202 << 1 << 0 << false << ready << startedOnly;
-    QTest::newRow("version 1.0")
-        << 0x0001 << 100 << 0 << false
-        << QStringLiteral("ERROR : Windows Sockets version 1.0 is not supported by winsock.dll.") << undone;
-    QTest::newRow("version 0.9")
-        << 0x0900 << 100 << 0 << false
-        << QStringLiteral("ERROR : Windows Sockets version 0.9 is not supported by winsock.dll.") << undone;
-    QTest::newRow("no sockets") << 0x0101 << 0 << 0 << false
-                                << QStringLiteral("ERROR : A minimum of 1 supported sockets is required.") << undone;
-    QTest::newRow("negative socket count")
-        << 0x0101 << -1 << 0 << false << QStringLiteral("ERROR : A minimum of 1 supported sockets is required.")
-        << undone;
-    QTest::newRow("start-up refused") << 0x0101 << 100 << 10091 << false << failure << startedOnly;
-    QTest::newRow("start-up fails") << 0x0101 << 100 << 0 << true << failure << startedOnly;
-}
-
-void TestModIP32::socketStartup()
-{
-    QFETCH(int, version);
-    QFETCH(int, maxSockets);
-    QFETCH(int, startupCode);
-    QFETCH(bool, startupThrows);
-    QFETCH(QString, message);
-    QFETCH(QStringList, events);
-
-    RecordingPlatform recording;
-    recording.version = quint16(version);
-    recording.maxSockets = qint16(maxSockets);
-    recording.startupCode = startupCode;
-    recording.startupThrows = startupThrows;
-    {
-        const PlatformOverride useRecording(recording);
-        QString status = QStringLiteral("untouched");
-        const qint32 result = Socket_Startup(&status);
-        QCOMPARE(status, message);
-        QCOMPARE(result, message == kSocketStartupSuccess ? 0 : -1);
-        QCOMPARE(recording.events, events);
-        QCOMPARE(Socket_Startup(), result);   // without the text
-    }
-    QCOMPARE(&platform(), &systemPlatform());
-}
-
-void TestModIP32::getHostIPThroughPlatform_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("version");
-    QTest::addColumn<bool>("lookupThrows");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QStringList>("events");
-
-    const QString longName(300, QLatin1Char('h'));
     const QStringList resolved{"startup 257", "lookup device", "cleanup"};
+    const QString longName(300, QLatin1Char('h'));
+    const QString none;
 
-    QTest::newRow("first address, no leading zeros") << "device" << 0x0101 << false << "10.0.7.200" << resolved;
-    QTest::newRow("blanks trimmed") << "  device " << 0x0101 << false << "10.0.7.200" << resolved;
-    QTest::newRow("tab kept") << "\tdevice" << 0x0101 << false << ""
-                              << QStringList{"startup 257", "lookup \tdevice", "cleanup"};
+    QTest::newRow("version 1.1") << none << "" << kSocketStartupSuccess << startedOnly;
+    QTest::newRow("version 2.0") << none << "version 2.0" << kSocketStartupSuccess << startedOnly;
+    QTest::newRow("version 1.0") << none << "version 1.0"
+                                 << "ERROR : Windows Sockets version 1.0 is not supported by winsock.dll." << undone;
+    QTest::newRow("version 0.9") << none << "version 0.9"
+                                 << "ERROR : Windows Sockets version 0.9 is not supported by winsock.dll." << undone;
+    QTest::newRow("no sockets") << none << "no sockets" << "ERROR : A minimum of 1 supported sockets is required."
+                                << undone;
+    QTest::newRow("start-up refused") << none << "startup refused" << failure << startedOnly;
+    QTest::newRow("start-up fails") << none << "startup throws" << failure << startedOnly;
+
+    QTest::newRow("first address, no leading zeros") << "device" << "" << "10.0.7.200" << resolved;
+    QTest::newRow("blanks trimmed") << "  device " << "" << "10.0.7.200" << resolved;
     QTest::newRow("cut at 256 characters")
-        << longName << 0x0101 << false << ""
-        << QStringList{"startup 257", "lookup " + longName.left(256), "cleanup"};
-    QTest::newRow("not resolved") << "nohost" << 0x0101 << false << ""
-                                  << QStringList{"startup 257", "lookup nohost", "cleanup"};
-    QTest::newRow("resolver fails") << "device" << 0x0101 << true << "" << resolved;
-    QTest::newRow("sockets 1.0: no look-up") << "device" << 0x0001 << false << ""
-                                             << QStringList{"startup 257", "cleanup"};
+        << longName << "" << "" << QStringList{"startup 257", "lookup " + longName.left(256), "cleanup"};
+    QTest::newRow("not resolved") << "nohost" << "" << "" << QStringList{"startup 257", "lookup nohost", "cleanup"};
+    QTest::newRow("resolver fails") << "device" << "lookup throws" << "" << resolved;
+    QTest::newRow("sockets 1.0: no look-up") << "device" << "version 1.0" << "" << undone;
 }
 
-void TestModIP32::getHostIPThroughPlatform()
+void TestModIP32::startupAndLookUp()
 {
     QFETCH(QString, name);
-    QFETCH(int, version);
-    QFETCH(bool, lookupThrows);
-    QFETCH(QString, address);
+    QFETCH(QString, fault);
+    QFETCH(QString, result);
     QFETCH(QStringList, events);
 
-    RecordingPlatform recording;
-    recording.version = quint16(version);
-    recording.lookupThrows = lookupThrows;
-    recording.hosts.insert("device", QByteArray("\x0a\x00\x07\xc8", 4));
+    RecordingPlatform recording(fault);
     const PlatformOverride useRecording(recording);
-    QCOMPARE(Get_HostIP(name), address);
-    QCOMPARE(recording.events, events);
-}
-
-void TestModIP32::getHostIP_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("needsConfinedResolver");
-
-    QTest::newRow("host name with blanks around") << " localhost " << "127.0.0.1" << false;
-    QTest::newRow("dotted address") << "127.0.0.9" << "127.0.0.9" << false;
-    QTest::newRow("reserved invalid domain") << "nohost.invalid" << "" << true;
-    QTest::newRow("empty") << "" << "" << true;
+    if (name.isNull()) {
+        QString status = QStringLiteral("untouched");
+        const qint32 code = Socket_Startup(&status);
+        QCOMPARE(status, result);
+        QCOMPARE(code, result == kSocketStartupSuccess ? 0 : -1);
+        QCOMPARE(recording.events, events);
+        QCOMPARE(Socket_Startup(), code);   // without the text
+    } else {
+        QCOMPARE(Get_HostIP(name), result);
+        QCOMPARE(recording.events, events);
+    }
 }
 
 void TestModIP32::getHostIP()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, address);
-    QFETCH(bool, needsConfinedResolver);
-    if (needsConfinedResolver && !m_resolverConfined)
+    QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));
+    if (!m_resolverConfined)
         QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
-    QCOMPARE(Get_HostIP(name), address);
+    QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
 }
 
 void TestModIP32::pingHostThroughPlatform_data()
 {
     QTest::addColumn<QString>("strIP");
-    QTest::addColumn<int>("count");
     QTest::addColumn<int>("wait");
     QTest::addColumn<int>("replyOnRequest");
-    QTest::addColumn<int>("version");
-    QTest::addColumn<bool>("echoRefused");
-    QTest::addColumn<bool>("sendThrows");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("replied");
-    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("events");   // two requests at most
 
+    const QString address = QStringLiteral("192.168.1.10");
     const QString request = QStringLiteral("send 7 0a01a8c0 \"echo request\" 200");
     const QStringList open{"startup 257", "create"};
     const QStringList close{"close 7", "cleanup"};
 
     QTest::newRow("first request answered: one sent")
-        << "192.168.1.10" << 2 << 200 << 1 << 0x0101 << false << false << true
-        << open + QStringList{request} + close;
+        << address << 200 << 1 << "" << true << open + QStringList{request} + close;
     QTest::newRow("second request answered")
-        << "192.168.1.10" << 2 << 200 << 2 << 0x0101 << false << false << true
-        << open + QStringList{request, request} + close;
+        << address << 200 << 2 << "" << true << open + QStringList{request, request} + close;
     QTest::newRow("nothing answered: count sent, each waiting")
-        << "192.168.1.10" << 2 << 200 << 0 << 0x0101 << false << false << false
-        << open + QStringList{request, request} + close;
-    QTest::newRow("count 4, third answered")
-        << "192.168.1.10" << 4 << 200 << 3 << 0x0101 << false << false << true
-        << open + QStringList{request, request, request} + close;
-    QTest::newRow("count 0") << "192.168.1.10" << 0 << 200 << 1 << 0x0101 << false << false << false
-                             << open + close;
+        << address << 200 << 0 << "" << false << open + QStringList{request, request} + close;
     QTest::newRow("negative wait counts as 0")
-        << "192.168.1.10" << 1 << -5 << 0 << 0x0101 << false << false << false
-        << open + QStringList{"send 7 0a01a8c0 \"echo request\" 0"} + close;
+        << address << -5 << 0 << "" << false
+        << open + QStringList{"send 7 0a01a8c0 \"echo request\" 0", "send 7 0a01a8c0 \"echo request\" 0"} + close;
     QTest::newRow("host name resolved first, its sockets cleaned up before")
-        << " device " << 1 << 200 << 1 << 0x0101 << false << false << true
+        << " device " << 200 << 1 << "" << true
         << QStringList{"startup 257", "lookup device", "cleanup"} + open
-               + QStringList{"send 7 0300000a \"echo request\" 200"} + close;
+               + QStringList{"send 7 c807000a \"echo request\" 200"} + close;
     QTest::newRow("name not resolved: sockets never started for the echo")
-        << "nohost" << 2 << 200 << 1 << 0x0101 << false << false << false
-        << QStringList{"startup 257", "lookup nohost", "cleanup"};
-    QTest::newRow("sockets 1.0") << "192.168.1.10" << 2 << 200 << 1 << 0x0001 << false << false << false
+        << "nohost" << 200 << 1 << "" << false << QStringList{"startup 257", "lookup nohost", "cleanup"};
+    QTest::newRow("sockets 1.0") << address << 200 << 1 << "version 1.0" << false
                                  << QStringList{"startup 257", "cleanup"};
-    QTest::newRow("no echo handle") << "192.168.1.10" << 2 << 200 << 1 << 0x0101 << true << false << false
+    QTest::newRow("no echo handle") << address << 200 << 1 << "no echo handle" << false
                                     << QStringList{"startup 257", "create", "cleanup"};
     QTest::newRow("echo fails: handle and sockets still released")
-        << "192.168.1.10" << 2 << 200 << 1 << 0x0101 << false << true << false
-        << open + QStringList{request} + close;
+        << address << 200 << 1 << "echo throws" << false << open + QStringList{request} + close;
 }
 
 void TestModIP32::pingHostThroughPlatform()
 {
     QFETCH(QString, strIP);
-    QFETCH(int, count);
     QFETCH(int, wait);
     QFETCH(int, replyOnRequest);
-    QFETCH(int, version);
-    QFETCH(bool, echoRefused);
-    QFETCH(bool, sendThrows);
+    QFETCH(QString, fault);
     QFETCH(bool, replied);
     QFETCH(QStringList, events);
 
-    RecordingPlatform recording;
-    recording.version = quint16(version);
-    recording.replyOnRequest = replyOnRequest;
-    recording.echoRefused = echoRefused;
-    recording.sendThrows = sendThrows;
-    recording.hosts.insert("device", QByteArray("\x0a\x00\x00\x03", 4));
+    RecordingPlatform recording(fault, replyOnRequest);
     const PlatformOverride useRecording(recording);
-    QCOMPARE(Ping_Host(strIP, qint16(count), qint16(wait), QStringLiteral("echo request")), replied);
+    QCOMPARE(Ping_Host(strIP, 2, qint16(wait), QStringLiteral("echo request")), replied);
     QCOMPARE(recording.events, events);
-    if (recording.events.filter(QStringLiteral("send")).size() > 0)
+    if (!recording.events.filter(QStringLiteral("send")).isEmpty())
         QCOMPARE(recording.replyBufferSize, qsizetype(kEchoReplyBufferSize));
 }
 
-void TestModIP32::pingLoopback_data()
+void TestModIP32::echoOnLoopback()
 {
-    QTest::addColumn<QString>("strIP");
-    QTest::newRow("dotted address") << "127.0.0.1";
-    QTest::newRow("another loopback address") << "127.0.0.2";
-    QTest::newRow("host name") << "localhost";
-}
-
-void TestModIP32::pingLoopback()
-{
-    QFETCH(QString, strIP);
-    QVERIFY(Ping_Host(strIP, 2, 200, QStringLiteral("echo request")));
-}
-
-void TestModIP32::packedAddressZeroSendsNothing_data()
-{
-    QTest::addColumn<QString>("strIP");
-    QTest::newRow("0.0.0.0") << "0.0.0.0";
-    QTest::newRow("five parts pack to 0") << "127.0.0.1.5";
-}
-
-void TestModIP32::packedAddressZeroSendsNothing()
-{
-    QFETCH(QString, strIP);
-    IcmpWatcher watcher;
-    if (!watcher.isOpen())
-        QSKIP("watching ICMP needs a raw socket");
-    const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-
-    QVERIFY(!Ping_Host(strIP, 2, 200, QString::fromLatin1("zero " + tag)));
-    // Linux would deliver a request to 0.0.0.0 through loopback, where the watcher sees it.
-    QVERIFY(!watcher.sawRequestWith("zero " + tag, 300));
-    // The watcher does see what is sent.
-    QVERIFY(Ping_Host(QStringLiteral("127.0.0.1"), 1, 200, QString::fromLatin1("sent " + tag)));
-    QVERIFY(watcher.sawRequestWith("sent " + tag, 5000));
+    QVERIFY(Ping_Host(QStringLiteral("127.0.0.1"), 2, 200, QStringLiteral("echo request")));
+    // Linux would answer an echo to 0.0.0.0 from the local host.
+    QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, QStringLiteral("echo request")));
 }
 
 void TestModIP32::echoInOwnNamespace_data()
@@ -483,12 +313,9 @@ void TestModIP32::echoInOwnNamespace_data()
     QTest::addColumn<bool>("replied");
 
     // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
-    QTest::newRow("root, raw socket") << "1 0" << false << 0 << true;
     QTest::newRow("root, own requests are no replies") << "1 0" << true << 0 << false;
     QTest::newRow("root, datagram socket") << "0 0" << false << 0 << true;
     QTest::newRow("nobody, no ICMP socket at all") << "1 0" << false << 65534 << false;
-    QTest::newRow("nobody, datagram socket") << "65534 65534" << false << 65534 << true;
-    QTest::newRow("nobody, datagram socket, echo ignored") << "65534 65534" << true << 65534 << false;
 }
 
 void TestModIP32::echoInOwnNamespace()

@@ -24,7 +24,6 @@ void TestTextRules::wholeNumber16_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("value");
 
-    QTest::newRow("digits") << "15" << true << true << 15;
     QTest::newRow("blanks around") << "  15 " << true << true << 15;
     QTest::newRow("plus sign") << "+7" << true << true << 7;
     QTest::newRow("lowest") << "-32768" << true << true << -32768;
@@ -33,29 +32,19 @@ void TestTextRules::wholeNumber16_data()
     QTest::newRow("one below") << "-32769" << true << false << 0;
     QTest::newRow("half rounds to even, down") << "2.5" << true << true << 2;
     QTest::newRow("half rounds to even, up") << "3.5" << true << true << 4;
-    QTest::newRow("negative half") << "-2.5" << true << true << -2;
-    QTest::newRow("above half") << "2.51" << true << true << 3;
     QTest::newRow("half above the top") << "32767.5" << true << false << 0;
-    QTest::newRow("half below the top") << "32766.5" << true << true << 32766;
-    QTest::newRow("exponent") << "1e3" << true << true << 1000;
     QTest::newRow("signed exponent") << "25E-1" << true << true << 2;
     QTest::newRow("leading point") << ".6" << true << true << 1;
     QTest::newRow("trailing point") << "5." << true << true << 5;
-    QTest::newRow("leading zeros") << "0021" << true << true << 21;
     QTest::newRow("huge exponent") << "1e400" << true << false << 0;
     QTest::newRow("empty") << "" << false << false << 0;
-    QTest::newRow("blanks only") << "   " << false << false << 0;
-    QTest::newRow("letters") << "abc" << false << false << 0;
     QTest::newRow("digits then letters") << "23a" << false << false << 0;
     QTest::newRow("thousands separator") << "1,000" << false << false << 0;
-    QTest::newRow("decimal comma") << "2,5" << false << false << 0;
-    QTest::newRow("hexadecimal") << "0x10" << false << false << 0;
     QTest::newRow("exponent without digits") << "1e" << false << false << 0;
-    QTest::newRow("exponent alone") << "e1" << false << false << 0;
-    QTest::newRow("double sign") << "--1" << false << false << 0;
     QTest::newRow("blank inside") << "1 2" << false << false << 0;
     QTest::newRow("point alone") << "." << false << false << 0;
     QTest::newRow("tab is not a blank") << "\t5" << false << false << 0;
+    QTest::newRow("nor is a final line feed") << "5\n" << false << false << 0;
 }
 
 void TestTextRules::wholeNumber16()
@@ -77,13 +66,10 @@ void TestTextRules::portNumber_data()
     QTest::addColumn<int>("port");   // -1: no port
 
     QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("telnet") << " 23 " << 23;
     QTest::newRow("above 32767") << "49152" << 49152;
     QTest::newRow("highest") << "65535" << 65535;
     QTest::newRow("above 16 bits") << "65536" << -1;
     QTest::newRow("negative") << "-1" << -1;
-    QTest::newRow("fraction rounds to even") << "80.5" << 80;
-    QTest::newRow("letters") << "http" << -1;
 }
 
 void TestTextRules::portNumber()
@@ -116,14 +102,9 @@ void TestTextRules::isIPAddress_data()
     QTest::newRow("no range check") << "999.1.1.1" << true;
     QTest::newRow("five parts, rest reads as 4.5") << "1.2.3.4.5" << true;
     QTest::newRow("six parts") << "1.2.3.4.5.6" << false;
-    QTest::newRow("letter in last part") << "1.2.3.a" << false;
-    QTest::newRow("empty last part") << "1.2.3." << false;
-    QTest::newRow("empty middle part") << "1..2.3" << false;
     QTest::newRow("blanks around parts") << " 1 . 2 .3. 4 " << true;
     QTest::newRow("first dot at the first character is skipped") << ".1.2.3.4" << true;
-    QTest::newRow("exponent part") << "1e2.2.3.4" << true;
-    QTest::newRow("address with port") << "10.0.0.1:80" << false;
-    QTest::newRow("IPv6 loopback") << "::1" << false;
+    QTest::newRow("line feed after the address") << "10.0.0.1\n" << false;
 }
 
 void TestTextRules::isIPAddress()

@@ -60,23 +60,26 @@ ProgramFolder::Run ProgramFolder::start(const QString &program, const QStringLis
 
 std::optional<QStringList> ProgramFolder::logMessages(const QString &name) const
 {
-    QFile log(m_folder.filePath(name));
+    return readLogMessages(m_folder.filePath(name));
+}
+
+std::optional<QStringList> readLogMessages(const QString &path)
+{
+    QFile log(path);
     if (!log.open(QIODevice::ReadOnly))
         return std::nullopt;
     static const QRegularExpression line(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t(.*)\\r$"));
     QStringList messages;
-    const QList<QByteArray> lines = log.readAll().split('\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString text = QString::fromUtf8(lines.at(i));
-        if (i == lines.size() - 1) {
-            // Every line ends in CR LF, so nothing follows the last one.
-            if (!text.isEmpty())
-                messages << QStringLiteral("<unterminated line: %1>").arg(text);
-            break;
-        }
-        const auto match = line.match(text);
-        messages << (match.hasMatch() ? match.captured(1) : QStringLiteral("<malformed line: %1>").arg(text));
+    QList<QByteArray> lines = log.readAll().split('\n');
+    // Every line ends in CR LF, so nothing follows the last one.
+    const QString last = QString::fromUtf8(lines.takeLast());
+    for (const QByteArray &text : lines) {
+        const auto match = line.match(QString::fromUtf8(text));
+        messages << (match.hasMatch() ? match.captured(1)
+                                      : QStringLiteral("<malformed line: %1>").arg(QString::fromUtf8(text)));
     }
+    if (!last.isEmpty())
+        messages << QStringLiteral("<unterminated line: %1>").arg(last);
     return messages;
 }

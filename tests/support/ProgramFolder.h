@@ -43,3 +43,6 @@ private:
 
     QTemporaryDir m_folder;
 };
+
+// The same for a log at any path.
+std::optional<QStringList> readLogMessages(const QString &path);
