@@ -1,19 +1,32 @@
 #include "SmtpServer.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 namespace {
 
-constexpr int kStartMs = 20000;
-constexpr int kStopMs = 5000;
-
-QString recordPath(const QTemporaryDir &folder)
+QStringList serverArguments(const SmtpServer::Options &options, const QString &record)
 {
-    return folder.filePath(QStringLiteral("record.jsonl"));
+    QStringList arguments{QStringLiteral("--record"), record, QStringLiteral("--host"), options.host,
+                          QStringLiteral("--port"), QString::number(options.port)};
+    if (options.rejectSender)
+        arguments << QStringLiteral("--reject-sender");
+    for (const QString &address : options.rejectRecipients)
+        arguments << QStringLiteral("--reject-recipient") << address;
+    if (options.dropInData)
+        arguments << QStringLiteral("--drop-in-data");
+    if (options.noEhlo)
+        arguments << QStringLiteral("--no-ehlo");
+    return arguments;
+}
+
+SmtpServer::Headers headerPairs(const QJsonValue &value)
+{
+    SmtpServer::Headers headers;
+    for (const QJsonValue &header : value.toArray())
+        headers.append({header[0].toString(), header[1].toString()});
+    return headers;
 }
 
 } // namespace
@@ -25,96 +38,44 @@ SmtpServer::SmtpServer()
 
 SmtpServer::SmtpServer(const Options &options)
     : m_options(options)
+    , m_peer(QStringLiteral("smtp_server.py"),
+             serverArguments(options, m_folder.filePath(QStringLiteral("record.jsonl"))))
 {
-    QStringList arguments{QStringLiteral(OSTREL_TEST_SUPPORT_DIR "/smtp_server.py"), QStringLiteral("--record"),
-                          recordPath(m_folder), QStringLiteral("--host"), options.host, QStringLiteral("--port"),
-                          QString::number(options.port)};
-    if (options.rejectSender)
-        arguments << QStringLiteral("--reject-sender");
-    for (const QString &address : options.rejectRecipients)
-        arguments << QStringLiteral("--reject-recipient") << address;
-    if (options.dropInData)
-        arguments << QStringLiteral("--drop-in-data");
-    if (options.noEhlo)
-        arguments << QStringLiteral("--no-ehlo");
-    if (options.multilineGreeting)
-        arguments << QStringLiteral("--multiline-greeting");
-
-    // The Debian interpreter, which has aiosmtpd; the one on PATH may not.
-    m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
-    const QDeadlineTimer deadline(kStartMs);
-    QByteArray output;
-    while (m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())))) {
-        output += m_process.readAllStandardOutput();
-        if (output.startsWith("PORT ") && output.contains('\n')) {
-            m_port = static_cast<quint16>(output.mid(5, output.indexOf('\n') - 5).trimmed().toUInt());
-            return;
-        }
-        if (deadline.hasExpired())
-            break;
-    }
-    m_failure = QString::fromLocal8Bit(output + m_process.readAllStandardError());
-}
-
-SmtpServer::~SmtpServer()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    // The server ends when its input closes.
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(kStopMs)) {
-        m_process.kill();
-        m_process.waitForFinished(kStopMs);
-    }
 }
 
 QString SmtpServer::address() const
 {
-    return m_options.host + QLatin1Char(':') + QString::number(m_port);
+    const QString host = m_options.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + m_options.host + QLatin1Char(']')
+                                                                    : m_options.host;
+    return host + QLatin1Char(':') + QString::number(port());
 }
 
-QList<QByteArray> SmtpServer::recordLines() const
+QList<QJsonObject> SmtpServer::records(const QString &event) const
 {
-    QFile record(recordPath(m_folder));
-    if (!record.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = record.readAll().split('\n');
-    lines.removeAll(QByteArray());
-    return lines;
-}
-
-int SmtpServer::connections() const
-{
-    int count = 0;
-    for (const QByteArray &line : recordLines())
-        count += QJsonDocument::fromJson(line).object().value(QLatin1String("event")).toString() == QLatin1String("connect");
-    return count;
+    QFile file(m_folder.filePath(QStringLiteral("record.jsonl")));
+    QList<QJsonObject> entries;
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (entry.value(QLatin1String("event")).toString() == event)
+            entries << entry;
+    }
+    return entries;
 }
 
 QList<SmtpServer::Message> SmtpServer::messages() const
 {
     QList<Message> messages;
-    for (const QByteArray &line : recordLines()) {
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
-        if (entry.value(QLatin1String("event")).toString() != QLatin1String("message"))
-            continue;
-        Message message;
-        message.mailFrom = entry.value(QLatin1String("mail_from")).toString();
-        for (const QJsonValue &recipient : entry.value(QLatin1String("rcpt_tos")).toArray())
+    for (const QJsonObject &entry : records(QStringLiteral("message"))) {
+        Message message{entry[QLatin1String("mail_from")].toString(), {}, entry[QLatin1String("data")].toString(),
+                        headerPairs(entry[QLatin1String("headers")]), headerPairs(entry[QLatin1String("raw_headers")]),
+                        entry[QLatin1String("body")].toString(), {}, entry[QLatin1String("parse_error")].toString()};
+        for (const QJsonValue &recipient : entry[QLatin1String("rcpt_tos")].toArray())
             message.rcptTos << recipient.toString();
-        message.data = entry.value(QLatin1String("data")).toString();
-        for (const QJsonValue &header : entry.value(QLatin1String("headers")).toArray())
-            message.headers.append({header.toArray().at(0).toString(), header.toArray().at(1).toString()});
-        for (const QJsonValue &header : entry.value(QLatin1String("raw_headers")).toArray())
-            message.rawHeaders.append({header.toArray().at(0).toString(), header.toArray().at(1).toString()});
-        message.body = entry.value(QLatin1String("body")).toString();
-        for (const QJsonValue &value : entry.value(QLatin1String("attachments")).toArray()) {
-            const QJsonObject attachment = value.toObject();
-            message.attachments.append(
-                {attachment.value(QLatin1String("filename")).toString(),
-                 QByteArray::fromBase64(attachment.value(QLatin1String("content")).toString().toLatin1())});
-        }
-        message.parseError = entry.value(QLatin1String("parse_error")).toString();
+        for (const QJsonValue &attachment : entry[QLatin1String("attachments")].toArray())
+            message.attachments.append({attachment[QLatin1String("filename")].toString(),
+                                        QByteArray::fromBase64(attachment[QLatin1String("content")].toString().toLatin1())});
         messages << message;
     }
     return messages;
@@ -128,9 +89,7 @@ QStringList SmtpServer::Message::headerNames() const
     return names;
 }
 
-namespace {
-
-QStringList valuesOf(const QList<QPair<QString, QString>> &headers, const QString &name)
+QStringList SmtpServer::Message::valuesOf(const Headers &headers, const QString &name)
 {
     QStringList values;
     for (const auto &header : headers) {
@@ -138,16 +97,4 @@ QStringList valuesOf(const QList<QPair<QString, QString>> &headers, const QStrin
             values << header.second;
     }
     return values;
-}
-
-} // namespace
-
-QStringList SmtpServer::Message::header(const QString &name) const
-{
-    return valuesOf(headers, name);
-}
-
-QStringList SmtpServer::Message::rawHeader(const QString &name) const
-{
-    return valuesOf(rawHeaders, name);
 }
