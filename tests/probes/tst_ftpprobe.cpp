@@ -117,14 +117,14 @@ void TestFtpProbe::dialogue_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<Lines>("sent");
 
+    const QByteArray ready("220 ready\r\n");
     const Lines both{"USER anonymous", "PASS guestpass", "QUIT"};
     const Lines userOnly{"USER anonymous", "QUIT"};
+    const int notFtp = FtpClientControl::ProtocolError;
     QTest::newRow("password asked and accepted")
-        << QByteArray("220 ready\r\n") << Lines{"331 password please\r\n", "230 welcome\r\n"} << "anonymous" << 0
-        << both;
-    QTest::newRow("no password needed")
-        << QByteArray("220 ready\r\n") << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly;
-    QTest::newRow("multi-line greeting")
+        << ready << Lines{"331 password please\r\n", "230 welcome\r\n"} << "anonymous" << 0 << both;
+    QTest::newRow("no password needed") << ready << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly;
+    QTest::newRow("multi-line replies")
         << QByteArray("220-first line\r\n220-second line\r\n 220 not the end\r\n220 ready\r\n")
         << Lines{"331 password please\r\n", "230-welcome\r\n230 logged in\r\n"} << "anonymous" << 0 << both;
     QTest::newRow("wait, then greeting")
@@ -133,20 +133,16 @@ void TestFtpProbe::dialogue_data()
     QTest::newRow("bare line feeds")
         << QByteArray("220-first\n220 ready\n") << Lines{"230 welcome\n"} << "anonymous" << 0 << userOnly;
     QTest::newRow("logon refused")
-        << QByteArray("220 ready\r\n") << Lines{"331 password please\r\n", "530 not allowed\r\n"} << "anonymous"
-        << 530 << both;
-    QTest::newRow("user refused at once")
-        << QByteArray("220 ready\r\n") << Lines{"530 go away\r\n"} << "anonymous" << 530 << userOnly;
+        << ready << Lines{"331 password please\r\n", "530 not allowed\r\n"} << "anonymous" << 530 << both;
+    QTest::newRow("user refused at once") << ready << Lines{"530 go away\r\n"} << "anonymous" << 530 << userOnly;
     QTest::newRow("service not available")
         << QByteArray("421 too many users\r\n") << Lines{} << "anonymous" << 421 << Lines{"QUIT"};
     QTest::newRow("not an FTP server")
-        << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << "anonymous" << int(FtpClientControl::ProtocolError)
-        << Lines{"QUIT"};
-    QTest::newRow("reply code 000 is no success")
-        << QByteArray("000 hello\r\n") << Lines{} << "anonymous" << int(FtpClientControl::ProtocolError)
-        << Lines{"QUIT"};
+        << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << "anonymous" << notFtp << Lines{"QUIT"};
+    QTest::newRow("reply code 000") << QByteArray("000 hello\r\n") << Lines{} << "anonymous" << notFtp
+                                    << Lines{"QUIT"};
     QTest::newRow("line breaks in the user name stay on one line")
-        << QByteArray("220 ready\r\n") << Lines{"530 go away\r\n"} << "anonymous\r\nDELE x" << 530
+        << ready << Lines{"530 go away\r\n"} << "anonymous\r\nDELE x" << 530
         << Lines{"USER anonymousDELE x", "QUIT"};
 }
 
