@@ -120,7 +120,6 @@ private slots:
     void serviceList();
     void portAndList_data();
     void portAndList();
-    void rulesRunOncePerChange();
     void timeoutBar_data();
     void timeoutBar();
 
@@ -541,28 +540,6 @@ void TestCheckWindow::portAndList()
     const bool cleared = kindAfter != kindBefore || action.startsWith(QLatin1String("kind:"));
     QCOMPARE(find<QLabel>("lblResult")->text().isEmpty(), cleared);
     QCOMPARE(find("imgRed")->isVisible(), !cleared);
-}
-
-void TestCheckWindow::rulesRunOncePerChange()
-{
-    QSignalSpy textChanges(port(), &QLineEdit::textChanged);
-    QSignalSpy listChanges(list(), &QComboBox::currentIndexChanged);
-
-    // The field already holds "21": choosing FTP writes nothing.
-    list()->setCurrentIndex(6);
-    QCOMPARE(textChanges.count(), 0);
-    QCOMPARE(listChanges.count(), 1);
-
-    // HTTP writes "80" once; the text rule then finds HTTP already chosen.
-    list()->setCurrentIndex(14);
-    QCOMPARE(textChanges.count(), 1);
-    QCOMPARE(listChanges.count(), 2);
-
-    // Typing "8" over it: one text change, one move to the catch-all.
-    port()->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(port(), Qt::Key_8);
-    QCOMPARE(textChanges.count(), 2);
-    QCOMPARE(listChanges.count(), 3);
 }
 
 void TestCheckWindow::timeoutBar_data()
