@@ -63,6 +63,16 @@ int FtpClientControl::readReply(const QDeadlineTimer &deadline)
     for (;;) {
         const qsizetype end = m_received.indexOf('\n');
         if (end < 0) {
+            // A server that keeps talking, in lines or without any, is held
+            // to the time limit and to a line length no FTP reply comes near.
+            if (deadline.hasExpired())
+                return TimedOut;
+            if (m_received.size() > kLongestLine)
+                return ProtocolError;
+            if (m_socket.bytesAvailable() > 0) {
+                m_received += m_socket.readAll();
+                continue;
+            }
             if (m_socket.state() != QAbstractSocket::ConnectedState)
                 return failure(deadline);
             if (!m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))

@@ -25,6 +25,8 @@ public:
 
     // The longest an attempt may take when its time limit is 0 or below.
     static constexpr int kFallbackTimeoutSeconds = 15;
+    // The longest reply line taken in, in bytes.
+    static constexpr qsizetype kLongestLine = 64 * 1024;
 
     explicit FtpClientControl(QObject *parent = nullptr);
 

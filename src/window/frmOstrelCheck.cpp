@@ -102,7 +102,8 @@ void frmOstrel::runCheck()
         return;
 
     const bool passed = m_tcpProbe.Check_Socket(address, port, static_cast<qint16>(HScroll1->value()));
-    if (!yield())
+    // One pass after the probe, and one more before its outcome is shown.
+    if (!yield() || !yield())
         return;
 
     QString result;

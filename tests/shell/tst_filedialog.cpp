@@ -23,31 +23,10 @@ class TestFileDialog : public QObject
 {
     Q_OBJECT
 private slots:
-    void openDialogSetUp();
     void programsFilterListsExecutablesOnly();
     void saveDialogAsksBeforeOverwriting();
     void multipleChoiceIsJoinedByCommas();
-    void presetChoiceAndCancel();
 };
-
-void TestFileDialog::openDialogSetUp()
-{
-    QFileDialog dialog;
-    modDialogFile::configure(dialog, 1, QStringLiteral("Select File"), QString(), kBrowseFilter, QString(),
-                             QString(), std::nullopt);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Select File"));
-    QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
-    QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFile);
-    // "*.*" lists every file, also those without a dot.
-    QCOMPARE(dialog.nameFilters(), (QStringList{modDialogFile::kProgramsFilter + QStringLiteral(" (*)"),
-                                                QStringLiteral("EXE Files (*.exe)"),
-                                                QStringLiteral("All Files (*)")}));
-    QCOMPARE(dialog.selectedNameFilter(), dialog.nameFilters().first());
-
-    QFileDialog several;
-    modDialogFile::configure(several, 1, QString(), QString(), kBrowseFilter, QString(), QString(), true);
-    QCOMPARE(several.fileMode(), QFileDialog::ExistingFiles);
-}
 
 void TestFileDialog::programsFilterListsExecutablesOnly()
 {
@@ -83,21 +62,14 @@ void TestFileDialog::saveDialogAsksBeforeOverwriting()
 
 void TestFileDialog::multipleChoiceIsJoinedByCommas()
 {
+    QFileDialog several;
+    modDialogFile::configure(several, 1, QString(), QString(), kBrowseFilter, QString(), QString(), true);
+    QCOMPARE(several.fileMode(), QFileDialog::ExistingFiles);
     QCOMPARE(modDialogFile::joinChoice({}), QString());
     QCOMPARE(modDialogFile::joinChoice({QStringLiteral("/opt/my tools/check.sh")}),
              QStringLiteral("/opt/my tools/check.sh"));
     QCOMPARE(modDialogFile::joinChoice({QStringLiteral("/opt/tools/a.sh"), QStringLiteral("/opt/tools/b c.sh")}),
              QStringLiteral("/opt/tools,a.sh,b c.sh"));
-}
-
-void TestFileDialog::presetChoiceAndCancel()
-{
-    modDialogFile::setNextChoice({QStringLiteral("/opt/my tools/check.sh")});
-    QCOMPARE(modDialogFile::Show_FileDialog(nullptr, 1, QString(), QString(), kBrowseFilter, QString(), QString()),
-             QStringLiteral("/opt/my tools/check.sh"));
-    modDialogFile::setNextChoice({});
-    QCOMPARE(modDialogFile::Show_FileDialog(nullptr, 1, QString(), QString(), kBrowseFilter, QString(), QString()),
-             QString());
 }
 
 QTEST_MAIN(TestFileDialog)

@@ -1,5 +1,6 @@
 // The browse button, and the window's own keys: Escape closes it, F2 opens
-// the help page beside the program.
+// the help page beside the program; closing ends the program, also from
+// under a modal window of its own.
 #include "MarkerScript.h"
 #include "ModalWatch.h"
 #include "TemporarySettings.h"
@@ -14,10 +15,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using WindowTesting::control;
@@ -42,19 +42,29 @@ private slots:
 
     void browseTakesTheChoice_data();
     void browseTakesTheChoice();
-    void browseDialog_data();
     void browseDialog();
-
     void escapeCloses_data();
     void escapeCloses();
-
-    void f2KeepsTheWindowUsable_data();
-    void f2KeepsTheWindowUsable();
-    void f2OpensThePageBesideTheProgram();
+    void f2_data();
+    void f2();
+    void closingUnderAModalEndsTheProgram_data();
+    void closingUnderAModalEndsTheProgram();
 
 private:
     QLineEdit *field(const char *name) const { return control<QLineEdit>(*m_form, QLatin1String(name)); }
     QPushButton *button(const char *name) const { return control<QPushButton>(*m_form, QLatin1String(name)); }
+    // A check on the empty device name, as the window opens: it ends at once
+    // with a message, and the fields are then due for storing.
+    void startCheck()
+    {
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        button("btnCheck")->click();
+        QCOMPARE(MessageBox::takeShown().size(), 1);
+    }
+    QString storedArgument() const
+    {
+        return m_settings->storedTexts().value(QStringLiteral("Argument"), QStringLiteral("<none>"));
+    }
 
     std::unique_ptr<TemporarySettings> m_settings;
     std::unique_ptr<frmOstrel> m_form;
@@ -76,7 +86,6 @@ void TestWindowKeys::init()
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     // The command row is enabled by its box, and the browse button with it.
     control<QCheckBox>(*m_form, QStringLiteral("chkEXE"))->click();
-    QVERIFY(button("btnBrowse")->isEnabled());
 }
 
 void TestWindowKeys::cleanup()
@@ -85,104 +94,72 @@ void TestWindowKeys::cleanup()
     m_settings.reset();
     MessageBox::takeShown();
     QFile::remove(helpPagePath());
+    QFile::remove(helpPagePath() + QStringLiteral(".opened"));
 }
 
 void TestWindowKeys::browseTakesTheChoice_data()
 {
     QTest::addColumn<QStringList>("choice"); // empty: the user cancels
-    QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
-
-    QTest::newRow("path with blanks") << QStringList{"/opt/my tools/check port.sh"} << "old"
-                                      << "/opt/my tools/check port.sh";
-    QTest::newRow("into an empty field") << QStringList{"/usr/bin/logger"} << "" << "/usr/bin/logger";
-    QTest::newRow("cancel keeps the text") << QStringList{} << "/opt/old command" << "/opt/old command";
-    QTest::newRow("cancel keeps an empty field") << QStringList{} << "" << "";
+    QTest::newRow("path with blanks") << QStringList{"/opt/my tools/check port.sh"} << "/opt/my tools/check port.sh";
+    QTest::newRow("cancel keeps the text") << QStringList{} << "/opt/old command";
 }
 
 void TestWindowKeys::browseTakesTheChoice()
 {
     QFETCH(QStringList, choice);
-    QFETCH(QString, before);
     QFETCH(QString, after);
 
-    field("txtEXE")->setText(before);
+    field("txtEXE")->setText(QStringLiteral("/opt/old command"));
     modDialogFile::setNextChoice(choice);
     QTest::mouseClick(button("btnBrowse"), Qt::LeftButton);
     QCOMPARE(field("txtEXE")->text(), after);
     QCOMPARE(field("txtArg")->text(), QString());
 }
 
-void TestWindowKeys::browseDialog_data()
-{
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("choose a file whose path holds blanks") << true;
-    QTest::newRow("cancel") << false;
-}
-
 // The real dialog, answered from inside its own event loop.
 void TestWindowKeys::browseDialog()
 {
-    QFETCH(bool, accept);
-
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString chosen = folder.filePath(QStringLiteral("my tools/check port.sh"));
     QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("my tools"))));
     QVERIFY(MarkerScript::writeExecutable(chosen, "#!/bin/sh\n"));
-    field("txtEXE")->setText(QStringLiteral("before"));
 
     QFileDialog *seen = nullptr;
-    QString title;
     QStringList filters;
-    QString selectedFilter;
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptSave;
-    QWidget *owner = nullptr;
     ModalWatch watch([&](QWidget *modal) {
         seen = qobject_cast<QFileDialog *>(modal);
-        if (!seen) {
+        auto *name = modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!seen || !name) {
             modal->close();
             return;
         }
-        title = seen->windowTitle();
+        QCOMPARE(seen->parentWidget(), m_form.get());
+        QCOMPARE(seen->windowTitle(), QStringLiteral("Select File"));
+        QCOMPARE(seen->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(seen->acceptMode(), QFileDialog::AcceptOpen);
         filters = seen->nameFilters();
-        selectedFilter = seen->selectedNameFilter();
-        mode = seen->fileMode();
-        acceptMode = seen->acceptMode();
-        owner = seen->parentWidget();
+        QCOMPARE(seen->selectedNameFilter(), filters.value(0));
         // The user types the full path into the dialog's name field.
-        auto *name = seen->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        if (accept && name) {
-            name->setText(chosen);
-            QMetaObject::invokeMethod(seen, "accept");
-        } else {
-            seen->reject();
-        }
+        name->setText(chosen);
+        QMetaObject::invokeMethod(seen, "accept");
     });
     QTest::mouseClick(button("btnBrowse"), Qt::LeftButton);
 
-    QVERIFY(watch.seen());
-    QVERIFY(!watch.forced());
     QVERIFY(seen);
-    QCOMPARE(owner, m_form.get());
-    QCOMPARE(title, QStringLiteral("Select File"));
+    QVERIFY(!watch.forced());
+    // "*.*" lists every file here, also those without a dot in their names.
     QCOMPARE(filters, (QStringList{modDialogFile::kProgramsFilter + QStringLiteral(" (*)"),
                                    QStringLiteral("EXE Files (*.exe)"), QStringLiteral("All Files (*)")}));
-    QCOMPARE(selectedFilter, filters.first());
-    QCOMPARE(mode, QFileDialog::ExistingFile);
-    QCOMPARE(acceptMode, QFileDialog::AcceptOpen);
-    QCOMPARE(field("txtEXE")->text(), accept ? chosen : QStringLiteral("before"));
+    QCOMPARE(field("txtEXE")->text(), chosen);
 }
 
 void TestWindowKeys::escapeCloses_data()
 {
     QTest::addColumn<bool>("checkStarted");
     QTest::addColumn<QString>("focus");
-
-    QTest::newRow("no check, from the device name") << false << "txtDeviceName";
     QTest::newRow("no check, from the arguments") << false << "txtArg";
-    QTest::newRow("after a check, from the device name") << true << "txtDeviceName";
     QTest::newRow("after a check, from the timeout bar") << true << "HScroll1";
 }
 
@@ -191,45 +168,49 @@ void TestWindowKeys::escapeCloses()
     QFETCH(bool, checkStarted);
     QFETCH(QString, focus);
 
-    if (checkStarted) {
-        // The device name is still empty, so the check ends at once.
-        QSignalSpy clicks(button("btnCheck"), &QPushButton::clicked);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
-        ModalWatch unexpected([](QWidget *modal) { modal->close(); }, 200);
-        button("btnCheck")->click();
-        QCOMPARE(clicks.count(), 1);
-    }
+    if (checkStarted)
+        startCheck();
     field("txtArg")->setText(QStringLiteral("typed"));
     QWidget *target = control(*m_form, focus);
     target->setFocus();
-    QCOMPARE(QApplication::focusWidget(), target);
-
     QTest::keyClick(target, Qt::Key_Escape);
     QVERIFY(!m_form->isVisible());
-    QCOMPARE(m_settings->storedTexts().value(QStringLiteral("Argument"), QStringLiteral("<none>")),
-             checkStarted ? QStringLiteral("typed") : QStringLiteral("<none>"));
+    QCOMPARE(storedArgument(), checkStarted ? QStringLiteral("typed") : QStringLiteral("<none>"));
     QCOMPARE(m_settings->bytes().has_value(), checkStarted);
 }
 
-void TestWindowKeys::f2KeepsTheWindowUsable_data()
+void TestWindowKeys::f2_data()
 {
-    QTest::addColumn<bool>("pagePresent");
-    QTest::newRow("no help page") << false;
-    QTest::newRow("help page beside the program") << true;
+    QTest::addColumn<QByteArray>("page"); // empty: none
+    QTest::newRow("no help page") << QByteArray();
+    QTest::newRow("help page beside the program") << QByteArray("<html><body>help</body></html>\n");
+    // An executable in the page's place shows which file F2 hands to the
+    // shell, and how often, without any browser.
+    QTest::newRow("program in the page's place") << QByteArray("#!/bin/sh\necho \"$#\" >> \"$0.opened\"\n");
 }
 
-void TestWindowKeys::f2KeepsTheWindowUsable()
+void TestWindowKeys::f2()
 {
-    QFETCH(bool, pagePresent);
+    QFETCH(QByteArray, page);
 
-    if (pagePresent) {
-        QFile page(helpPagePath());
-        QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write("<html><body>help</body></html>\n");
-    }
+    QFile file(helpPagePath());
+    if (page.startsWith("#!"))
+        QVERIFY(MarkerScript::writeExecutable(helpPagePath(), page));
+    else if (!page.isEmpty())
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(page) == page.size());
+    file.close();
     QLineEdit *name = field("txtDeviceName");
     QTest::keyClicks(name, QStringLiteral("host"));
     QTest::keyClick(name, Qt::Key_F2);
+    if (page.startsWith("#!")) {
+        const QString opened = helpPagePath() + QStringLiteral(".opened");
+        QVERIFY(QTest::qWaitFor([&opened] { return QFile::exists(opened); }, 20000));
+        // Anything opened twice would have written its line by now.
+        QTest::qWait(500);
+        QFile marker(opened);
+        QVERIFY(marker.open(QIODevice::ReadOnly));
+        QCOMPARE(marker.readAll(), QByteArray("0\n")); // once, with no parameters
+    }
     QTest::keyClick(field("txtArg"), Qt::Key_F2);
 
     QVERIFY(m_form->isVisible());
@@ -243,22 +224,36 @@ void TestWindowKeys::f2KeepsTheWindowUsable()
     QVERIFY(!m_form->isVisible());
 }
 
-// An executable in the help page's place shows which file F2 hands to the
-// shell, without any browser.
-void TestWindowKeys::f2OpensThePageBesideTheProgram()
+void TestWindowKeys::closingUnderAModalEndsTheProgram_data()
 {
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString marker = folder.filePath(QStringLiteral("opened"));
-    QVERIFY(MarkerScript::writeExecutable(helpPagePath(),
-                                          "#!/bin/sh\necho \"$#\" > '" + QFile::encodeName(marker) + "'\n"));
+    QTest::addColumn<bool>("about");
+    QTest::newRow("About window") << true;
+    QTest::newRow("message box") << false;
+}
 
-    QTest::keyClick(field("txtDeviceName"), Qt::Key_F2);
-    QVERIFY(QTest::qWaitFor([&marker] { return QFile::exists(marker); }, 20000));
-    QFile opened(marker);
-    QVERIFY(opened.open(QIODevice::ReadOnly));
-    QCOMPARE(opened.readAll(), QByteArray("0\n")); // no parameters
-    QVERIFY(m_form->isVisible());
+// However the window is closed while one of its modal windows is up, the
+// fields are stored and the program's event loop ends.
+void TestWindowKeys::closingUnderAModalEndsTheProgram()
+{
+    QFETCH(bool, about);
+
+    startCheck();
+    field("txtArg")->setText(QStringLiteral("typed"));
+    ModalWatch watch([this](QWidget *) { m_form->close(); });
+    QTimer::singleShot(0, m_form.get(), [this, about] {
+        if (about)
+            QTest::mouseDClick(m_form.get(), Qt::LeftButton, {}, QPoint(3, 200));
+        else
+            MessageBox::show(m_form.get(), MessageBox::Icon::Exclamation, QStringLiteral("Ostrel"), QStringLiteral("?"));
+    });
+    // A program that would not end is stopped here, and fails.
+    QTimer giveUp;
+    giveUp.callOnTimeout([] { QCoreApplication::exit(1); });
+    giveUp.start(20000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(watch.seen());
+    QVERIFY(!watch.forced());
+    QCOMPARE(storedArgument(), QStringLiteral("typed"));
 }
 
 QTEST_MAIN(TestWindowKeys)
