@@ -127,6 +127,8 @@ bool MailSender::Mail_Connect(const QString &strMailServer)
     // bound's timer) instead of spinning; events are processed all along.
     QTimer bound;
     bound.setSingleShot(true);
+    // A coarse timer may fire up to half a second early.
+    bound.setTimerType(Qt::PreciseTimer);
     bound.start(kConnectBoundMs);
     while (m_intSmtpState == 0 && bound.isActive())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
