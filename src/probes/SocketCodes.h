@@ -12,7 +12,6 @@ enum : int {
     ConnectionReset = 10054,
     TimedOut = 10060,
     ConnectionRefused = 10061,
-    HostUnreachable = 10065,
     HostNotFound = 11001,
 };
 

@@ -29,10 +29,6 @@ public:
     // fills the fields from the stored settings and shows it for interactive use.
     void Form_Load();
 
-    // The probes of this window; their closing waits are bounded by the timeout bar.
-    TcpProbe &tcpProbe() { return m_tcpProbe; }
-    FtpProbe &ftpProbe() { return m_ftpProbe; }
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
