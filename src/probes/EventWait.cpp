@@ -1,0 +1,57 @@
+#include "probes/EventWait.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+bool g_abandoned = false;
+// The loops running now, innermost last; all on the one thread that runs the checks.
+std::vector<QEventLoop *> g_running;
+} // namespace
+
+EventWait::EventWait(QDeadlineTimer deadline)
+    : m_deadline(deadline)
+{
+    m_limit.setSingleShot(true);
+    m_limit.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+}
+
+EventWait::~EventWait() = default;
+
+bool EventWait::exec()
+{
+    if (g_abandoned || m_deadline.hasExpired())
+        return false;
+    if (!m_deadline.isForever())
+        m_limit.start(static_cast<int>(std::max<qint64>(0, m_deadline.remainingTime())));
+    g_running.push_back(&m_loop);
+    m_loop.exec();
+    g_running.erase(std::find(g_running.begin(), g_running.end(), &m_loop));
+    m_limit.stop();
+    return m_finished && !g_abandoned;
+}
+
+bool EventWait::sleep(int ms)
+{
+    EventWait wait{QDeadlineTimer(std::max(0, ms))};
+    wait.exec();
+    return !g_abandoned;
+}
+
+void EventWait::abandonAll()
+{
+    g_abandoned = true;
+    for (QEventLoop *loop : g_running)
+        loop->quit();
+}
+
+bool EventWait::abandoned()
+{
+    return g_abandoned;
+}
+
+void EventWait::resetAbandoned()
+{
+    g_abandoned = false;
+}
