@@ -52,4 +52,5 @@ include(CPack)
 
 # Builds the package from this tree, unpacks it and runs what it installed.
 add_test(NAME package COMMAND bash ${PROJECT_SOURCE_DIR}/tests/shell/package_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(package PROPERTIES TIMEOUT 120)
+set_tests_properties(package PROPERTIES TIMEOUT 120 ENVIRONMENT_MODIFICATION
+  "LSAN_OPTIONS=set:suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")

@@ -51,7 +51,7 @@ done
 # The installed program, unattended, with no display and no graphical library
 # loaded: the log beside it names the outcome of a loopback check.
 program=$root/usr/bin/ostrel
-headless() { env -i PATH=/usr/bin:/bin LD_DEBUG=files "$@"; }
+headless() { env -i PATH=/usr/bin:/bin LSAN_OPTIONS="${LSAN_OPTIONS:-}" LD_DEBUG=files "$@"; }
 graphical() { grep -Eo 'libQt6(Gui|Widgets)[^ ]*' "$1" | head -1; }
 exec {listener}< <(/usr/bin/python3 -c '
 import socket, sys
@@ -69,8 +69,8 @@ while read -r port log outcome; do
     rm -f "$root/usr/bin/"*.log
     headless "$program" "127.0.0.1,$port,2" 2>"$work/ld.txt" || fail "exit status $? for port $port"
     line=$(cat "$root/usr/bin/$log" 2>/dev/null) || fail "no $log beside the installed program"
-    [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"Port $port on device 127.0.0.1 is $outcome."$'\r'$ ]] \
-        || fail "$log holds: $line"
+    expected="Port $port on device 127.0.0.1 is $outcome."
+    [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$log holds: $line"
     [ -z "$(graphical "$work/ld.txt")" ] || fail "the unattended run loaded $(graphical "$work/ld.txt")"
 done <<EOF
 $open success.log available
@@ -97,11 +97,11 @@ within 10 test -s "$work/display" || fail "Xvfb did not start"
 display=:$(head -1 "$work/display")
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/ostrel.desktop")
 (cd "$work" && exec env -i PATH="$work/fake:$root/usr/bin:/usr/bin:/bin" DISPLAY="$display" \
-    XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
+    LSAN_OPTIONS="${LSAN_OPTIONS:-}" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
 window_pid=$!
 pids+=($window_pid)
-window=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' | head -1) \
-    || fail "no window from the desktop entry ($exec_line)"
+window=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
+    | head -1) || fail "no window from the desktop entry ($exec_line)"
 grep -q "$root/usr/lib/ostrel/ostrel-window.so" "/proc/$window_pid/maps" || fail "window module not the installed one"
 DISPLAY=$display timeout 10 xdotool windowfocus --sync "$window" key F2
 within 10 test -s "$work/opened" || fail "F2 opened nothing"
