@@ -2,11 +2,13 @@
 # Ostrel on Debian 12: installs what is missing, builds, then runs the program or every test.
 #   ./dev.sh run [calling sequence]   no arguments: the check window; else one unattended run
 #   ./dev.sh test                     every test, in a plain build and under ASan + UBSan
+#   ./dev.sh package                  the Debian package build/ostrel_<version>_<arch>.deb, checked by lintian
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
-test_packages=(python3-pyftpdlib python3-aiosmtpd netcat-openbsd time)
+test_packages=(python3-pyftpdlib python3-aiosmtpd netcat-openbsd time dpkg-dev file groff-base man-db xvfb xdotool)
+package_packages=(dpkg-dev file lintian)
 
 install_missing() {
     local missing=() package
@@ -20,11 +22,20 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# build <dir> [cmake options]: configures once, then builds quietly.
 build() {
     local dir=$1
     shift
     [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >/dev/null
+}
+
+# checked_build <dir> [cmake options]: every warning is an error, and shown.
+checked_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@"
+    cmake --build "$dir" -j"$(nproc)"
 }
 
 case "${1:-}" in
@@ -36,13 +47,21 @@ run)
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    build build
-    build build-asan -DOSTREL_SANITIZE=ON
+    checked_build build
+    checked_build build-asan -DOSTREL_SANITIZE=ON
     ctest --test-dir build --output-on-failure -j"$(nproc)"
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
     ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    build build
+    (cd build && cpack -G DEB)
+    deb=(build/ostrel_*_"$(dpkg --print-architecture)".deb)
+    lintian --fail-on error "${deb[@]}"
+    echo "built ${deb[*]}; install it with: apt install ./${deb[*]}"
+    ;;
 *)
-    echo "usage: $0 run [calling sequence] | $0 test" >&2
+    echo "usage: $0 run [calling sequence] | $0 test | $0 package" >&2
     exit 2
     ;;
 esac

@@ -5,6 +5,7 @@
 #include "shell/modDialogFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QStringList>
@@ -25,11 +26,18 @@ QString browseFilter()
     return pairs.join(QChar(0)) + QChar(0) + QChar(0);
 }
 
-// The program's file name with ".htm", beside the program.
+// The program's file name with ".htm", beside the program; an installed
+// program keeps it in its data folder instead.
 QString helpPagePath()
 {
-    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + program + QStringLiteral(".htm");
+    const QString page = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
+        + QStringLiteral(".htm");
+    const QDir folder(QCoreApplication::applicationDirPath());
+    const QString beside = folder.filePath(page);
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QDir::cleanPath(folder.filePath(QStringLiteral(OSTREL_HELP_RELDIR "/") + page));
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 } // namespace
