@@ -3,18 +3,21 @@
 // one (net.ipv4.ping_group_range), else a raw socket (CAP_NET_RAW), else not at all.
 #include "probes/IP32Platform.h"
 
+#include "probes/EventWait.h"
+#include "probes/HostLookup.h"
+
 #include <QDeadlineTimer>
+#include <QSocketNotifier>
+#include <QtEndian>
 #include <QRandomGenerator>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <netdb.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,21 +62,16 @@ public:
 
     std::optional<HostEnt> gethostbyname(const QByteArray &name) override
     {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;   // one entry per address
-        addrinfo *found = nullptr;
-        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-            return std::nullopt;
+        // As long as the resolver takes, but with the event loop running and
+        // nothing left behind for the process to wait for.
         HostEnt host;
         host.h_length = sizeof(in_addr);
-        for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET)
+        for (const QHostAddress &address : HostLookup::resolve(QString::fromLocal8Bit(name), QDeadlineTimer::Forever)) {
+            if (address.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
-            const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-            host.h_addr_list << QByteArray(reinterpret_cast<const char *>(&address->sin_addr), sizeof(in_addr));
+            const quint32 packed = qToBigEndian(address.toIPv4Address());
+            host.h_addr_list << QByteArray(reinterpret_cast<const char *>(&packed), sizeof packed);
         }
-        ::freeaddrinfo(found);
         if (host.h_addr_list.isEmpty())
             return std::nullopt;
         return host;
@@ -131,30 +129,30 @@ public:
             < 0)
             return 0;
 
-        const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
+        // The reply is awaited with the event loop running: the window stays
+        // alive and the process sleeps until the socket has something.
+        const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs), Qt::PreciseTimer);
+        QSocketNotifier readable(echo.fd, QSocketNotifier::Read);
         QByteArray received(65536, '\0');
         for (;;) {
-            pollfd wanted{echo.fd, POLLIN, 0};
-            const qint64 left = deadline.remainingTime();
-            const int ready = ::poll(&wanted, 1, static_cast<int>(qBound<qint64>(0, left, qint64(INT_MAX))));
-            if (ready < 0 && errno == EINTR)
+            const ssize_t size = ::recv(echo.fd, received.data(), static_cast<size_t>(received.size()), MSG_DONTWAIT);
+            if (size >= 0) {
+                const auto data = echoReplyData(echo, received.left(size), sequence);
+                if (data) {
+                    replyBuffer.fill('\0');
+                    std::memcpy(replyBuffer.data(), data->constData(),
+                                static_cast<size_t>(qMin(data->size(), replyBuffer.size())));
+                    return 1;
+                }
                 continue;
-            if (ready <= 0)
-                return 0;
-            const ssize_t size = ::recv(echo.fd, received.data(), static_cast<size_t>(received.size()), 0);
-            if (size < 0) {
-                if (errno == EINTR || errno == EAGAIN)
-                    continue;
-                return 0;
             }
-            const auto data = echoReplyData(echo, received.left(size), sequence);
-            if (data) {
-                replyBuffer.fill('\0');
-                std::memcpy(replyBuffer.data(), data->constData(),
-                            static_cast<size_t>(qMin(data->size(), replyBuffer.size())));
-                return 1;
-            }
-            if (deadline.hasExpired())
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return 0;
+            EventWait wait(deadline);
+            wait.finishOn(&readable, &QSocketNotifier::activated);
+            if (!wait.exec())
                 return 0;
         }
     }

@@ -19,6 +19,7 @@ public:
         Connected = 0,
         AddressNotAvailable = SocketCodes::AddressNotAvailable,
         TimedOut = SocketCodes::TimedOut,
+        HostNotFound = SocketCodes::HostNotFound,
         OtherFailure = -1,
     };
 
@@ -40,13 +41,16 @@ public:
     void SetHostName(const QString &hostName);
     void SetRemotePort(quint16 port);
 
-    // Blocks until the attempt has ended; 0 when the connection was established.
+    // Returns when the attempt has ended, the event loop running meanwhile;
+    // 0 when the connection was established.
     int Connect();
 
 signals:
     void OnConnect();
     void OnError(int errorCode, const QString &description, const QString &remote);
     void OnTimeout(int limitMs, const QString &remote);
+    // The connection opened, began closing or closed: closing waits end on it.
+    void StateChanged();
 
 private:
     QString remote() const;

@@ -1,5 +1,6 @@
 #include "probes/modIP32.h"
 
+#include "probes/EventWait.h"
 #include "probes/IP32Platform.h"
 #include "probes/TextRules.h"
 
@@ -152,7 +153,9 @@ bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &p
         const QByteArray request = payload.toLatin1();
         QByteArray reply(kEchoReplyBufferSize, '\0');
         const quint32 timeoutMs = wait > 0 ? static_cast<quint32>(wait) : 0;
-        for (qint32 attempt = 1; handle != kInvalidEchoHandle && attempt <= count && !replied; ++attempt)
+        // No further request once the window has gone away.
+        for (qint32 attempt = 1;
+             handle != kInvalidEchoHandle && attempt <= count && !replied && !EventWait::abandoned(); ++attempt)
             replied = platform().IcmpSendEcho(handle, packed, request, reply, timeoutMs) > 0;
     } catch (...) {
         // The result stands as far as it got; the handle and sockets are released below.

@@ -341,6 +341,8 @@ void TestModIP32::echoInOwnNamespace()
 int main(int argc, char **argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "--echo-in-namespace") == 0) {
+        // The reply is awaited in the event loop, as in the program.
+        QCoreApplication application(argc, argv);
         // _Exit: no leak check at exit, which cannot stop the world once the user changed.
         std::_Exit(echoInNamespace(argv[2], argv[3], static_cast<uid_t>(std::atoi(argv[4]))));
     }
