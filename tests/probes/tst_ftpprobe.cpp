@@ -18,10 +18,11 @@ using Lines = QList<QByteArray>;
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 
-FtpClientControl &aim(FtpClientControl &client, quint16 port, int seconds, const QString &user = "anonymous")
+FtpClientControl &aim(FtpClientControl &client, quint16 port, int seconds, const QString &user = "anonymous",
+                      const QString &host = kLoopback)
 {
     client.SetTimeout(static_cast<qint16>(seconds));
-    client.SetHostName(kLoopback);
+    client.SetHostName(host);
     client.SetRemotePort(port);
     client.SetUserName(user);
     client.SetPassword(QStringLiteral("guestpass"));
@@ -116,34 +117,38 @@ void TestFtpProbe::dialogue_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<int>("code");
     QTest::addColumn<Lines>("sent");
+    QTest::addColumn<QString>("host");   // the server listens on 127.0.0.1 unless this names an IPv6 form of ::1
 
     const QByteArray ready("220 ready\r\n");
     const Lines both{"USER anonymous", "PASS guestpass", "QUIT"};
     const Lines userOnly{"USER anonymous", "QUIT"};
     const int notFtp = FtpClientControl::ProtocolError;
     QTest::newRow("password asked and accepted")
-        << ready << Lines{"331 password please\r\n", "230 welcome\r\n"} << "anonymous" << 0 << both;
-    QTest::newRow("no password needed") << ready << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly;
+        << ready << Lines{"331 password please\r\n", "230 welcome\r\n"} << "anonymous" << 0 << both << QString();
+    QTest::newRow("no password needed") << ready << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly << QString();
     QTest::newRow("multi-line replies")
         << QByteArray("220-first line\r\n220-second line\r\n 220 not the end\r\n220 ready\r\n")
-        << Lines{"331 password please\r\n", "230-welcome\r\n230 logged in\r\n"} << "anonymous" << 0 << both;
+        << Lines{"331 password please\r\n", "230-welcome\r\n230 logged in\r\n"} << "anonymous" << 0 << both << QString();
     QTest::newRow("wait, then greeting")
         << QByteArray("120 ready in 1 minute\r\n220 ready\r\n") << Lines{"230 welcome\r\n"} << "anonymous" << 0
-        << userOnly;
+        << userOnly << QString();
     QTest::newRow("bare line feeds")
-        << QByteArray("220-first\n220 ready\n") << Lines{"230 welcome\n"} << "anonymous" << 0 << userOnly;
+        << QByteArray("220-first\n220 ready\n") << Lines{"230 welcome\n"} << "anonymous" << 0 << userOnly << QString();
     QTest::newRow("logon refused")
-        << ready << Lines{"331 password please\r\n", "530 not allowed\r\n"} << "anonymous" << 530 << both;
-    QTest::newRow("user refused at once") << ready << Lines{"530 go away\r\n"} << "anonymous" << 530 << userOnly;
+        << ready << Lines{"331 password please\r\n", "530 not allowed\r\n"} << "anonymous" << 530 << both << QString();
+    QTest::newRow("user refused at once") << ready << Lines{"530 go away\r\n"} << "anonymous" << 530 << userOnly << QString();
     QTest::newRow("service not available")
-        << QByteArray("421 too many users\r\n") << Lines{} << "anonymous" << 421 << Lines{"QUIT"};
+        << QByteArray("421 too many users\r\n") << Lines{} << "anonymous" << 421 << Lines{"QUIT"} << QString();
     QTest::newRow("not an FTP server")
-        << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << "anonymous" << notFtp << Lines{"QUIT"};
+        << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << "anonymous" << notFtp << Lines{"QUIT"} << QString();
     QTest::newRow("reply code 000") << QByteArray("000 hello\r\n") << Lines{} << "anonymous" << notFtp
-                                    << Lines{"QUIT"};
+                                    << Lines{"QUIT"} << QString();
     QTest::newRow("line breaks in the user name stay on one line")
         << ready << Lines{"530 go away\r\n"} << "anonymous\r\nDELE x" << 530
-        << Lines{"USER anonymousDELE x", "QUIT"};
+        << Lines{"USER anonymousDELE x", "QUIT"} << QString();
+    QTest::newRow("over IPv6") << ready << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly << "::1";
+    QTest::newRow("over IPv6, in brackets")
+        << ready << Lines{"230 welcome\r\n"} << "anonymous" << 0 << userOnly << "[::1]";
 }
 
 void TestFtpProbe::dialogue()
@@ -153,10 +158,11 @@ void TestFtpProbe::dialogue()
     QFETCH(QString, user);
     QFETCH(int, code);
     QFETCH(Lines, sent);
+    QFETCH(QString, host);
 
-    ScriptedPeer server(greeting, replies);
+    ScriptedPeer server(greeting, replies, host.isEmpty() ? kLoopback : QStringLiteral("::1"));
     FtpClientControl client;
-    QCOMPARE(aim(client, server.port(), 5, user).Login(), code);
+    QCOMPARE(aim(client, server.port(), 5, user, host.isEmpty() ? kLoopback : host).Login(), code);
     QVERIFY(client.IsConnected());
     client.Disconnect();
     for (int pass = 0; pass < 50 && client.IsConnected(); ++pass)

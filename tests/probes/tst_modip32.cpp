@@ -156,7 +156,7 @@ private:
 
 void TestModIP32::initTestCase()
 {
-    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy);
+    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test"});
 }
 
 void TestModIP32::ipToLong_data()
@@ -239,9 +239,11 @@ void TestModIP32::startupAndLookUp()
 void TestModIP32::getHostIP()
 {
     QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));
+    QCOMPARE(Get_HostIP(QStringLiteral("[::1]")), QStringLiteral("::1"));
     if (!m_resolverConfined)
         QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
     QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
+    QCOMPARE(Get_HostIP(QStringLiteral("v6only.test")), QStringLiteral("::1"));
 }
 
 void TestModIP32::pingHostThroughPlatform_data()
@@ -300,9 +302,15 @@ void TestModIP32::pingHostThroughPlatform()
 
 void TestModIP32::echoOnLoopback()
 {
-    QVERIFY(Ping_Host(QStringLiteral("127.0.0.1"), 2, 200, QStringLiteral("echo request")));
-    // Linux would answer an echo to 0.0.0.0 from the local host.
-    QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, QStringLiteral("echo request")));
+    const QString request = QStringLiteral("echo request");
+    QVERIFY(Ping_Host(QStringLiteral("127.0.0.1"), 2, 200, request));
+    QVERIFY(Ping_Host(QStringLiteral("::1"), 2, 200, request));
+    QVERIFY(Ping_Host(QStringLiteral("[::1]"), 2, 200, request));
+    // Linux would answer an echo to 0.0.0.0 or :: from the local host.
+    QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, request));
+    QVERIFY(!Ping_Host(QStringLiteral("::"), 2, 200, request));
+    if (m_resolverConfined)
+        QVERIFY(Ping_Host(QStringLiteral("v6only.test"), 2, 200, request));
 }
 
 void TestModIP32::echoInOwnNamespace_data()
