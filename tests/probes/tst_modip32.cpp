@@ -156,7 +156,7 @@ private:
 
 void TestModIP32::initTestCase()
 {
-    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test"});
+    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test", {}});
 }
 
 void TestModIP32::ipToLong_data()

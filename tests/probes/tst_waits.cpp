@@ -71,7 +71,7 @@ private:
 void TestWaits::initTestCase()
 {
     const QByteArray server = LoopbackResolver::silentNameServer();
-    m_resolverConfined = !server.isEmpty() && LoopbackResolver::confine(&m_resolverWhy, {server, {}});
+    m_resolverConfined = !server.isEmpty() && LoopbackResolver::confine(&m_resolverWhy, {server, {}, {}});
 }
 
 void TestWaits::eventLoopRunsThroughout_data()
