@@ -60,6 +60,7 @@ void TestTcpProbe::outcome_data()
     // Only the command line can give these; the attempt must end all the same.
     QTest::newRow("silent port, time limit below 0") << v4 << "blackholed" << v4 << -1 << false << -1;
     QTest::newRow("open port, time limit 0") << v4 << "open" << v4 << 0 << true << 1;
+    QTest::newRow("leading zeros read as decimal") << "127.000.000.001" << "open" << v4 << 5 << true << 1;
     QTest::newRow("IPv6 open port") << v6 << "open" << v6 << 5 << true << 1;
     QTest::newRow("IPv6 in brackets, open port") << "[::1]" << "open" << v6 << 5 << true << 1;
     QTest::newRow("IPv6 refused port") << v6 << "refused" << v6 << 5 << false << -1;
