@@ -8,8 +8,10 @@
 #include "probes/TcpProbe.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
@@ -62,6 +64,7 @@ private slots:
     void eventLoopRunsThroughout();
     void abandonEndsTheCheck_data() { eventLoopRunsThroughout_data(); }
     void abandonEndsTheCheck();
+    void pendingLookUpDoesNotHoldTheExit();
 
 private:
     QString m_resolverWhy;
@@ -124,5 +127,28 @@ void TestWaits::abandonEndsTheCheck()
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
 }
 
-QTEST_GUILESS_MAIN(TestWaits)
+void TestWaits::pendingLookUpDoesNotHoldTheExit()
+{
+    if (!m_resolverConfined)
+        QSKIP(qPrintable(m_resolverWhy));
+    // The child gives up on a look-up after 200 ms and ends while the
+    // resolver still waits for its answer.
+    QProcess child;
+    QElapsedTimer clock;
+    clock.start();
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--give-up-on-look-up")});
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(clock.elapsed() < 200 + 300 + 300, qPrintable(QString::number(clock.elapsed())));
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "--give-up-on-look-up") == 0)
+        return HostLookup::resolve(QStringLiteral("silent.test"), QDeadlineTimer(200)).isEmpty() ? 0 : 1;
+    TestWaits test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_waits.moc"
