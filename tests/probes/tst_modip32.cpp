@@ -55,7 +55,10 @@ public:
     EchoHandle IcmpCreateFile() override { return 7; }
     quint32 IcmpSendEcho(EchoHandle, quint32 address, const QByteArray &data, QByteArray &, quint32 wait) override
     {
-        sent << QStringLiteral("%1 %2 %3").arg(address, 8, 16, QLatin1Char('0')).arg(QString::fromLatin1(data)).arg(wait);
+        sent << QStringLiteral("%1 %2 %3")
+                    .arg(address, 8, 16, QLatin1Char('0'))
+                    .arg(QString::fromLatin1(data))
+                    .arg(wait);
         throwIf("echo throws");
         return sent.size() == m_replyOn ? 1 : 0;
     }

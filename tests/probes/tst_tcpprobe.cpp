@@ -39,8 +39,8 @@ void TestTcpProbe::initTestCase()
     // Names come from a hosts file of our own; anything else would be asked
     // of a name server that never answers.
     const QByteArray server = LoopbackResolver::silentNameServer();
-    m_resolverConfined = !server.isEmpty()
-        && LoopbackResolver::confine(&m_resolverWhy, {server, "::1 v6only.test\n127.0.0.1 both.test\n::1 both.test", {}});
+    const QByteArray hosts = "::1 v6only.test\n127.0.0.1 both.test\n::1 both.test";
+    m_resolverConfined = !server.isEmpty() && LoopbackResolver::confine(&m_resolverWhy, {server, hosts, {}});
 }
 
 void TestTcpProbe::outcome_data()

@@ -49,7 +49,8 @@ SilentCheck silentCheck(const QString &kind)
                     return probe->Check_FTP(address, QStringLiteral("anonymous"), QStringLiteral("guestpass"), 2);
                 }};
     }
-    return {nullptr, [] { return !HostLookup::resolve(QStringLiteral("silent.test"), QDeadlineTimer(2000)).isEmpty(); }};
+    return {nullptr,
+            [] { return !HostLookup::resolve(QStringLiteral("silent.test"), QDeadlineTimer(2000)).isEmpty(); }};
 }
 
 } // namespace
