@@ -1,4 +1,5 @@
-// The TCP probe against real loopback ends: open, refused and silent ports.
+// The TCP probe against real loopback ends, IPv4 and IPv6: open, refused and
+// silent ports, addresses typed and names from a hosts file of our own.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "probes/FallbackBound.h"
