@@ -5,9 +5,11 @@
 #include "probes/IP32Platform.h"
 #include "probes/modIP32.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <grp.h>
@@ -67,7 +69,7 @@ private:
 };
 
 // What the child run in its own network namespace reports.
-enum ChildExit { Replied = 0, NoReply = 1, CannotIsolate = 77 };
+enum ChildExit { Replied = 0, NoReply = 1, FrozeWhileWaiting = 2, CannotIsolate = 77 };
 
 bool writeProc(const char *path, const char *value)
 {
@@ -99,7 +101,16 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
         && (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0
             || ::setresuid(user, user, user) != 0))
         return CannotIsolate;
-    return Ping_Host(QString::fromLatin1(target), 2, 200, QStringLiteral("echo request")) ? Replied : NoReply;
+    // Waits for replies run the event loop: a 50 ms timer keeps firing.
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    if (Ping_Host(QString::fromLatin1(target), 2, 200, QStringLiteral("echo request")))
+        return Replied;
+    return clock.elapsed() >= 350 && ticks < 6 ? FrozeWhileWaiting : NoReply;
 }
 
 } // namespace
