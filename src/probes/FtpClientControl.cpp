@@ -1,6 +1,8 @@
 #include "probes/FtpClientControl.h"
 
-#include "probes/TextRules.h"
+#include "probes/EventWait.h"
+#include "probes/FallbackBound.h"
+#include "probes/HostLookup.h"
 
 #include <QNetworkProxy>
 
@@ -8,6 +10,7 @@ FtpClientControl::FtpClientControl(QObject *parent)
     : QObject(parent)
 {
     m_socket.setProxy(QNetworkProxy::NoProxy);
+    connect(&m_socket, &QAbstractSocket::stateChanged, this, &FtpClientControl::StateChanged);
 }
 
 bool FtpClientControl::IsConnected() const
@@ -52,6 +55,8 @@ void FtpClientControl::SetPassword(const QString &password)
 
 int FtpClientControl::failure(const QDeadlineTimer &deadline) const
 {
+    if (EventWait::abandoned())
+        return OtherFailure;
     if (deadline.hasExpired())
         return TimedOut;
     return SocketCodes::fromSocketError(m_socket.error(), OtherFailure);
@@ -65,6 +70,8 @@ int FtpClientControl::readReply(const QDeadlineTimer &deadline)
         if (end < 0) {
             // A server that keeps talking, in lines or without any, is held
             // to the time limit and to a line length no FTP reply comes near.
+            if (EventWait::abandoned())
+                return OtherFailure;
             if (deadline.hasExpired())
                 return TimedOut;
             if (m_received.size() > kLongestLine)
@@ -75,9 +82,12 @@ int FtpClientControl::readReply(const QDeadlineTimer &deadline)
             }
             if (m_socket.state() != QAbstractSocket::ConnectedState)
                 return failure(deadline);
-            if (!m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
+            EventWait wait(deadline);
+            wait.finishOn(&m_socket, &QIODevice::readyRead);
+            wait.stopOn(&m_socket, &QAbstractSocket::errorOccurred);
+            wait.stopOn(&m_socket, &QAbstractSocket::disconnected);
+            if (!wait.exec() && m_socket.bytesAvailable() == 0)
                 return failure(deadline);
-            m_received += m_socket.readAll();
             continue;
         }
         QByteArray line = m_received.left(end);
@@ -108,12 +118,19 @@ int FtpClientControl::Login()
 {
     m_socket.abort();
     m_received.clear();
-    const int seconds = m_timeoutSeconds > 0 ? m_timeoutSeconds : kFallbackTimeoutSeconds;
-    const QDeadlineTimer deadline(seconds * 1000);
+    const int limitMs = m_timeoutSeconds > 0 ? m_timeoutSeconds * 1000 : FallbackBound::milliseconds();
+    const QDeadlineTimer deadline(limitMs, Qt::PreciseTimer);
 
-    // A device name typed with blanks around it names the same device.
-    m_socket.connectToHost(TextRules::trimSpaces(m_hostName), m_remotePort);
-    if (!m_socket.waitForConnected(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
+    // The name is resolved here, within the time limit, so that the socket
+    // gets an address and starts no look-up of its own.
+    const auto address = HostLookup::deviceAddress(m_hostName, deadline);
+    if (!address)
+        return deadline.hasExpired() ? TimedOut : HostNotFound;
+    m_socket.connectToHost(*address, m_remotePort);
+    EventWait wait(deadline);
+    wait.finishOn(&m_socket, &QAbstractSocket::connected);
+    wait.stopOn(&m_socket, &QAbstractSocket::errorOccurred);
+    if (m_socket.state() != QAbstractSocket::ConnectedState && !wait.exec())
         return failure(deadline);
 
     int reply = readReply(deadline);

@@ -8,8 +8,8 @@
 #include <QTcpSocket>
 
 // An FTP client that does one thing: connect to a server's control port and
-// log on, within a time limit. The logon call blocks and its code alone tells
-// the outcome; there are no notifications.
+// log on, within a time limit. The logon call returns when the attempt has
+// ended and its code alone tells the outcome.
 class FtpClientControl : public QObject
 {
     Q_OBJECT
@@ -19,12 +19,11 @@ public:
         LoggedOn = 0,
         TimedOut = SocketCodes::TimedOut,
         ConnectionRefused = SocketCodes::ConnectionRefused,
+        HostNotFound = SocketCodes::HostNotFound,
         ProtocolError = -2,
         OtherFailure = -1,
     };
 
-    // The longest an attempt may take when its time limit is 0 or below.
-    static constexpr int kFallbackTimeoutSeconds = 15;
     // The longest reply line taken in, in bytes.
     static constexpr qsizetype kLongestLine = 64 * 1024;
 
@@ -35,15 +34,20 @@ public:
     // Says QUIT when a connection is open, then closes it.
     void Disconnect();
 
+    // Seconds; 0 or below waits FallbackBound::milliseconds() instead.
     void SetTimeout(qint16 seconds);
     void SetHostName(const QString &hostName);
     void SetRemotePort(quint16 port);
     void SetUserName(const QString &userName);
     void SetPassword(const QString &password);
 
-    // Connects and logs on; 0 when the server accepted the logon, otherwise
+    // Connects and logs on, the event loop running meanwhile; 0 when the server accepted the logon, otherwise
     // the server's reply code or one of the codes above.
     int Login();
+
+signals:
+    // The connection opened, began closing or closed: closing waits end on it.
+    void StateChanged();
 
 private:
     // One complete reply, multi-line replies included; its code, or a negative

@@ -18,7 +18,8 @@ FtpProbe::FtpProbe(TimeoutBarReader timeoutBar, QObject *parent)
 
 void FtpProbe::closingWait()
 {
-    PolledWait::run([this] { return m_ftpClient1.IsConnected(); }, m_timeoutBar);
+    PolledWait::run([this] { return m_ftpClient1.IsConnected(); }, m_timeoutBar, &m_ftpClient1,
+                    &FtpClientControl::StateChanged);
 }
 
 bool FtpProbe::Check_FTP(const QString &strIP, const QString &strName, const QString &strPassword,
@@ -37,12 +38,15 @@ bool FtpProbe::Check_FTP(const QString &strIP, const QString &strName, const QSt
             if (m_ftpClient1.IsConnected())
                 m_ftpClient1.Disconnect();
             closingWait();
+            // The window went away during a wait: nothing more of this check.
+            if (EventWait::abandoned())
+                return;
             m_ftpClient1.SetTimeout(intTimeOut);
             m_ftpClient1.SetHostName(strIP);
             m_ftpClient1.SetRemotePort(kFtpControlPort);
             m_ftpClient1.SetUserName(strName);
             m_ftpClient1.SetPassword(strPassword);
-            if (static_cast<qint16>(m_ftpClient1.Login()) == 0)
+            if (static_cast<qint16>(m_ftpClient1.Login()) == 0 && !EventWait::abandoned())
                 result = true;
             QCoreApplication::processEvents();
         },

@@ -1,20 +1,25 @@
-// Sockets, host look-up and ICMP echo on Linux. Sockets need no start-up
-// here; echo goes through an ICMP datagram socket where the system allows
-// one (net.ipv4.ping_group_range), else a raw socket (CAP_NET_RAW), else not at all.
+// Sockets, host look-up and ICMP echo (IPv4 and IPv6) on Linux. Sockets need
+// no start-up here; echo goes through an ICMP datagram socket where the
+// system allows one (net.ipv4.ping_group_range), else a raw socket
+// (CAP_NET_RAW), else not at all.
 #include "probes/IP32Platform.h"
 
+#include "probes/EventWait.h"
+#include "probes/HostLookup.h"
+
 #include <QDeadlineTimer>
+#include <QSocketNotifier>
+#include <QtEndian>
 #include <QRandomGenerator>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <netdb.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,6 +30,8 @@ namespace {
 
 constexpr quint8 kEchoReply = 0;
 constexpr quint8 kEchoRequest = 8;
+constexpr quint8 kEcho6Request = 128;
+constexpr quint8 kEcho6Reply = 129;
 constexpr int kIcmpHeaderSize = 8;
 
 quint16 checksum(const QByteArray &data)
@@ -59,104 +66,58 @@ public:
 
     std::optional<HostEnt> gethostbyname(const QByteArray &name) override
     {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;   // one entry per address
-        addrinfo *found = nullptr;
-        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+        // As long as the resolver takes, but with the event loop running and
+        // nothing left behind for the process to wait for. IPv4 addresses
+        // when the name has any, else its IPv6 ones.
+        const QList<QHostAddress> found =
+            HostLookup::resolve(QString::fromLocal8Bit(name), QDeadlineTimer::Forever);
+        if (found.isEmpty())
             return std::nullopt;
         HostEnt host;
-        host.h_length = sizeof(in_addr);
-        for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET)
+        const bool v4 = found.first().protocol() == QAbstractSocket::IPv4Protocol;
+        host.h_length = v4 ? 4 : 16;
+        for (const QHostAddress &address : found) {
+            if ((address.protocol() == QAbstractSocket::IPv4Protocol) != v4)
                 continue;
-            const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-            host.h_addr_list << QByteArray(reinterpret_cast<const char *>(&address->sin_addr), sizeof(in_addr));
+            if (v4) {
+                const quint32 packed = qToBigEndian(address.toIPv4Address());
+                host.h_addr_list << QByteArray(reinterpret_cast<const char *>(&packed), 4);
+            } else {
+                const Q_IPV6ADDR bytes = address.toIPv6Address();
+                host.h_addr_list << QByteArray(reinterpret_cast<const char *>(bytes.c), 16);
+            }
         }
-        ::freeaddrinfo(found);
-        if (host.h_addr_list.isEmpty())
-            return std::nullopt;
         return host;
     }
 
-    EchoHandle IcmpCreateFile() override
-    {
-        Echo echo;
-        echo.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-        if (echo.fd < 0) {
-            echo.fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-            echo.raw = true;
-        }
-        if (echo.fd < 0)
-            return kInvalidEchoHandle;
-        if (echo.raw) {
-            // A raw socket sees every ICMP message of the host: let only echo replies through.
-            icmp_filter filter{};
-            filter.data = ~(1u << kEchoReply);
-            ::setsockopt(echo.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-            echo.identifier = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
-        }
-        m_echoes[echo.fd] = echo;
-        return echo.fd;
-    }
+    EchoHandle IcmpCreateFile() override { return openEcho(false); }
+    EchoHandle Icmp6CreateFile() override { return openEcho(true); }
 
     quint32 IcmpSendEcho(EchoHandle handle, quint32 destinationAddress, const QByteArray &requestData,
                          QByteArray &replyBuffer, quint32 timeoutMs) override
     {
-        const auto found = m_echoes.find(handle);
         // Linux would answer the address 0 from the local host; it is no device.
-        if (found == m_echoes.end() || destinationAddress == 0)
+        if (destinationAddress == 0)
             return 0;
-        Echo &echo = found->second;
-        const quint16 sequence = ++echo.sequence;
-
-        QByteArray packet(kIcmpHeaderSize, '\0');
-        packet[0] = static_cast<char>(kEchoRequest);
-        // A datagram socket puts in its own identifier.
-        packet[4] = static_cast<char>(echo.identifier >> 8);
-        packet[5] = static_cast<char>(echo.identifier & 0xFF);
-        packet[6] = static_cast<char>(sequence >> 8);
-        packet[7] = static_cast<char>(sequence & 0xFF);
-        packet += requestData;
-        const quint16 sum = checksum(packet);
-        packet[2] = static_cast<char>(sum >> 8);
-        packet[3] = static_cast<char>(sum & 0xFF);
-
         sockaddr_in destination{};
         destination.sin_family = AF_INET;
         destination.sin_addr.s_addr = htonl((destinationAddress & 0xFF) << 24 | (destinationAddress & 0xFF00) << 8
                                             | (destinationAddress & 0xFF0000) >> 8 | destinationAddress >> 24);
-        if (::sendto(echo.fd, packet.constData(), static_cast<size_t>(packet.size()), 0,
-                     reinterpret_cast<const sockaddr *>(&destination), sizeof destination)
-            < 0)
-            return 0;
+        return sendEcho(handle, false, reinterpret_cast<const sockaddr *>(&destination), sizeof destination,
+                        requestData, replyBuffer, timeoutMs);
+    }
 
-        const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
-        QByteArray received(65536, '\0');
-        for (;;) {
-            pollfd wanted{echo.fd, POLLIN, 0};
-            const qint64 left = deadline.remainingTime();
-            const int ready = ::poll(&wanted, 1, static_cast<int>(qBound<qint64>(0, left, qint64(INT_MAX))));
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready <= 0)
-                return 0;
-            const ssize_t size = ::recv(echo.fd, received.data(), static_cast<size_t>(received.size()), 0);
-            if (size < 0) {
-                if (errno == EINTR || errno == EAGAIN)
-                    continue;
-                return 0;
-            }
-            const auto data = echoReplyData(echo, received.left(size), sequence);
-            if (data) {
-                replyBuffer.fill('\0');
-                std::memcpy(replyBuffer.data(), data->constData(),
-                            static_cast<size_t>(qMin(data->size(), replyBuffer.size())));
-                return 1;
-            }
-            if (deadline.hasExpired())
-                return 0;
-        }
+    quint32 Icmp6SendEcho(EchoHandle handle, const QByteArray &destinationAddress, const QByteArray &requestData,
+                          QByteArray &replyBuffer, quint32 timeoutMs) override
+    {
+        // The unspecified address :: would be answered by the local host too.
+        if (destinationAddress.size() != 16 || destinationAddress.count('\0') == 16)
+            return 0;
+        sockaddr_in6 destination{};
+        destination.sin6_family = AF_INET6;
+        std::memcpy(&destination.sin6_addr, destinationAddress.constData(), 16);
+        return sendEcho(handle, true, reinterpret_cast<const sockaddr *>(&destination), sizeof destination,
+                        requestData, replyBuffer, timeoutMs);
     }
 
     bool IcmpCloseHandle(EchoHandle handle) override
@@ -172,17 +133,105 @@ public:
 private:
     struct Echo {
         int fd = -1;
+        bool v6 = false;
         bool raw = false;
         quint16 identifier = 0;
         quint16 sequence = 0;
     };
 
+    // A datagram socket where the system allows one (ping_group_range, for
+    // both families), else a raw socket (CAP_NET_RAW), else none.
+    EchoHandle openEcho(bool v6)
+    {
+        const int family = v6 ? AF_INET6 : AF_INET;
+        const int protocol = v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP);
+        Echo echo;
+        echo.v6 = v6;
+        echo.fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
+        if (echo.fd < 0) {
+            echo.fd = ::socket(family, SOCK_RAW | SOCK_CLOEXEC, protocol);
+            echo.raw = true;
+        }
+        if (echo.fd < 0)
+            return kInvalidEchoHandle;
+        if (echo.raw) {
+            // A raw socket sees every ICMP message of the host: let only echo replies through.
+            if (v6) {
+                icmp6_filter filter{};
+                ICMP6_FILTER_SETBLOCKALL(&filter);
+                ICMP6_FILTER_SETPASS(kEcho6Reply, &filter);
+                ::setsockopt(echo.fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+            } else {
+                icmp_filter filter{};
+                filter.data = ~(1u << kEchoReply);
+                ::setsockopt(echo.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+            }
+            echo.identifier = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
+        }
+        m_echoes[echo.fd] = echo;
+        return echo.fd;
+    }
+
+    quint32 sendEcho(EchoHandle handle, bool v6, const sockaddr *destination, socklen_t length,
+                     const QByteArray &requestData, QByteArray &replyBuffer, quint32 timeoutMs)
+    {
+        const auto found = m_echoes.find(handle);
+        if (found == m_echoes.end() || found->second.v6 != v6)
+            return 0;
+        Echo &echo = found->second;
+        const quint16 sequence = ++echo.sequence;
+
+        QByteArray packet(kIcmpHeaderSize, '\0');
+        packet[0] = static_cast<char>(v6 ? kEcho6Request : kEchoRequest);
+        // A datagram socket puts in its own identifier.
+        packet[4] = static_cast<char>(echo.identifier >> 8);
+        packet[5] = static_cast<char>(echo.identifier & 0xFF);
+        packet[6] = static_cast<char>(sequence >> 8);
+        packet[7] = static_cast<char>(sequence & 0xFF);
+        packet += requestData;
+        // The system sums ICMPv6 messages itself (their sum covers the IPv6 header).
+        if (!v6) {
+            const quint16 sum = checksum(packet);
+            packet[2] = static_cast<char>(sum >> 8);
+            packet[3] = static_cast<char>(sum & 0xFF);
+        }
+        if (::sendto(echo.fd, packet.constData(), static_cast<size_t>(packet.size()), 0, destination, length) < 0)
+            return 0;
+
+        // The reply is awaited with the event loop running: the window stays
+        // alive and the process sleeps until the socket has something.
+        const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs), Qt::PreciseTimer);
+        QSocketNotifier readable(echo.fd, QSocketNotifier::Read);
+        QByteArray received(65536, '\0');
+        for (;;) {
+            const ssize_t size = ::recv(echo.fd, received.data(), static_cast<size_t>(received.size()), MSG_DONTWAIT);
+            if (size >= 0) {
+                const auto data = echoReplyData(echo, received.left(size), sequence);
+                if (data) {
+                    replyBuffer.fill('\0');
+                    std::memcpy(replyBuffer.data(), data->constData(),
+                                static_cast<size_t>(qMin(data->size(), replyBuffer.size())));
+                    return 1;
+                }
+                continue;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return 0;
+            EventWait wait(deadline);
+            wait.finishOn(&readable, &QSocketNotifier::activated);
+            if (!wait.exec())
+                return 0;
+        }
+    }
+
     // The echoed data when the message is the reply to this request.
     static std::optional<QByteArray> echoReplyData(const Echo &echo, const QByteArray &message, quint16 sequence)
     {
         qsizetype offset = 0;
-        if (echo.raw) {
-            // A raw socket hands over the IP header too.
+        if (echo.raw && !echo.v6) {
+            // A raw IPv4 socket hands over the IP header too.
             if (message.isEmpty())
                 return std::nullopt;
             offset = (static_cast<quint8>(message.at(0)) & 0x0F) * 4;
@@ -190,7 +239,7 @@ private:
         if (message.size() < offset + kIcmpHeaderSize)
             return std::nullopt;
         const auto byte = [&](qsizetype at) { return static_cast<quint8>(message.at(offset + at)); };
-        if (byte(0) != kEchoReply || byte(1) != 0)
+        if (byte(0) != (echo.v6 ? kEcho6Reply : kEchoReply) || byte(1) != 0)
             return std::nullopt;
         if (echo.raw && (byte(4) << 8 | byte(5)) != echo.identifier)
             return std::nullopt;

@@ -1,6 +1,8 @@
 #include "probes/SocketControl.h"
 
-#include "probes/TextRules.h"
+#include "probes/EventWait.h"
+#include "probes/FallbackBound.h"
+#include "probes/HostLookup.h"
 
 #include <QNetworkProxy>
 
@@ -9,6 +11,7 @@ SocketControl::SocketControl(QObject *parent)
 {
     // A port check talks to the device itself, never through a proxy.
     m_socket.setProxy(QNetworkProxy::NoProxy);
+    connect(&m_socket, &QAbstractSocket::stateChanged, this, &SocketControl::StateChanged);
 }
 
 bool SocketControl::IsConnected() const
@@ -63,21 +66,39 @@ int SocketControl::Connect()
     if (m_remotePort == 0)
         return fail(AddressNotAvailable, tr("Port 0 cannot be connected to"));
 
-    const int limit = m_timeoutMs > 0 ? m_timeoutMs : kFallbackTimeoutMs;
-    // A device name typed with blanks around it names the same device.
-    m_socket.connectToHost(TextRules::trimSpaces(m_hostName), m_remotePort);
-    if (m_socket.waitForConnected(limit)) {
+    const int limit = m_timeoutMs > 0 ? m_timeoutMs : FallbackBound::milliseconds();
+    const QDeadlineTimer deadline(limit, Qt::PreciseTimer);
+    const auto timedOut = [this, limit, &target] {
+        QMetaObject::invokeMethod(
+            this, [this, limit, target] { emit OnTimeout(limit, target); }, Qt::QueuedConnection);
+        return int(TimedOut);
+    };
+
+    // The name is resolved here, within the time limit, so that the socket
+    // gets an address and starts no look-up of its own.
+    const auto address = HostLookup::deviceAddress(m_hostName, deadline);
+    if (EventWait::abandoned())
+        return OtherFailure;
+    if (!address)
+        return deadline.hasExpired() ? timedOut() : fail(HostNotFound, tr("Host not found"));
+
+    m_socket.connectToHost(*address, m_remotePort);
+    EventWait wait(deadline);
+    wait.finishOn(&m_socket, &QAbstractSocket::connected);
+    wait.stopOn(&m_socket, &QAbstractSocket::errorOccurred);
+    if (m_socket.state() == QAbstractSocket::ConnectedState || wait.exec()) {
         QMetaObject::invokeMethod(this, &SocketControl::OnConnect, Qt::QueuedConnection);
         return Connected;
     }
 
     const auto error = m_socket.error();
     const QString description = m_socket.errorString();
+    const bool failed = m_socket.state() != QAbstractSocket::ConnectingState
+                        && m_socket.state() != QAbstractSocket::HostLookupState;
     m_socket.abort();
-    if (error == QAbstractSocket::SocketTimeoutError) {
-        QMetaObject::invokeMethod(
-            this, [this, limit, target] { emit OnTimeout(limit, target); }, Qt::QueuedConnection);
-        return TimedOut;
-    }
+    if (EventWait::abandoned())
+        return OtherFailure;
+    if (!failed)
+        return timedOut();
     return fail(SocketCodes::fromSocketError(error, OtherFailure), description);
 }

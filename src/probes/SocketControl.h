@@ -19,12 +19,9 @@ public:
         Connected = 0,
         AddressNotAvailable = SocketCodes::AddressNotAvailable,
         TimedOut = SocketCodes::TimedOut,
+        HostNotFound = SocketCodes::HostNotFound,
         OtherFailure = -1,
     };
-
-    // A time limit of 0 or below would mean "wait forever"; the control waits
-    // this long instead.
-    static constexpr qint32 kFallbackTimeoutMs = 15000;
 
     explicit SocketControl(QObject *parent = nullptr);
 
@@ -36,17 +33,22 @@ public:
     void SetReserved1(qint16 value);
     void SetReserved2(qint16 value);
 
+    // A time limit of 0 or below would mean "wait forever"; the control
+    // waits FallbackBound::milliseconds() instead.
     void SetTimeout(qint32 milliseconds);
     void SetHostName(const QString &hostName);
     void SetRemotePort(quint16 port);
 
-    // Blocks until the attempt has ended; 0 when the connection was established.
+    // Returns when the attempt has ended, the event loop running meanwhile;
+    // 0 when the connection was established.
     int Connect();
 
 signals:
     void OnConnect();
     void OnError(int errorCode, const QString &description, const QString &remote);
     void OnTimeout(int limitMs, const QString &remote);
+    // The connection opened, began closing or closed: closing waits end on it.
+    void StateChanged();
 
 private:
     QString remote() const;

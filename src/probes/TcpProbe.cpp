@@ -32,7 +32,8 @@ void TcpProbe::Socket1_OnTimeout(int, const QString &)
 
 void TcpProbe::closingWait()
 {
-    PolledWait::run([this] { return m_socket1.IsConnected(); }, m_timeoutBar);
+    PolledWait::run([this] { return m_socket1.IsConnected(); }, m_timeoutBar, &m_socket1,
+                    &SocketControl::StateChanged);
 }
 
 bool TcpProbe::Check_Socket(const QString &strIP, quint16 intSocketType, qint16 intTimeOut)
@@ -51,6 +52,9 @@ bool TcpProbe::Check_Socket(const QString &strIP, quint16 intSocketType, qint16 
             if (m_socket1.IsConnected())
                 m_socket1.Disconnect();
             closingWait();
+            // The window went away during a wait: nothing more of this check.
+            if (EventWait::abandoned())
+                return;
             m_intSocketState = 0;
             m_socket1.SetReserved1(0);
             m_socket1.SetTimeout(static_cast<qint32>(intTimeOut) * 1000);
@@ -61,7 +65,7 @@ bool TcpProbe::Check_Socket(const QString &strIP, quint16 intSocketType, qint16 
             QCoreApplication::processEvents();
         },
         [&] {
-            const bool result = connectCode == 0 && m_intSocketState == 1;
+            const bool result = connectCode == 0 && m_intSocketState == 1 && !EventWait::abandoned();
             m_socket1.Disconnect();
             closingWait();
             return result;
