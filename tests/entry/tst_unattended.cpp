@@ -5,15 +5,18 @@
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kSuccess = QStringLiteral("success.log");
 const QString kError = QStringLiteral("error.log");
-const QStringList kRejected{QStringLiteral("Port check not performed: Incorrect calling sequence."),
-                            QStringLiteral("Type OSTREL /? for calling sequence help.")};
 
 void writeFile(const QString &path, const QByteArray &content)
 {
@@ -28,6 +31,49 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A silent port (backlog 0, queue full) that can start answering: the
+// connection attempts waiting on it are taken when their SYN is sent again,
+// about a second after they began, all in the same instant.
+class LatePort
+{
+public:
+    LatePort()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size);
+        ::listen(m_fd, 0);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(m_filler, reinterpret_cast<sockaddr *>(&address), size);
+    }
+    ~LatePort()
+    {
+        ::close(m_filler);
+        ::close(m_fd);
+    }
+    quint16 port() const { return m_port; }
+    void open() { ::listen(m_fd, 64); }
+
+private:
+    int m_fd = -1;
+    int m_filler = -1;
+    quint16 m_port = 0;
+};
+
+QProcessEnvironment withExitStatus(const QString &value)
+{
+    QProcessEnvironment environment = ProgramFolder::headless();
+    environment.remove(QStringLiteral("OSTREL_EXIT_STATUS"));
+    if (!value.isNull())
+        environment.insert(QStringLiteral("OSTREL_EXIT_STATUS"), value);
+    return environment;
+}
+
 } // namespace
 
 class TestUnattended : public QObject
@@ -35,16 +81,14 @@ class TestUnattended : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void checkOutcome_data();
-    void checkOutcome();
-    void oldLogsAreDeletedFirst();
-    void helpAnywhereShowsTheCallingSequence_data();
-    void helpAnywhereShowsTheCallingSequence();
-    void emptyCommandLineWithoutDisplayFailsCleanly();
-    void commandOnMatchingTrigger_data();
-    void commandOnMatchingTrigger();
-    void failedCheckStartsCommand_data();
-    void failedCheckStartsCommand();
+    void run_data();
+    void run();
+    void overlappingRunsKeepLinesWhole_data();
+    void overlappingRunsKeepLinesWhole();
+    void plantedLogsWhileWaiting_data();
+    void plantedLogsWhileWaiting();
+    void helpOrNoDisplayTouchesNoLog_data();
+    void helpOrNoDisplayTouchesNoLog();
 
 private:
     bool m_resolverConfined = false;
@@ -56,190 +100,237 @@ void TestUnattended::initTestCase()
     m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy);
 }
 
-void TestUnattended::checkOutcome_data()
+void TestUnattended::run_data()
 {
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("portText");   // "%1" stands for the listener's port
-    QTest::addColumn<QString>("timeout");
-    QTest::addColumn<bool>("available");
+    // In the texts, {port} is the listener's port and {script} the marker script.
+    QTest::addColumn<QString>("sequence");
+    QTest::addColumn<QString>("kind");          // the listener: open, refused or blackholed
+    QTest::addColumn<QString>("exitStatus");    // OSTREL_EXIT_STATUS, unset when null
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("success");   // the messages of each log; empty: no file
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("started");   // the command's arguments; empty: not started
+    QTest::addColumn<bool>("readOnly");         // program folder read-only, run as another user than root
 
-    const QString loopback = QStringLiteral("127.0.0.1");
-    QTest::newRow("open port") << loopback << "open" << "%1" << "5" << true;
-    QTest::newRow("refused port") << loopback << "refused" << "%1" << "5" << false;
-    QTest::newRow("silent port, timeout 2") << loopback << "blackholed" << "%1" << "2" << false;
-    QTest::newRow("port that is no number") << loopback << "open" << "port%1" << "5" << false;
-    QTest::newRow("timeout that is no number") << loopback << "open" << "%1" << "soon" << false;
-    QTest::newRow("host name") << "localhost" << "open" << "%1" << "5" << true;
-    QTest::newRow("name that does not resolve") << "nohost.invalid" << "open" << "%1" << "5" << false;
+    const QString unset;
+    const QString opted = QStringLiteral("1");
+    const QStringList none;
+    const QStringList available{"Port {port} on device 127.0.0.1 is available."};
+    const QStringList unavailable{"Port {port} on device 127.0.0.1 is un-available."};
+    const QStringList rejected{"Port check not performed: Incorrect calling sequence.",
+                               "Type OSTREL /? for calling sequence help."};
+    const QStringList twoWords{"two words", "plain"};
+    const QString command = QStringLiteral(",{script},\"two words\" plain");
+    const QString failed = QStringLiteral("Error executing specified command, /nonexistent/tool");
+
+    // Outcome and exit status.
+    QTest::newRow("open port") << "127.0.0.1,{port},5" << "open" << unset << 0 << available << none << none << false;
+    QTest::newRow("open port, status") << "127.0.0.1,{port},5" << "open" << opted << 0 << available << none << none << false;
+    QTest::newRow("refused port") << "127.0.0.1,{port},5" << "refused" << unset << 0 << none << unavailable << none << false;
+    QTest::newRow("refused port, status") << "127.0.0.1,{port},5" << "refused" << opted << 1 << none << unavailable << none << false;
+    QTest::newRow("status wants exactly 1") << "127.0.0.1,{port},5" << "refused" << "yes" << 0 << none << unavailable << none << false;
+    QTest::newRow("silent port, timeout 2, status") << "127.0.0.1,{port},2" << "blackholed" << opted << 1 << none << unavailable << none << false;
+    QTest::newRow("rejected") << "127.0.0.1" << "open" << unset << 0 << none << rejected << none << false;
+    QTest::newRow("rejected, status") << "127.0.0.1,{port}" << "open" << opted << 2 << none << rejected << none << false;
+    // Texts as typed.
+    QTest::newRow("port that is no number") << "127.0.0.1,port{port},5" << "open" << unset << 0 << none
+                                            << QStringList{"Port port{port} on device 127.0.0.1 is un-available."} << none << false;
+    QTest::newRow("timeout that is no number") << "127.0.0.1,{port},soon" << "open" << unset << 0 << none << unavailable << none << false;
+    QTest::newRow("host name") << "localhost,{port},5" << "open" << unset << 0
+                               << QStringList{"Port {port} on device localhost is available."} << none << none << false;
+    QTest::newRow("name that does not resolve") << "nohost.invalid,{port},5" << "open" << opted << 1 << none
+                                                << QStringList{"Port {port} on device nohost.invalid is un-available."} << none << false;
+    QTest::newRow("line breaks in device and command")
+        << "evil\r\n2026-01-01 00:00:00\tPort 22 on device 10.9.9.9 is available.,{port},5,FAIL,/nonexistent/tool\r\nforged"
+        << "refused" << unset << 0 << none
+        << QStringList{"Port {port} on device evil  2026-01-01 00:00:00 Port 22 on device 10.9.9.9 is available. is un-available.",
+                       "Error executing specified command, /nonexistent/tool  forged"}
+        << none << false;
+    // The command runs when the trigger matches the outcome, after the result line.
+    QTest::newRow("FAIL, check failed: started") << "127.0.0.1,{port},5,FAIL" + command << "refused" << unset << 0 << none << unavailable << twoWords << false;
+    QTest::newRow("FAIL, check passed: not started") << "127.0.0.1,{port},5,FAIL" + command << "open" << unset << 0 << available << none << none << false;
+    QTest::newRow("PASS, check passed: started") << "127.0.0.1,{port},5,PASS" + command << "open" << unset << 0 << available << none << twoWords << false;
+    QTest::newRow("PASS, check failed: not started") << "127.0.0.1,{port},5,PASS" + command << "refused" << unset << 0 << none << unavailable << none << false;
+    QTest::newRow("command that cannot start") << "127.0.0.1,{port},5,FAIL,/nonexistent/tool,x" << "refused" << opted << 1 << none
+                                               << unavailable + QStringList{failed} << none << false;
+    // A lost result line does not cost the follow-up command, nor the status.
+    QTest::newRow("read-only folder, hidden command") << "127.0.0.1,{port},5,FAIL,{script} /s,\"two words\" plain" << "refused" << opted << 1
+                                                      << none << none << twoWords << true;
 }
 
-void TestUnattended::checkOutcome()
+void TestUnattended::run()
 {
-    QFETCH(QString, device);
+    QFETCH(QString, sequence);
     QFETCH(QString, kind);
-    QFETCH(QString, portText);
-    QFETCH(QString, timeout);
-    QFETCH(bool, available);
-    if (device.endsWith(QLatin1String(".invalid")) && !m_resolverConfined)
+    QFETCH(QString, exitStatus);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, success);
+    QFETCH(QStringList, errors);
+    QFETCH(QStringList, started);
+    QFETCH(bool, readOnly);
+    if (sequence.contains(QLatin1String(".invalid")) && !m_resolverConfined)
         QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
 
     const LoopbackPort port = kind == QLatin1String("open") ? LoopbackPort::open()
         : kind == QLatin1String("refused")                   ? LoopbackPort::refused()
                                                              : LoopbackPort::blackholed();
-    const QString typedPort = portText.arg(port.port());
+    const MarkerScript script;
+    const auto expand = [&](QString text) {
+        return text.replace(QLatin1String("{port}"), QString::number(port.port()))
+            .replace(QLatin1String("{script}"), script.path());
+    };
     ProgramFolder program;
-    // As a shell passes `ostrel device, port, timeout`: three arguments, joined with blanks.
-    const auto run = program.run({device + QLatin1Char(','), typedPort + QLatin1Char(','), timeout});
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    QCOMPARE(run.exitCode, 0);   // the outcome is in the logs, never in the exit status
-
-    // The line names the port and the device as typed, never the address.
-    const QString subject = QStringLiteral("Port ") + typedPort + QStringLiteral(" on device ") + device;
-    const QString outcome = available ? QStringLiteral(" is available.") : QStringLiteral(" is un-available.");
-    QCOMPARE(program.logMessages(available ? kSuccess : kError), QStringList{subject + outcome});
-    QVERIFY(!program.logMessages(available ? kError : kSuccess));
-}
-
-void TestUnattended::oldLogsAreDeletedFirst()
-{
-    const LoopbackPort port = LoopbackPort::open();
-    ProgramFolder program;
+    // Whatever an earlier run left is gone first.
     writeFile(program.filePath(kSuccess), "old success\r\n");
     writeFile(program.filePath(kError), "old error\r\n");
-    QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,5").arg(port.port())}).finished);
-    QCOMPARE(program.logMessages(kSuccess)->size(), 1);
-    QVERIFY(!program.logMessages(kError));
-
-    // A second run, rejected: only its own two lines remain.
-    const auto rejected = program.run({QStringLiteral("127.0.0.1")});
-    QVERIFY(rejected.finished);
-    QCOMPARE(rejected.exitCode, 0);
-    QVERIFY(!program.logMessages(kSuccess));
-    QCOMPARE(program.logMessages(kError), kRejected);
-}
-
-void TestUnattended::helpAnywhereShowsTheCallingSequence_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("alone") << QStringList{"/?"};
-    QTest::newRow("inside a command field") << QStringList{"127.0.0.1,23,15,FAIL,tool/?"};
-}
-
-void TestUnattended::helpAnywhereShowsTheCallingSequence()
-{
-    QFETCH(QStringList, arguments);
-    ProgramFolder program;
-    writeFile(program.filePath(kError), "kept\r\n");
-    const auto run = program.run(arguments, 20000);
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitCode, 0);
-
-    const QStringList lines = QString::fromUtf8(run.standardOutput).split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 10);   // nine lines and the final line end
-    QCOMPARE(lines.at(0), QStringLiteral("Use the following calling sequence..."));
-    QVERIFY(lines.at(2).startsWith(
-        QStringLiteral("OSTREL DeviceName,PortNumber,Timeout,PASS or FAIL,Command,Argument,MailServer,")));
-    QVERIFY(lines.at(2).endsWith(QStringLiteral("...")));
-    QCOMPARE(lines.at(4), QStringLiteral("Example 1...(ping a server if port check fails)"));
-    QVERIFY(lines.at(5).endsWith(QStringLiteral(", 23, 15, FAIL, c:\\winnt\\ping.exe")));
-    QCOMPARE(lines.at(7), QStringLiteral("Example 2...(send an email if port check passes)"));
-    QVERIFY(lines.at(8).contains(QStringLiteral(", 23, 15, PASS, , , ")));
-    for (int empty : {1, 3, 6, 9})
-        QVERIFY(lines.at(empty).isEmpty());
-
-    // No check ran: the logs are as they were.
-    QCOMPARE(readFile(program.filePath(kError)), QByteArray("kept\r\n"));
-    QVERIFY(!QFile::exists(program.filePath(kSuccess)));
-}
-
-void TestUnattended::emptyCommandLineWithoutDisplayFailsCleanly()
-{
-    ProgramFolder program;
-    const auto run = program.run({}, 20000);
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    QVERIFY(run.standardError.startsWith("Error loading main form, "));
-    QVERIFY(!QFile::exists(program.filePath(kError)));
-}
-
-// A command that cannot start shows synchronously, in the error log, whether it was run.
-void TestUnattended::commandOnMatchingTrigger_data()
-{
-    QTest::addColumn<bool>("portOpen");
-    QTest::addColumn<QString>("trigger");
-    QTest::addColumn<bool>("started");
-
-    QTest::newRow("FAIL, check failed: started, error after the result line") << false << "FAIL" << true;
-    QTest::newRow("FAIL, check passed: not started") << true << "FAIL" << false;
-    QTest::newRow("PASS, check passed: started") << true << "PASS" << true;
-    QTest::newRow("PASS, check failed: not started") << false << "PASS" << false;
-}
-
-void TestUnattended::commandOnMatchingTrigger()
-{
-    QFETCH(bool, portOpen);
-    QFETCH(QString, trigger);
-    QFETCH(bool, started);
-
-    const LoopbackPort port = portOpen ? LoopbackPort::open() : LoopbackPort::refused();
-    ProgramFolder program;
-    QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,5,%2,/nonexistent/tool,some argument")
-                             .arg(port.port())
-                             .arg(trigger)})
-                .finished);
-    const QString result = QStringLiteral("Port %1 on device 127.0.0.1 is ").arg(port.port())
-        + (portOpen ? QStringLiteral("available.") : QStringLiteral("un-available."));
-    QStringList errors = portOpen ? QStringList{} : QStringList{result};
-    if (started)
-        errors << QStringLiteral("Error executing specified command, /nonexistent/tool");
-    QCOMPARE(program.logMessages(kSuccess).value_or(QStringList{}), portOpen ? QStringList{result} : QStringList{});
-    QCOMPARE(program.logMessages(kError).value_or(QStringList{}), errors);
-}
-
-void TestUnattended::failedCheckStartsCommand_data()
-{
-    QTest::addColumn<QString>("switchText");
-    QTest::addColumn<bool>("readOnlyFolder");   // then run as another user than root, who ignores it
-    QTest::newRow("normal") << "" << false;
-    // A lost result line does not cost the follow-up command.
-    QTest::newRow("silent switch, read-only program folder") << " /s" << true;
-}
-
-void TestUnattended::failedCheckStartsCommand()
-{
-    QFETCH(QString, switchText);
-    QFETCH(bool, readOnlyFolder);
-
-    const LoopbackPort port = LoopbackPort::refused();
-    const MarkerScript script;
-    ProgramFolder program;
-    const QString sequence = QStringLiteral("127.0.0.1,%1,5,FAIL,%2%3,\"two words\" plain")
-                                 .arg(port.port())
-                                 .arg(script.path(), switchText);
     const auto everyone = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
         | QFile::ReadOther | QFile::ExeOther;
-    if (readOnlyFolder)
+    if (readOnly) {
+        QVERIFY(QFile::remove(program.filePath(kSuccess)) && QFile::remove(program.filePath(kError)));
         QVERIFY(QFile::setPermissions(program.path(), everyone));
-    const auto run = readOnlyFolder ? program.runAsNobody({sequence}) : program.run({sequence});
+    }
+    // Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
+    const QStringList arguments = expand(sequence).split(QLatin1Char(' '));
+    const auto run = readOnly ? program.runAsNobody(arguments, 60000, withExitStatus(exitStatus))
+                              : program.run(arguments, 60000, withExitStatus(exitStatus));
     QVERIFY(QFile::setPermissions(program.path(), everyone | QFile::WriteOwner));
     QVERIFY(run.finished);
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    QCOMPARE(run.exitCode, 0);
-    if (readOnlyFolder)
-        QVERIFY(!program.logMessages(kError));
-    else
-        QCOMPARE(program.logMessages(kError),
-                 QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is un-available.").arg(port.port())});
-    QVERIFY(!program.logMessages(kSuccess));
+    QCOMPARE(run.exitCode, exitCode);
 
+    for (const auto &[log, expected] : {std::pair{kSuccess, success}, std::pair{kError, errors}}) {
+        QStringList messages;
+        for (const QString &message : expected)
+            messages << expand(message);
+        QCOMPARE(program.logMessages(log).value_or(QStringList{}), messages);
+        if (messages.isEmpty())
+            QVERIFY(!QFile::exists(program.filePath(log)));
+    }
+    if (started.isEmpty()) {
+        if (sequence.contains(QLatin1String("{script}")))
+            QVERIFY(!script.waitForMarker(300));
+        return;
+    }
     // Started detached: the program may have ended before the script wrote its marker.
     QVERIFY(script.waitForMarker());
     const auto record = script.record();
     QVERIFY(record);
-    QCOMPARE(record->arguments, (QStringList{QStringLiteral("two words"), QStringLiteral("plain")}));
-    QCOMPARE(record->standardOutput == QLatin1String("/dev/null"), !switchText.isEmpty());
+    QCOMPARE(record->arguments, started);
+    QCOMPARE(record->standardOutput == QLatin1String("/dev/null"), sequence.contains(QLatin1String(" /s")));
+}
+
+void TestUnattended::overlappingRunsKeepLinesWhole_data()
+{
+    QTest::addColumn<bool>("opens");   // the port starts answering while the runs wait
+    QTest::newRow("success lines at once") << true;
+    QTest::newRow("error lines at once") << false;
+}
+
+// Runs that wait on the same port with the same timeout write their result
+// lines in the same instant, each of another length (the port typed with
+// leading zeros). Lines may be lost to another run's start-of-run delete,
+// but every line there is is whole.
+void TestUnattended::overlappingRunsKeepLinesWhole()
+{
+    QFETCH(bool, opens);
+    constexpr int kRuns = 4;
+    for (int round = 0; round < 3; ++round) {
+        LatePort port;
+        ProgramFolder program;
+        std::vector<std::unique_ptr<QProcess>> runs;
+        QStringList lines;
+        for (int i = 0; i < kRuns; ++i) {
+            const QString typed = QString(i, QLatin1Char('0')) + QString::number(port.port());
+            runs.push_back(program.launch({QStringLiteral("127.0.0.1,%1,%2").arg(typed).arg(opens ? 5 : 1)}));
+            lines << QStringLiteral("Port %1 on device 127.0.0.1 is ").arg(typed)
+                    + (opens ? QStringLiteral("available.") : QStringLiteral("un-available."));
+        }
+        if (opens) {
+            QTest::qWait(300);
+            port.open();
+        }
+        for (const auto &run : runs)
+            QVERIFY(run->waitForFinished(15000));
+        const auto written = program.logMessages(opens ? kSuccess : kError);
+        QVERIFY(written);
+        QVERIFY2(!written->isEmpty() && written->size() <= (opens ? 1 : kRuns), qPrintable(written->join('|')));
+        for (const QString &message : *written)
+            QVERIFY2(lines.contains(message), qPrintable(message));
+        QVERIFY(!QFile::exists(program.filePath(opens ? kError : kSuccess)));
+    }
+}
+
+void TestUnattended::plantedLogsWhileWaiting_data()
+{
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("linked");   // the log planted as a link; the other becomes a FIFO
+    QTest::newRow("available: link as success.log, FIFO as error.log") << true << kSuccess;
+    QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << kError;
+    QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << kSuccess;
+}
+
+// A link or FIFO planted in the shared folder after the start-of-run delete,
+// while the run waits: the link's target is never written and the run ends on time.
+void TestUnattended::plantedLogsWhileWaiting()
+{
+    QFETCH(bool, opens);
+    QFETCH(QString, linked);
+    const QString fifo = linked == kSuccess ? kError : kSuccess;
+    constexpr int kTimeout = 2;
+    LatePort port;
+    ProgramFolder program;
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("root-only"));
+    writeFile(target, "secret\n");
+    writeFile(program.filePath(kSuccess), "old\r\n");
+    writeFile(program.filePath(kError), "old\r\n");
+
+    QElapsedTimer clock;
+    clock.start();
+    const auto run = program.launch({QStringLiteral("127.0.0.1,%1,%2").arg(port.port()).arg(kTimeout)});
+    QVERIFY(QTest::qWaitFor([&] {
+        return !QFile::exists(program.filePath(kSuccess)) && !QFile::exists(program.filePath(kError));
+    }, 5000));
+    QVERIFY(QFile::link(target, program.filePath(linked)));
+    QVERIFY(::mkfifo(QFile::encodeName(program.filePath(fifo)).constData(), 0666) == 0);
+    if (opens)
+        port.open();
+
+    QVERIFY(run->waitForFinished((kTimeout + 5) * 1000));
+    // Start-up, then the timeout, then well under a second to end.
+    QVERIFY2(clock.elapsed() < (kTimeout + 1) * 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(run->exitCode(), 0);
+    QCOMPARE(readFile(target), QByteArray("secret\n"));
+    const QString written = opens ? kSuccess : kError;
+    if (written == linked)
+        QCOMPARE(QFileInfo(program.filePath(written)).isSymLink(), !opens);   // success.log is replaced, never followed
+    if (opens)
+        QCOMPARE(program.logMessages(kSuccess),
+                 QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is available.").arg(port.port())});
+}
+
+void TestUnattended::helpOrNoDisplayTouchesNoLog_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("output");   // how standard output or error begins
+    QTest::newRow("help alone") << QStringList{"/?"} << QByteArray("Use the following calling sequence...\n");
+    QTest::newRow("help inside a command field") << QStringList{"127.0.0.1,23,15,FAIL,tool/?"}
+                                                 << QByteArray("Use the following calling sequence...\n");
+    QTest::newRow("no arguments, no display") << QStringList{} << QByteArray("Error loading main form, ");
+}
+
+void TestUnattended::helpOrNoDisplayTouchesNoLog()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, output);
+    ProgramFolder program;
+    writeFile(program.filePath(kError), "kept\r\n");
+    const auto run = program.run(arguments, 20000, withExitStatus(QStringLiteral("1")));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QVERIFY(run.standardOutput.startsWith(output) || run.standardError.startsWith(output));
+    QCOMPARE(readFile(program.filePath(kError)), QByteArray("kept\r\n"));
+    QVERIFY(!QFile::exists(program.filePath(kSuccess)));
 }
 
 QTEST_GUILESS_MAIN(TestUnattended)

@@ -27,15 +27,26 @@ ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutM
     return start(m_folder.filePath(QStringLiteral("ostrel")), arguments, timeoutMs, environment);
 }
 
-ProgramFolder::Run ProgramFolder::runAsNobody(const QStringList &arguments, int timeoutMs) const
+std::unique_ptr<QProcess> ProgramFolder::launch(const QStringList &arguments,
+                                                const QProcessEnvironment &environment) const
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(QDir::tempPath());
+    process->start(m_folder.filePath(QStringLiteral("ostrel")), arguments);
+    return process;
+}
+
+ProgramFolder::Run ProgramFolder::runAsNobody(const QStringList &arguments, int timeoutMs,
+                                              const QProcessEnvironment &environment) const
 {
     if (::geteuid() != 0)
-        return run(arguments, timeoutMs);
+        return run(arguments, timeoutMs, environment);
     return start(QStringLiteral("setpriv"),
                  QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                              QStringLiteral("--clear-groups"), m_folder.filePath(QStringLiteral("ostrel"))}
                      + arguments,
-                 timeoutMs, headless());
+                 timeoutMs, environment);
 }
 
 ProgramFolder::Run ProgramFolder::start(const QString &program, const QStringList &arguments,
