@@ -39,7 +39,6 @@ class LatePort
 public:
     LatePort()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -47,21 +46,16 @@ public:
         ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size);
         ::listen(m_fd, 0);
         ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         ::connect(m_filler, reinterpret_cast<sockaddr *>(&address), size);
+        m_port = ntohs(address.sin_port);
     }
-    ~LatePort()
-    {
-        ::close(m_filler);
-        ::close(m_fd);
-    }
+    ~LatePort() { ::close(m_filler), ::close(m_fd); }
     quint16 port() const { return m_port; }
     void open() { ::listen(m_fd, 64); }
 
 private:
-    int m_fd = -1;
-    int m_filler = -1;
+    int m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     quint16 m_port = 0;
 };
 
