@@ -81,8 +81,6 @@ private slots:
     void overlappingRunsKeepLinesWhole();
     void plantedLogsWhileWaiting_data();
     void plantedLogsWhileWaiting();
-    void helpOrNoDisplayTouchesNoLog_data();
-    void helpOrNoDisplayTouchesNoLog();
 
 private:
     bool m_resolverConfined = false;
@@ -105,10 +103,12 @@ void TestUnattended::run_data()
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QStringList>("started");   // the command's arguments; empty: not started
     QTest::addColumn<bool>("readOnly");         // program folder read-only, run as another user than root
+    QTest::addColumn<QByteArray>("output");     // how standard output or error begins
 
     const QString unset;
     const QString opted = QStringLiteral("1");
     const QStringList none;
+    const QByteArray any;
     const QStringList available{"Port {port} on device 127.0.0.1 is available."};
     const QStringList unavailable{"Port {port} on device 127.0.0.1 is un-available."};
     const QStringList rejected{"Port check not performed: Incorrect calling sequence.",
@@ -118,38 +118,45 @@ void TestUnattended::run_data()
     const QString failed = QStringLiteral("Error executing specified command, /nonexistent/tool");
 
     // Outcome and exit status.
-    QTest::newRow("open port") << "127.0.0.1,{port},5" << "open" << unset << 0 << available << none << none << false;
-    QTest::newRow("open port, status") << "127.0.0.1,{port},5" << "open" << opted << 0 << available << none << none << false;
-    QTest::newRow("refused port") << "127.0.0.1,{port},5" << "refused" << unset << 0 << none << unavailable << none << false;
-    QTest::newRow("refused port, status") << "127.0.0.1,{port},5" << "refused" << opted << 1 << none << unavailable << none << false;
-    QTest::newRow("status wants exactly 1") << "127.0.0.1,{port},5" << "refused" << "yes" << 0 << none << unavailable << none << false;
-    QTest::newRow("silent port, timeout 2, status") << "127.0.0.1,{port},2" << "blackholed" << opted << 1 << none << unavailable << none << false;
-    QTest::newRow("rejected") << "127.0.0.1" << "open" << unset << 0 << none << rejected << none << false;
-    QTest::newRow("rejected, status") << "127.0.0.1,{port}" << "open" << opted << 2 << none << rejected << none << false;
+    QTest::newRow("open port") << "127.0.0.1,{port},5" << "open" << unset << 0 << available << none << none << false << any;
+    QTest::newRow("open port, status") << "127.0.0.1,{port},5" << "open" << opted << 0 << available << none << none << false << any;
+    QTest::newRow("refused port") << "127.0.0.1,{port},5" << "refused" << unset << 0 << none << unavailable << none << false << any;
+    QTest::newRow("refused port, status") << "127.0.0.1,{port},5" << "refused" << opted << 1 << none << unavailable << none << false << any;
+    QTest::newRow("status wants exactly 1") << "127.0.0.1,{port},5" << "refused" << "yes" << 0 << none << unavailable << none << false << any;
+    QTest::newRow("silent port, timeout 2, status") << "127.0.0.1,{port},2" << "blackholed" << opted << 1 << none << unavailable << none << false << any;
+    QTest::newRow("rejected") << "127.0.0.1" << "open" << unset << 0 << none << rejected << none << false << any;
+    QTest::newRow("rejected, status") << "127.0.0.1,{port}" << "open" << opted << 2 << none << rejected << none << false << any;
     // Texts as typed.
     QTest::newRow("port that is no number") << "127.0.0.1,port{port},5" << "open" << unset << 0 << none
-                                            << QStringList{"Port port{port} on device 127.0.0.1 is un-available."} << none << false;
-    QTest::newRow("timeout that is no number") << "127.0.0.1,{port},soon" << "open" << unset << 0 << none << unavailable << none << false;
+                                            << QStringList{"Port port{port} on device 127.0.0.1 is un-available."} << none << false << any;
+    QTest::newRow("timeout that is no number") << "127.0.0.1,{port},soon" << "open" << unset << 0 << none << unavailable << none << false << any;
     QTest::newRow("host name") << "localhost,{port},5" << "open" << unset << 0
-                               << QStringList{"Port {port} on device localhost is available."} << none << none << false;
+                               << QStringList{"Port {port} on device localhost is available."} << none << none << false << any;
     QTest::newRow("name that does not resolve") << "nohost.invalid,{port},5" << "open" << opted << 1 << none
-                                                << QStringList{"Port {port} on device nohost.invalid is un-available."} << none << false;
+                                                << QStringList{"Port {port} on device nohost.invalid is un-available."} << none << false << any;
     QTest::newRow("line breaks in device and command")
         << "evil\r\n2026-01-01 00:00:00\tPort 22 on device 10.9.9.9 is available.,{port},5,FAIL,/nonexistent/tool\r\nforged"
         << "refused" << unset << 0 << none
         << QStringList{"Port {port} on device evil  2026-01-01 00:00:00 Port 22 on device 10.9.9.9 is available. is un-available.",
                        "Error executing specified command, /nonexistent/tool  forged"}
-        << none << false;
+        << none << false << any;
     // The command runs when the trigger matches the outcome, after the result line.
-    QTest::newRow("FAIL, check failed: started") << "127.0.0.1,{port},5,FAIL" + command << "refused" << unset << 0 << none << unavailable << twoWords << false;
-    QTest::newRow("FAIL, check passed: not started") << "127.0.0.1,{port},5,FAIL" + command << "open" << unset << 0 << available << none << none << false;
-    QTest::newRow("PASS, check passed: started") << "127.0.0.1,{port},5,PASS" + command << "open" << unset << 0 << available << none << twoWords << false;
-    QTest::newRow("PASS, check failed: not started") << "127.0.0.1,{port},5,PASS" + command << "refused" << unset << 0 << none << unavailable << none << false;
+    QTest::newRow("FAIL, check failed: started") << "127.0.0.1,{port},5,FAIL" + command << "refused" << unset << 0 << none << unavailable << twoWords << false << any;
+    QTest::newRow("FAIL, check passed: not started") << "127.0.0.1,{port},5,FAIL" + command << "open" << unset << 0 << available << none << none << false << any;
+    QTest::newRow("PASS, check passed: started") << "127.0.0.1,{port},5,PASS" + command << "open" << unset << 0 << available << none << twoWords << false << any;
+    QTest::newRow("PASS, check failed: not started") << "127.0.0.1,{port},5,PASS" + command << "refused" << unset << 0 << none << unavailable << none << false << any;
     QTest::newRow("command that cannot start") << "127.0.0.1,{port},5,FAIL,/nonexistent/tool,x" << "refused" << opted << 1 << none
-                                               << unavailable + QStringList{failed} << none << false;
+                                               << unavailable + QStringList{failed} << none << false << any;
     // A lost result line does not cost the follow-up command, nor the status.
     QTest::newRow("read-only folder, hidden command") << "127.0.0.1,{port},5,FAIL,{script} /s,\"two words\" plain" << "refused" << opted << 1
-                                                      << none << none << twoWords << true;
+                                                      << none << none << twoWords << true << any;
+    // No unattended run: the logs stay as they were.
+    const QByteArray help = "Use the following calling sequence...\n";
+    const QStringList oldSuccess{"old success"}, oldError{"old error"};
+    QTest::newRow("help") << "/?" << "open" << opted << 0 << oldSuccess << oldError << none << false << help;
+    QTest::newRow("help inside a command field") << "127.0.0.1,23,15,FAIL,tool/?" << "open" << opted << 0 << oldSuccess << oldError << none << false << help;
+    QTest::newRow("no arguments, no display") << "" << "open" << opted << 1 << oldSuccess << oldError << none << false
+                                              << QByteArray("Error loading main form, ");
 }
 
 void TestUnattended::run()
@@ -162,6 +169,7 @@ void TestUnattended::run()
     QFETCH(QStringList, errors);
     QFETCH(QStringList, started);
     QFETCH(bool, readOnly);
+    QFETCH(QByteArray, output);
     if (sequence.contains(QLatin1String(".invalid")) && !m_resolverConfined)
         QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
 
@@ -175,8 +183,8 @@ void TestUnattended::run()
     };
     ProgramFolder program;
     // Whatever an earlier run left is gone first.
-    writeFile(program.filePath(kSuccess), "old success\r\n");
-    writeFile(program.filePath(kError), "old error\r\n");
+    writeFile(program.filePath(kSuccess), "2026-01-01 00:00:00\told success\r\n");
+    writeFile(program.filePath(kError), "2026-01-01 00:00:00\told error\r\n");
     const auto everyone = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
         | QFile::ReadOther | QFile::ExeOther;
     if (readOnly) {
@@ -184,13 +192,14 @@ void TestUnattended::run()
         QVERIFY(QFile::setPermissions(program.path(), everyone));
     }
     // Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
-    const QStringList arguments = expand(sequence).split(QLatin1Char(' '));
+    const QStringList arguments = expand(sequence).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const auto run = readOnly ? program.runAsNobody(arguments, 60000, withExitStatus(exitStatus))
                               : program.run(arguments, 60000, withExitStatus(exitStatus));
     QVERIFY(QFile::setPermissions(program.path(), everyone | QFile::WriteOwner));
     QVERIFY(run.finished);
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(run.standardOutput.startsWith(output) || run.standardError.startsWith(output));
 
     for (const auto &[log, expected] : {std::pair{kSuccess, success}, std::pair{kError, errors}}) {
         QStringList messages;
@@ -301,30 +310,6 @@ void TestUnattended::plantedLogsWhileWaiting()
     if (opens)
         QCOMPARE(program.logMessages(kSuccess),
                  QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is available.").arg(port.port())});
-}
-
-void TestUnattended::helpOrNoDisplayTouchesNoLog_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("output");   // how standard output or error begins
-    QTest::newRow("help alone") << QStringList{"/?"} << QByteArray("Use the following calling sequence...\n");
-    QTest::newRow("help inside a command field") << QStringList{"127.0.0.1,23,15,FAIL,tool/?"}
-                                                 << QByteArray("Use the following calling sequence...\n");
-    QTest::newRow("no arguments, no display") << QStringList{} << QByteArray("Error loading main form, ");
-}
-
-void TestUnattended::helpOrNoDisplayTouchesNoLog()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, output);
-    ProgramFolder program;
-    writeFile(program.filePath(kError), "kept\r\n");
-    const auto run = program.run(arguments, 20000, withExitStatus(QStringLiteral("1")));
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    QVERIFY(run.standardOutput.startsWith(output) || run.standardError.startsWith(output));
-    QCOMPARE(readFile(program.filePath(kError)), QByteArray("kept\r\n"));
-    QVERIFY(!QFile::exists(program.filePath(kSuccess)));
 }
 
 QTEST_GUILESS_MAIN(TestUnattended)
