@@ -1,15 +1,23 @@
-// The unattended run: the calling sequence read as a table, then the real
-// program, copied into a folder of its own and run the way a scheduler runs
-// it: no display, a calling sequence, the logs beside it.
+// The unattended run, step by step as tables (the calling sequence, the
+// result-log writer, the follow-up command), then the real program, copied
+// into a folder of its own and run the way a scheduler runs it: no display,
+// a calling sequence, the logs beside it.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
+#include "actions/ResultLogs.h"
+#include "actions/RunCommand.h"
+#include "actions/modWin32Api.h"
 #include "entry/CallingSequence.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -86,6 +94,28 @@ QString lookUp(const QString &name)
     return name.endsWith(QLatin1String(".invalid")) ? QString() : QStringLiteral("addr(") + name + QLatin1Char(')');
 }
 
+// Sets (or, given nothing, removes) an environment variable until the guard goes.
+auto setEnvironment(const char *name, const std::optional<QByteArray> &value)
+{
+    const auto apply = [name](const std::optional<QByteArray> &to) { to ? qputenv(name, *to) : qunsetenv(name); };
+    const auto previous = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+    apply(value);
+    return qScopeGuard([apply, previous] { apply(previous); });
+}
+
+// The started script's streams: all on the null device, or output and errors
+// where ours go (our input may be closed, and its number then reused).
+void verifyStreams(const MarkerScript::Record &record, bool hidden)
+{
+    if (hidden && descriptorTarget(1) == QLatin1String("/dev/null"))
+        QSKIP("this test's own output goes to the null device");
+    const QString null = QStringLiteral("/dev/null");
+    if (hidden)
+        QCOMPARE(record.standardInput, null);
+    QCOMPARE(record.standardOutput, hidden ? null : descriptorTarget(1));
+    QCOMPARE(record.standardError, hidden ? null : descriptorTarget(2));
+}
+
 } // namespace
 
 class TestUnattended : public QObject
@@ -95,6 +125,12 @@ private slots:
     void initTestCase();
     void callingSequence_data();
     void callingSequence();
+    void writeLine_data();
+    void writeLine();
+    void runCommand_data();
+    void runCommand();
+    void documents_data();
+    void documents();
     void run_data();
     void run();
     void overlappingRunsKeepLinesWhole_data();
@@ -169,6 +205,197 @@ void TestUnattended::callingSequence()
     QCOMPARE(request.has_value(), !expected.isEmpty());
     if (request)
         QCOMPARE(describe(*request), expected);
+}
+
+void TestUnattended::writeLine_data()
+{
+    QTest::addColumn<QString>("planted");   // what stands at the log's path first
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<QStringList>("kept");   // the log's messages afterwards
+
+    const QStringList three{"check failed", "command failed", "mail failed"};
+    const QStringList none;
+    QTest::newRow("success log keeps only the latest line") << "" << false << three << QStringList{three.last()};
+    QTest::newRow("error log keeps every line in order") << "" << true << three << three;
+    QTest::newRow("empty message: time stamp and tab") << "" << true << QStringList{""} << QStringList{""};
+    QTest::newRow("line breaks and other controls become blanks")
+        << "" << true << QStringList{"Ästhetik\r\n2026-01-01 00:00:00\tPort 22\x01\x7f is available."}
+        << QStringList{"Ästhetik  2026-01-01 00:00:00 Port 22   is available."};
+    QTest::newRow("FIFO with a reader as error log") << "fifo" << true << three << none;
+    QTest::newRow("hard link as error log") << "hard link" << true << three << none;
+    QTest::newRow("folder as error log") << "folder" << true << three << none;
+    QTest::newRow("folder as success log") << "folder" << false << three << none;
+}
+
+void TestUnattended::writeLine()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, append);
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, kept);
+
+    // Links and FIFOs planted while a real run waits are in plantedLogsWhileWaiting.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(ResultLog::kErrorLog);
+    const QByteArray native = QFile::encodeName(path);
+    const QString target = folder.filePath(QStringLiteral("root-only"));
+    writeFile(target, "secret\n");
+    int reader = -1;
+    if (planted == QLatin1String("hard link"))
+        QVERIFY(::link(QFile::encodeName(target).constData(), native.constData()) == 0);
+    else if (planted == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(path));
+    else if (planted == QLatin1String("fifo")) {
+        // With a reader, opening for writing succeeds: only the file's type tells.
+        QVERIFY(::mkfifo(native.constData(), 0666) == 0);
+        reader = ::open(native.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+    }
+
+    struct stat before {};
+    ::lstat(native.constData(), &before);
+    for (const QString &message : written)
+        ResultLog::writeLine(path, message, append);
+
+    if (reader >= 0) {
+        char byte;
+        QCOMPARE(::read(reader, &byte, 1), ssize_t(0));   // no writer left, nothing sent
+        ::close(reader);
+    }
+    QCOMPARE(readFile(target), QByteArray("secret\n"));
+    struct stat after {};
+    QCOMPARE(::lstat(native.constData(), &after), 0);
+    if (kept.isEmpty())
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);   // still what was planted
+    else
+        QCOMPARE(readLogMessages(path), kept);
+    // No new file is left behind beside the log.
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             (QStringList{ResultLog::kErrorLog, QStringLiteral("root-only")}));
+}
+
+void TestUnattended::runCommand_data()
+{
+    QTest::addColumn<QString>("name");      // the marker script's file name
+    QTest::addColumn<QString>("command");   // {script}, {folder}: the marker script and its folder
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("from");      // "path": its folder on PATH; "folder": it is the current folder
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<QStringList>("arguments");   // the started script's; empty when nothing starts
+
+    const QString script = QStringLiteral("marker.sh");
+    const QStringList none;
+    QTest::newRow("argument with a quoted blank")
+        << script << "{script}" << R"(one "two words" three)" << "" << true << false << QStringList{"one", "two words", "three"};
+    QTest::newRow("lower-case switch, hidden") << script << "{script}/s" << "quiet" << "" << true << true << QStringList{"quiet"};
+    QTest::newRow("blanks before the switch") << script << "{script}   /S" << "a" << "" << true << true << QStringList{"a"};
+    QTest::newRow("switch alone") << script << "/S" << "a" << "" << false << false << none;
+    QTest::newRow("switch not at the end") << script << "{script}/Sx" << "a" << "" << false << false << none;
+    QTest::newRow("missing file") << script << "{folder}/missing.sh" << "a" << "" << false << false << none;
+    QTest::newRow("executable that is no program") << script << "{folder}/broken" << "a" << "" << false << false << none;
+    QTest::newRow("empty command: nothing to run") << script << "" << "a" << "" << true << false << none;
+    QTest::newRow("shell syntax in the argument")
+        << script << "{script}"
+        << "a;b ; touch {folder}/X $(touch {folder}/X) `touch {folder}/X` | touch {folder}/X && touch {folder}/X"
+        << "" << true << false
+        << QStringList{"a;b", ";",     "touch", "{folder}/X", "$(touch", "{folder}/X)", "`touch",
+                       "{folder}/X`", "|", "touch", "{folder}/X", "&&", "touch", "{folder}/X"};
+    QTest::newRow("shell syntax in the command")
+        << script << "{script}; touch {folder}/X $(touch {folder}/X) /S" << "" << "" << false << false << none;
+    QTest::newRow("bare name found on PATH") << "ostrel-marker" << "ostrel-marker" << "x" << "path" << true << false << QStringList{"x"};
+    QTest::newRow("leading blank is part of the name") << " blank.sh" << " blank.sh" << "x" << "folder" << true << false << QStringList{"x"};
+    QTest::newRow("leading blank names another file") << "blank.sh" << " blank.sh" << "x" << "path folder" << false << false << none;
+}
+
+void TestUnattended::runCommand()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, command);
+    QFETCH(QString, argument);
+    QFETCH(QString, from);
+    QFETCH(bool, result);
+    QFETCH(bool, hidden);
+    QFETCH(QStringList, arguments);
+
+    const MarkerScript script(name);
+    QVERIFY(MarkerScript::writeExecutable(script.filePath(QStringLiteral("broken")), "\x01\x02 no program\n"));
+    const auto expand = [&script](QString text) {
+        return text.replace(QLatin1String("{script}"), script.path()).replace(QLatin1String("{folder}"), script.folder());
+    };
+    const QTemporaryDir elsewhere;
+    const QString previousFolder = QDir::currentPath();
+    QDir::setCurrent(from.contains(QLatin1String("folder")) ? script.folder() : elsewhere.path());
+    const auto back = qScopeGuard([&previousFolder] { QDir::setCurrent(previousFolder); });
+    const auto path = setEnvironment("PATH", from.contains(QLatin1String("path"))
+                                                 ? QFile::encodeName(script.folder()) + ":/usr/bin:/bin"
+                                                 : QByteArray("/usr/bin:/bin"));
+
+    QCOMPARE(modCommand::Run_Command(expand(command), expand(argument)), result);
+    if (!arguments.isEmpty()) {
+        QVERIFY(script.waitForMarker());
+        const auto record = script.record();
+        QVERIFY(record);
+        for (QString &expected : arguments)
+            expected = expand(expected);
+        QCOMPARE(record->arguments, arguments);
+        QCOMPARE(record->folder, QDir(QDir::currentPath()).canonicalPath());   // it works in the current folder
+        verifyStreams(*record, hidden);
+    }
+    // Nothing ever read the texts as shell syntax.
+    QVERIFY(!QFile::exists(script.filePath(QStringLiteral("X"))));
+}
+
+void TestUnattended::documents_data()
+{
+    QTest::addColumn<QString>("desktop");   // "ready", "no display", "no application" or "hangs"
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<int>("showState");
+    QTest::addColumn<bool>("opened");
+
+    QTest::newRow("text file, hidden") << "ready" << false << modWin32Api::SW_HIDE << true;
+    QTest::newRow("folder") << "ready" << true << modWin32Api::SW_SHOWNORMAL << true;
+    QTest::newRow("no display") << "no display" << false << modWin32Api::SW_SHOWNORMAL << false;
+    QTest::newRow("no application for the type") << "no application" << false << modWin32Api::SW_SHOWNORMAL << false;
+    QTest::newRow("type query hangs") << "hangs" << false << modWin32Api::SW_SHOWNORMAL << false;
+}
+
+void TestUnattended::documents()
+{
+    QFETCH(QString, desktop);
+    QFETCH(bool, folder);
+    QFETCH(int, showState);
+    QFETCH(bool, opened);
+
+    // xdg-open records what it was asked to open; xdg-mime answers as the desktop would.
+    const MarkerScript opener(QStringLiteral("xdg-open"));
+    const QByteArray defaultApplication = desktop == QLatin1String("no application") ? "" : "viewer.desktop";
+    QVERIFY(MarkerScript::writeExecutable(
+        opener.filePath(QStringLiteral("xdg-mime")),
+        "#!/bin/sh\n" + QByteArray(desktop == QLatin1String("hangs") ? "exec /bin/sleep 60\n" : "")
+            + "case \"$1 $2\" in\n"
+              "'query filetype') if [ -d \"$3\" ]; then echo inode/directory; "
+              "else echo 'text/plain; charset=us-ascii'; fi ;;\n"
+              "'query default') case \"$3\" in text/plain|inode/directory) echo '"
+            + defaultApplication + "' ;; esac ;;\n*) exit 1 ;;\nesac\n"));
+    const QTemporaryDir documents;
+    const QString document = folder ? documents.path() : documents.filePath(QStringLiteral("notes.txt"));
+    QFile file(document);
+    QVERIFY(folder || file.open(QIODevice::WriteOnly));
+    const auto path = setEnvironment("PATH", QFile::encodeName(opener.folder()));
+    const auto x11 = setEnvironment(
+        "DISPLAY", desktop == QLatin1String("no display") ? std::nullopt : std::optional<QByteArray>(":99"));
+    const auto wayland = setEnvironment("WAYLAND_DISPLAY", std::nullopt);
+
+    QCOMPARE(modWin32Api::Shell_Execute(document, QStringLiteral("ignored parameters"), showState) > 32, opened);
+    if (opened) {
+        QVERIFY(opener.waitForMarker());
+        const auto record = opener.record();
+        QVERIFY(record);
+        QCOMPARE(record->arguments, QStringList{document});
+        verifyStreams(*record, showState == modWin32Api::SW_HIDE);
+    }
 }
 
 void TestUnattended::run_data()
