@@ -7,20 +7,13 @@ namespace modCommand {
 
 bool Run_Command(const QString &strCommand, const QString &strArgument)
 {
-    bool result = false;
-    try {
-        if (strCommand.isEmpty())
-            return true;
-        if (strCommand.right(2).toUpper() == QLatin1String("/S")) {
-            const QString file = TextRules::trimSpaces(strCommand.chopped(2));
-            result = modWin32Api::Shell_Execute(file, strArgument, modWin32Api::SW_HIDE) > 32;
-        } else {
-            result = modWin32Api::Shell_Execute(strCommand, strArgument, modWin32Api::SW_SHOWNORMAL) > 32;
-        }
-    } catch (...) {
-        // The start is abandoned; the caller reports it.
+    if (strCommand.isEmpty())
+        return true;
+    if (strCommand.right(2).toUpper() == QLatin1String("/S")) {
+        const QString file = TextRules::trimSpaces(strCommand.chopped(2));
+        return modWin32Api::Shell_Execute(file, strArgument, modWin32Api::SW_HIDE) > 32;
     }
-    return result;
+    return modWin32Api::Shell_Execute(strCommand, strArgument, modWin32Api::SW_SHOWNORMAL) > 32;
 }
 
 } // namespace modCommand

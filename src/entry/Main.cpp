@@ -43,16 +43,34 @@ int openCheckWindow(char *programName)
     return reportStartupFailure(error);
 }
 
+// Schedulers act on the exit status only when asked to: without
+// OSTREL_EXIT_STATUS=1 every run ends with 0 and the logs are the outcome.
+int exitStatus(UnattendedRun::Outcome outcome)
+{
+    if (qgetenv("OSTREL_EXIT_STATUS") != "1")
+        return 0;
+    switch (outcome) {
+    case UnattendedRun::Outcome::Available:
+        return 0;
+    case UnattendedRun::Outcome::Rejected:
+        return 2;
+    case UnattendedRun::Outcome::Unavailable:
+        break;
+    }
+    return 1;
+}
+
 int runUnattended(int argc, char **argv, const QString &argumentText)
 {
     QCoreApplication application(argc, argv);
+    auto outcome = UnattendedRun::Outcome::Unavailable;
     try {
-        UnattendedRun().run(argumentText);
+        outcome = UnattendedRun().run(argumentText);
     } catch (const std::exception &failure) {
         modCommand::Log_Error(QStringLiteral("Error loading main form. ")
                               + QString::fromLocal8Bit(failure.what()));
     }
-    return 0;
+    return exitStatus(outcome);
 }
 
 } // namespace

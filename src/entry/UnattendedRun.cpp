@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 
 namespace {
 
@@ -27,24 +26,24 @@ UnattendedRun::UnattendedRun()
 {
 }
 
-void UnattendedRun::run(const QString &argumentText)
+UnattendedRun::Outcome UnattendedRun::run(const QString &argumentText)
 {
     // Both logs only ever hold the lines of the latest run.
     const QDir folder(ResultLog::programFolder());
-    QFile::remove(folder.filePath(ResultLog::kSuccessLog));
-    QFile::remove(folder.filePath(ResultLog::kErrorLog));
+    ResultLog::remove(folder.filePath(ResultLog::kSuccessLog));
+    ResultLog::remove(folder.filePath(ResultLog::kErrorLog));
     processPendingEvents();
 
     const auto request = CallingSequence::read(argumentText, modIP32::Get_HostIP, processPendingEvents);
     if (!request) {
         modCommand::Log_Error(QStringLiteral("Port check not performed: Incorrect calling sequence."));
         modCommand::Log_Error(QStringLiteral("Type OSTREL /? for calling sequence help."));
-        return;
+        return Outcome::Rejected;
     }
-    check(*request);
+    return check(*request) ? Outcome::Available : Outcome::Unavailable;
 }
 
-void UnattendedRun::check(const CheckRequest &request)
+bool UnattendedRun::check(const CheckRequest &request)
 {
     bool passed = false;
     const auto port = TextRules::toPortNumber(request.strPort);
@@ -71,4 +70,5 @@ void UnattendedRun::check(const CheckRequest &request)
         && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients,
                                         request.strPort, request.strDeviceName, passed))
         modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
+    return passed;
 }

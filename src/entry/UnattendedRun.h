@@ -11,12 +11,14 @@
 class UnattendedRun
 {
 public:
+    enum class Outcome { Available, Unavailable, Rejected };
+
     UnattendedRun();
 
-    void run(const QString &argumentText);
+    Outcome run(const QString &argumentText);
 
 private:
-    void check(const CheckRequest &request);
+    bool check(const CheckRequest &request);
 
     TcpProbe m_probe;
     MailSender m_mailSender;

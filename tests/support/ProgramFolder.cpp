@@ -1,6 +1,7 @@
 #include "ProgramFolder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -27,15 +28,26 @@ ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutM
     return start(m_folder.filePath(QStringLiteral("ostrel")), arguments, timeoutMs, environment);
 }
 
-ProgramFolder::Run ProgramFolder::runAsNobody(const QStringList &arguments, int timeoutMs) const
+std::unique_ptr<QProcess> ProgramFolder::launch(const QStringList &arguments,
+                                                const QProcessEnvironment &environment) const
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(QDir::tempPath());
+    process->start(m_folder.filePath(QStringLiteral("ostrel")), arguments);
+    return process;
+}
+
+ProgramFolder::Run ProgramFolder::runAsNobody(const QStringList &arguments, int timeoutMs,
+                                              const QProcessEnvironment &environment) const
 {
     if (::geteuid() != 0)
-        return run(arguments, timeoutMs);
+        return run(arguments, timeoutMs, environment);
     return start(QStringLiteral("setpriv"),
                  QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                              QStringLiteral("--clear-groups"), m_folder.filePath(QStringLiteral("ostrel"))}
                      + arguments,
-                 timeoutMs, headless());
+                 timeoutMs, environment);
 }
 
 ProgramFolder::Run ProgramFolder::start(const QString &program, const QStringList &arguments,
@@ -44,9 +56,12 @@ ProgramFolder::Run ProgramFolder::start(const QString &program, const QStringLis
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(QDir::tempPath());
+    QElapsedTimer clock;
+    clock.start();
     process.start(program, arguments);
     Run result;
     result.finished = process.waitForFinished(timeoutMs);
+    result.elapsedMs = clock.elapsed();
     if (!result.finished) {
         process.kill();
         process.waitForFinished(5000);

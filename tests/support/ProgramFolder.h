@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
 #include <optional>
 
 // A temporary folder holding a copy of the built program, so that its
@@ -15,6 +16,7 @@ public:
         bool finished = false;
         QProcess::ExitStatus exitStatus = QProcess::CrashExit;
         int exitCode = -1;
+        qint64 elapsedMs = 0;   // from start to the end of the process
         QByteArray standardOutput;
         QByteArray standardError;
     };
@@ -28,8 +30,12 @@ public:
     // at most `timeoutMs`; a run still going then is killed and reported unfinished.
     Run run(const QStringList &arguments, int timeoutMs = 60000,
             const QProcessEnvironment &environment = headless()) const;
+    // Starts the program the same way and returns at once.
+    std::unique_ptr<QProcess> launch(const QStringList &arguments,
+                                     const QProcessEnvironment &environment = headless()) const;
     // The same as another user than root, for whom file permissions hold.
-    Run runAsNobody(const QStringList &arguments, int timeoutMs = 60000) const;
+    Run runAsNobody(const QStringList &arguments, int timeoutMs = 60000,
+                    const QProcessEnvironment &environment = headless()) const;
 
     static QProcessEnvironment headless();
 
