@@ -9,30 +9,27 @@ TemporarySettings::TemporarySettings()
 {
     if (!m_folder.isValid())
         qFatal("cannot make a temporary settings folder");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_folder.path());
-    // Programs this process starts look here as well.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path()));
 }
 
-QString TemporarySettings::filePath() const
+TemporarySettings::~TemporarySettings()
 {
-    return m_folder.filePath(QStringLiteral("Ostrel/Ostrel.conf"));
+    qputenv("XDG_CONFIG_HOME", m_previous);
 }
 
-std::optional<QByteArray> TemporarySettings::bytes() const
+std::optional<QByteArray> TemporarySettings::bytes(const QString &name) const
 {
-    QFile file(filePath());
+    QFile file(m_folder.filePath(name));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return file.readAll();
 }
 
-bool TemporarySettings::writeFile(const QByteArray &content) const
+bool TemporarySettings::writeFile(const QByteArray &content, const QString &name) const
 {
-    if (!QDir().mkpath(QFileInfo(filePath()).absolutePath()))
-        return false;
-    QFile file(filePath());
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+    QFile file(m_folder.filePath(name));
+    return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size();
 }
 
 QMap<QString, QString> TemporarySettings::storedTexts() const

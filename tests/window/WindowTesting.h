@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QRect>
-#include <QString>
+#include <QObject>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 
-// Finding the window's controls by name and reading their places in twips.
+// Every window test class lives in one executable (tst_window), run one
+// class at a time by name: tst_window TestCheckWindow [QTest options].
 namespace WindowTesting {
 
 template <typename Control = QWidget>
@@ -17,10 +19,10 @@ Control *control(const QWidget &window, const QString &name)
     return found;
 }
 
-inline QRect twips(const QWidget *control)
-{
-    const QRect pixels = control->geometry();
-    return QRect(pixels.x() * 15, pixels.y() * 15, pixels.width() * 15, pixels.height() * 15);
-}
+bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace WindowTesting
+
+#define WINDOW_TEST(Class)                                                                                  \
+    [[maybe_unused]] static const bool registered##Class =                                                  \
+        WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });

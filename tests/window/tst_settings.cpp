@@ -1,5 +1,6 @@
 // The window's fields survive from one interactive run to the next, once a
-// check has been started, and nothing else ever touches the stored values.
+// check has been started, from the user's own file alone; nothing else ever
+// touches the stored values.
 #include "LoopbackPeers.h"
 #include "ProgramFolder.h"
 #include "TemporarySettings.h"
@@ -9,7 +10,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,9 +18,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
-#include <memory>
 
-using WindowTesting::control;
 using Texts = QMap<QString, QString>;
 
 namespace {
@@ -28,53 +26,27 @@ namespace {
 // What the user sees of every stored field, and of the rules that follow them.
 Texts fieldsOf(const frmOstrel &form)
 {
-    const auto widget = [&form](const QString &name) { return control(form, name); };
-    const auto selected = [&form](const QString &group, int count, const QStringList &names) {
-        QStringList chosen;
-        for (int index = 0; index < count; ++index) {
-            if (control<QRadioButton>(form, group + QString::number(index))->isChecked())
-                chosen << names.value(index, QString::number(index));
-        }
-        return chosen.join(QLatin1Char('+'));
-    };
+    const auto find = [&form](const QString &name) { return WindowTesting::control(form, name); };
     Texts shown;
-    const char *const textFields[][2] = {{"DeviceName", "txtDeviceName"}, {"Port", "txtPort"},
-                                         {"EXEName", "txtEXE"},           {"Argument", "txtArg"},
-                                         {"MailAddr", "txtMail"},         {"MailServer", "txtMailServer"}};
-    for (const auto &[key, name] : textFields)
-        shown[key] = control<QLineEdit>(form, QLatin1String(name))->text();
-    shown["PortType"] = selected("optCheck", 4, {});
-    shown["EXEOK"] = selected("optEXE", 2, {"OK", "N/A"});
-    shown["MAILOK"] = selected("optMail", 2, {"OK", "N/A"});
-    for (const auto &[key, name] : {std::pair{"FTPLogon", "chkLogon"}, {"EXE", "chkEXE"}, {"Mail", "chkMail"}})
-        shown[key] = QStringList{"cleared", "greyed", "ticked"}.at(control<QCheckBox>(form, name)->checkState());
-    shown["Timeout"] = QString::number(control<QScrollBar>(form, QStringLiteral("HScroll1"))->value());
-    shown["lblTimeout"] = control<QLabel>(form, QStringLiteral("lblTimeout"))->text();
-    shown["cmbPorts"] = control<QComboBox>(form, QStringLiteral("cmbPorts"))->currentText();
-    for (const char *name : {"btnCheck", "txtEXE", "btnBrowse", "txtMail"})
-        shown[name] = widget(name)->isEnabled() ? "enabled" : "disabled";
+    for (QLineEdit *field : form.findChildren<QLineEdit *>())
+        shown[field->objectName()] = field->text();
+    for (QAbstractButton *box : form.findChildren<QAbstractButton *>()) {
+        if (qobject_cast<QRadioButton *>(box) && box->isChecked())
+            shown[box->objectName().chopped(1)] = box->text().trimmed();
+        if (auto *tick = qobject_cast<QCheckBox *>(box))
+            shown[box->objectName()] = QStringList{"cleared", "greyed", "ticked"}.at(tick->checkState());
+    }
+    shown["lblTimeout"] = static_cast<QLabel *>(find("lblTimeout"))->text();
+    shown["cmbPorts"] = static_cast<QComboBox *>(find("cmbPorts"))->currentText();
+    for (const char *name : {"btnCheck", "btnBrowse", "txtMail"})
+        shown[name + QStringLiteral(" on")] = find(name)->isEnabled() ? "yes" : "no";
     return shown;
 }
 
-// The window as it opens with nothing stored.
-const Texts kCreated{
-    {"DeviceName", ""},        {"Port", "21"},          {"EXEName", ""},          {"Argument", ""},
-    {"MailAddr", ""},          {"MailServer", ""},      {"PortType", "3"},        {"EXEOK", "N/A"},
-    {"MAILOK", "N/A"},         {"FTPLogon", "cleared"}, {"EXE", "cleared"},       {"Mail", "cleared"},
-    {"Timeout", "15"},         {"lblTimeout", "Timeout (sec) : 15"},              {"cmbPorts", ""},
-    {"btnCheck", "enabled"},   {"txtEXE", "disabled"},  {"btnBrowse", "disabled"}, {"txtMail", "disabled"},
-};
-
 Texts merged(Texts base, const Texts &changes)
 {
-    for (auto change = changes.begin(); change != changes.end(); ++change)
-        base.insert(change.key(), change.value());
+    base.insert(changes);
     return base;
-}
-
-QStringList entriesOf(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -82,248 +54,190 @@ QStringList entriesOf(const QString &folder)
 class TestSettings : public QObject
 {
     Q_OBJECT
-private slots:
-    void init() { m_settings = std::make_unique<TemporarySettings>(); }
-    void cleanup();
+    std::unique_ptr<TemporarySettings> m_settings;
+    std::unique_ptr<frmOstrel> m_form;
+    Texts m_created; // the window as it opens with nothing stored
 
-    void storedValuesArriveAsTheUsersOwn_data();
-    void storedValuesArriveAsTheUsersOwn();
-    void greyedBoxTicksOnFirstClick();
-    void handEditedFile();
-    void nothingWrittenWithoutCheck();
-    void oneCheckWritesEveryKey();
-    void refusedStoreIsSkipped();
-    void unreadableFileIsLeftAlone();
-    void unattendedRunLeavesStoreAlone();
-
-private:
     frmOstrel &open()
     {
         m_form = std::make_unique<frmOstrel>();
         m_form->Form_Load();
         return *m_form;
     }
-    // A check on the empty device name, as the window opens: it ends at once
-    // with the invalid-address message.
-    void startCheck()
+    // A check on the device name as it stands, ended at once by a message.
+    void checkAndClose(const QString &device = QString())
     {
+        WindowTesting::control<QLineEdit>(*m_form, "txtDeviceName")->setText(device);
         MessageBox::setNextAnswer(QMessageBox::Ok);
-        control<QPushButton>(*m_form, QStringLiteral("btnCheck"))->click();
+        WindowTesting::control<QPushButton>(*m_form, "btnCheck")->click();
         QCOMPARE(MessageBox::takeShown().size(), 1);
-    }
-    void close()
-    {
         QVERIFY(m_form->close());
-        QVERIFY(!m_form->isVisible());
     }
     void store(const Texts &texts)
     {
         QSettings settings(m_settings->filePath(), QSettings::IniFormat);
         for (auto entry = texts.begin(); entry != texts.end(); ++entry)
             settings.setValue(QStringLiteral("Settings/") + entry.key(), entry.value());
-        settings.sync();
-        QCOMPARE(settings.status(), QSettings::NoError);
     }
 
-    std::unique_ptr<TemporarySettings> m_settings;
-    std::unique_ptr<frmOstrel> m_form;
+private slots:
+    void initTestCase()
+    {
+        const TemporarySettings nothing;
+        m_created = fieldsOf(open());
+        QCOMPARE(m_created.value("txtPort"), QStringLiteral("21"));
+        QCOMPARE(m_created.value("lblTimeout"), QStringLiteral("Timeout (sec) : 15"));
+    }
+    void init() { m_settings = std::make_unique<TemporarySettings>(); }
+    void cleanup()
+    {
+        m_form.reset();
+        MessageBox::takeShown();
+        m_settings.reset();
+    }
+
+    void storedValuesArriveAsTheUsersOwn_data()
+    {
+        QTest::addColumn<Texts>("stored");
+        QTest::addColumn<Texts>("shown"); // what differs from the window as created
+        QTest::newRow("texts, kind, triggers, boxes, timeout")
+            << Texts{{"DeviceName", "fileserver1"}, {"Port", "8080"}, {"EXEName", "/opt/my tools/a.sh"},
+                     {"MailAddr", "a@example.com"}, {"PortType", "2"}, {"EXEOK", "True"}, {"MAILOK", "true"},
+                     {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "1"}, {"Timeout", "45"}}
+            << Texts{{"txtDeviceName", "fileserver1"}, {"txtPort", "8080"}, {"txtEXE", "/opt/my tools/a.sh"},
+                     {"txtMail", "a@example.com"}, {"optCheck", "SMTP"}, {"optEXE", "OK"}, {"optMail", "OK"},
+                     {"chkLogon", "ticked"}, {"chkEXE", "ticked"}, {"chkMail", "ticked"},
+                     {"lblTimeout", "Timeout (sec) : 45"}, {"cmbPorts", "Other!"}, {"btnBrowse on", "yes"},
+                     {"txtMail on", "yes"}};
+        QTest::newRow("blank device name") << Texts{{"DeviceName", "  "}} << Texts{{"txtDeviceName", "  "}, {"btnCheck on", "no"}};
+        // The port field's own rule runs, and the stored kind still wins.
+        QTest::newRow("PortType 1, Port 80") << Texts{{"PortType", "1"}, {"Port", "80"}}
+                                             << Texts{{"optCheck", "Ping/Echo"}, {"txtPort", "80"}, {"cmbPorts", "HTTP"}};
+        QTest::newRow("PortType 1.5 with blanks") << Texts{{"PortType", " 1.5 "}} << Texts{{"optCheck", "SMTP"}};
+        // A value that cannot be applied skips its own key only.
+        QTest::newRow("PortType 7, the rest loads") << Texts{{"PortType", "7"}, {"Timeout", "20"}}
+                                                    << Texts{{"lblTimeout", "Timeout (sec) : 20"}};
+        QTest::newRow("Timeout 61, EXEOK maybe, Mail 3")
+            << Texts{{"Timeout", "61"}, {"EXEOK", "maybe"}, {"Mail", "3"}, {"DeviceName", "kept"}}
+            << Texts{{"txtDeviceName", "kept"}};
+        QTest::newRow("EXE 2 greys and enables") << Texts{{"EXE", "2"}}
+                                                 << Texts{{"chkEXE", "greyed"}, {"btnBrowse on", "yes"}};
+        QTest::newRow("unquoted commas") << Texts{{"MailAddr", "a@x, b@y"}} << Texts{{"txtMail", "a@x,b@y"}};
+        const QString longText(40000, QLatin1Char('n'));
+        QTest::newRow("40,000 characters") << Texts{{"Argument", longText}} << Texts{{"txtArg", longText}};
+    }
+    void storedValuesArriveAsTheUsersOwn()
+    {
+        QFETCH(Texts, stored);
+        QFETCH(Texts, shown);
+        if (QTest::currentDataTag() == QByteArray("unquoted commas"))
+            QVERIFY(m_settings->writeFile("[Settings]\nMailAddr=a@x, b@y\n"));
+        else
+            store(stored);
+        QCOMPARE(fieldsOf(open()), merged(m_created, shown));
+        if (stored.value("EXE") == QLatin1String("2")) {
+            // A greyed box ticks on the first click and never greys again.
+            auto *box = WindowTesting::control<QCheckBox>(*m_form, "chkEXE");
+            QList<int> states;
+            for (int click = 0; click < 3; ++click) {
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+                states << box->checkState();
+            }
+            QCOMPARE(states, (QList<int>{Qt::Checked, Qt::Unchecked, Qt::Checked}));
+        }
+    }
+
+    // The fields as they are at closing, in full and back the same next time;
+    // what is not ours stays in the file.
+    void oneCheckStoresEveryKey()
+    {
+        QVERIFY(m_settings->writeFile("[Settings]\nNote=not ours\nMail=2\n\n[Other]\nkeep=1\n"));
+        open();
+        const QString longText(40000, QLatin1Char('x'));
+        const Texts typed{{"txtPort", "007"}, {"txtEXE", "/opt/my tools/a=b;c.sh"},
+                          {"txtArg", longText}, {"txtMail", "@a@example.com, b@example.com,"},
+                          {"txtMailServer", "[mail]"}};
+        for (auto field = typed.begin(); field != typed.end(); ++field)
+            WindowTesting::control<QLineEdit>(*m_form, field.key())->setText(field.value());
+        for (const char *name : {"optCheck0", "chkLogon", "chkEXE", "optEXE0"})
+            WindowTesting::control<QAbstractButton>(*m_form, QLatin1String(name))->click();
+        WindowTesting::control<QScrollBar>(*m_form, "HScroll1")->setValue(7);
+        checkAndClose(QStringLiteral(" host name "));
+        QCOMPARE(m_settings->storedTexts(),
+                 (Texts{{"DeviceName", " host name "}, {"Port", "007"}, {"EXEName", "/opt/my tools/a=b;c.sh"},
+                        {"Argument", longText}, {"MailAddr", "@a@example.com, b@example.com,"},
+                        {"MailServer", "[mail]"}, {"PortType", "0"}, {"EXEOK", "True"}, {"MAILOK", "False"},
+                        {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "2"}, {"Timeout", "7"}, {"Note", "not ours"}}));
+        QSettings file(m_settings->filePath(), QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("Other/keep")).toString(), QStringLiteral("1"));
+        const Texts before = fieldsOf(*m_form);
+        QCOMPARE(fieldsOf(open()), before);
+    }
+
+    // Edits without a check leave the file to the byte, also when none exists.
+    void nothingStoredWithoutCheck()
+    {
+        for (bool earlier : {false, true}) {
+            if (earlier)
+                store({{"DeviceName", "stored"}, {"Timeout", "30"}});
+            const auto before = m_settings->bytes();
+            open();
+            QTest::keyClicks(WindowTesting::control(*m_form, "txtDeviceName"), QStringLiteral("edited"));
+            WindowTesting::control<QCheckBox>(*m_form, "chkMail")->click();
+            QVERIFY(m_form->close());
+            QCOMPARE(m_settings->bytes(), before);
+        }
+    }
+
+    void filesLeftAlone_data()
+    {
+        QTest::addColumn<QString>("name");  // the file written, in the settings folder
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("ownFileUsed");
+        // A hand edit gone wrong: writing would keep only what could be read.
+        QTest::newRow("own file broken") << "Ostrel/Ostrel.conf" << QByteArray("[Settings\nDeviceName=x\n") << false;
+        QTest::newRow("own file is a folder") << "Ostrel/Ostrel.conf/x" << QByteArray() << false;
+        // Qt's fallback files are none of ours: a broken one changes nothing.
+        QTest::newRow("broken fallback") << "Ostrel.conf" << QByteArray("[Settings\nDeviceName=x\n") << true;
+        QTest::newRow("fallback with values") << "Ostrel.conf" << QByteArray("[Settings]\nTimeout=33\n") << true;
+    }
+    void filesLeftAlone()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, ownFileUsed);
+        QVERIFY(m_settings->writeFile(content, name));
+        QTemporaryDir system; // where Qt looks for system-wide fallbacks
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
+        for (const char *fallback : {"/Ostrel.conf", "/Ostrel/Ostrel.conf"}) {
+            QVERIFY(QDir().mkpath(system.filePath(QStringLiteral("Ostrel"))));
+            QFile file(system.path() + QLatin1String(fallback));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Settings\nPortType=1\n") > 0);
+        }
+        if (ownFileUsed)
+            store({{"DeviceName", "mine"}});
+        QCOMPARE(fieldsOf(open()), merged(m_created, ownFileUsed ? Texts{{"txtDeviceName", "mine"}} : Texts{}));
+        checkAndClose(QStringLiteral("new"));
+        QCOMPARE(m_settings->bytes(name), std::optional<QByteArray>(content));
+        if (ownFileUsed)
+            QCOMPARE(m_settings->storedTexts().value("DeviceName"), QStringLiteral("new"));
+    }
+
+    void unattendedRunLeavesStoreAlone()
+    {
+        store({{"DeviceName", "stored"}, {"Timeout", "30"}});
+        const auto before = m_settings->bytes();
+        const QDateTime modified = QFileInfo(m_settings->filePath()).lastModified();
+        const LoopbackPort port = LoopbackPort::open();
+        ProgramFolder program;
+        QProcessEnvironment environment = ProgramFolder::headless();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings->folder());
+        QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,2,PASS").arg(port.port())}, 60000, environment).finished);
+        QCOMPARE(program.logMessages(QStringLiteral("success.log")).value_or(QStringList()).size(), 1);
+        QCOMPARE(m_settings->bytes(), before);
+        QCOMPARE(QFileInfo(m_settings->filePath()).lastModified(), modified);
+    }
 };
 
-void TestSettings::cleanup()
-{
-    m_form.reset();
-    MessageBox::takeShown();
-    m_settings.reset();
-}
-
-void TestSettings::storedValuesArriveAsTheUsersOwn_data()
-{
-    QTest::addColumn<Texts>("stored");
-    QTest::addColumn<Texts>("shown");
-
-    const Texts texts{{"DeviceName", "fileserver1"}, {"Port", "8080"}, {"EXEName", "/opt/my tools/alert.sh"},
-                      {"Argument", "\"two words\" plain"}, {"MailAddr", "a@example.com, b@example.com"},
-                      {"MailServer", "mail.example.com"}, {"PortType", "2"}, {"Timeout", "45"}};
-    QTest::newRow("nothing stored") << Texts{} << Texts{};
-    QTest::newRow("every key")
-        << merged(texts, {{"EXEOK", "True"}, {"MAILOK", "True"}, {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "1"}})
-        << merged(texts, {{"EXEOK", "OK"}, {"MAILOK", "OK"}, {"FTPLogon", "ticked"}, {"EXE", "ticked"},
-                          {"Mail", "ticked"}, {"lblTimeout", "Timeout (sec) : 45"}, {"cmbPorts", "Other!"},
-                          {"txtEXE", "enabled"}, {"btnBrowse", "enabled"}, {"txtMail", "enabled"}});
-    QTest::newRow("blank device name disables the check")
-        << Texts{{"DeviceName", "   "}} << Texts{{"DeviceName", "   "}, {"btnCheck", "disabled"}};
-
-    // The port field's own rule runs, and the stored kind still wins.
-    QTest::newRow("PortType 1, Port 80") << Texts{{"PortType", "1"}, {"Port", "80"}}
-                                         << Texts{{"PortType", "1"}, {"Port", "80"}, {"cmbPorts", "HTTP"}};
-    QTest::newRow("Port 80 alone") << Texts{{"Port", "80"}} << Texts{{"Port", "80"}, {"cmbPorts", "HTTP"}};
-    QTest::newRow("PortType 1.5 with blanks rounds to 2") << Texts{{"PortType", " 1.5 "}} << Texts{{"PortType", "2"}};
-
-    // A value that cannot be applied skips its own key only.
-    const Texts others{{"DeviceName", "host"}, {"Timeout", "20"}, {"EXE", "1"}, {"MAILOK", "True"}};
-    const Texts othersShown{{"DeviceName", "host"}, {"Timeout", "20"}, {"lblTimeout", "Timeout (sec) : 20"},
-                            {"EXE", "ticked"}, {"txtEXE", "enabled"}, {"btnBrowse", "enabled"}, {"MAILOK", "OK"}};
-    for (const char *portType : {"7", "-1", "FTP"}) {
-        QTest::addRow("PortType \"%s\", the rest loads", portType)
-            << merged(others, {{"PortType", portType}}) << othersShown;
-    }
-
-    for (const char *timeout : {"0", "61", "abc", "0.5"})
-        QTest::addRow("Timeout \"%s\"", timeout) << Texts{{"Timeout", timeout}} << Texts{};
-    for (const char *timeout : {"30", "60"}) {
-        QTest::addRow("Timeout %s", timeout)
-            << Texts{{"Timeout", timeout}}
-            << Texts{{"Timeout", timeout}, {"lblTimeout", QStringLiteral("Timeout (sec) : ") + timeout}};
-    }
-
-    // Truth words in any case with blanks around, or numbers: anything else leaves N/A.
-    for (const char *truth : {"true", " TRUE ", "-1"})
-        QTest::addRow("EXEOK \"%s\"", truth) << Texts{{"EXEOK", truth}} << Texts{{"EXEOK", "OK"}};
-    for (const char *notTrue : {"FALSE", "0.0", "Truer", "maybe"})
-        QTest::addRow("EXEOK \"%s\"", notTrue) << Texts{{"EXEOK", notTrue}} << Texts{};
-
-    QTest::newRow("FTPLogon 2") << Texts{{"FTPLogon", "2"}} << Texts{{"FTPLogon", "greyed"}};
-    QTest::newRow("EXE 2 enables the command row")
-        << Texts{{"EXE", "2"}} << Texts{{"EXE", "greyed"}, {"txtEXE", "enabled"}, {"btnBrowse", "enabled"}};
-    QTest::newRow("Mail 3") << Texts{{"Mail", "3"}} << Texts{};
-}
-
-void TestSettings::storedValuesArriveAsTheUsersOwn()
-{
-    QFETCH(Texts, stored);
-    QFETCH(Texts, shown);
-
-    store(stored);
-    QCOMPARE(fieldsOf(open()), merged(kCreated, shown));
-    QVERIFY(m_form->isVisible());
-}
-
-// The user's clicks tick and clear a box that a stored 2 greyed; they never grey it again.
-void TestSettings::greyedBoxTicksOnFirstClick()
-{
-    store({{"EXE", "2"}});
-    auto *box = control<QCheckBox>(open(), QStringLiteral("chkEXE"));
-    for (const Qt::CheckState state : {Qt::Checked, Qt::Unchecked, Qt::Checked}) {
-        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
-        QCOMPARE(box->checkState(), state);
-        QCOMPARE(control(*m_form, QStringLiteral("txtEXE"))->isEnabled(), state != Qt::Unchecked);
-    }
-}
-
-void TestSettings::handEditedFile()
-{
-    QVERIFY(m_settings->writeFile("[Settings]\nMailAddr=a@example.com, b@example.com\nNote=not ours\n"
-                                  "\n[Other]\nkeep=1\n"));
-    // Unquoted commas still give the recipients, one comma apart.
-    QCOMPARE(fieldsOf(open()).value("MailAddr"), QStringLiteral("a@example.com,b@example.com"));
-    startCheck();
-    close();
-    // What is not ours stays in the file.
-    QSettings file(m_settings->filePath(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Other/keep")).toString(), QStringLiteral("1"));
-    QCOMPARE(file.value(QStringLiteral("Settings/Note")).toString(), QStringLiteral("not ours"));
-    QCOMPARE(m_settings->storedTexts().value("MailAddr"), QStringLiteral("a@example.com,b@example.com"));
-}
-
-void TestSettings::nothingWrittenWithoutCheck()
-{
-    // Nothing stored yet: the folder stays empty.
-    open();
-    QTest::keyClicks(control(*m_form, QStringLiteral("txtDeviceName")), QStringLiteral("edited"));
-    control<QRadioButton>(*m_form, QStringLiteral("optCheck1"))->click();
-    close();
-    QCOMPARE(entriesOf(m_settings->folder()), QStringList());
-
-    // Values stored by an earlier run stay as they were, to the byte.
-    store({{"DeviceName", "stored"}, {"Timeout", "30"}, {"EXE", "1"}});
-    const auto before = m_settings->bytes();
-    open();
-    QTest::keyClicks(control(*m_form, QStringLiteral("txtDeviceName")), QStringLiteral("edited"));
-    control<QScrollBar>(*m_form, QStringLiteral("HScroll1"))->setValue(50);
-    control<QCheckBox>(*m_form, QStringLiteral("chkMail"))->click();
-    close();
-    QCOMPARE(m_settings->bytes(), before);
-    QCOMPARE(fieldsOf(open()).value("DeviceName"), QStringLiteral("stored"));
-}
-
-void TestSettings::oneCheckWritesEveryKey()
-{
-    open();
-    startCheck();
-    close();
-    QCOMPARE(m_settings->storedTexts(),
-             (Texts{{"DeviceName", ""}, {"Port", "21"}, {"EXEName", ""}, {"Argument", ""}, {"MailAddr", ""},
-                    {"MailServer", ""}, {"PortType", "3"}, {"EXEOK", "False"}, {"MAILOK", "False"},
-                    {"FTPLogon", "0"}, {"EXE", "0"}, {"Mail", "0"}, {"Timeout", "15"}}));
-
-    // The fields as they are at closing, changed after the check as well, and
-    // back as they were in the next run; a greyed box is stored as 2 and the
-    // triggers as words.
-    store({{"Mail", "2"}});
-    open();
-    startCheck();
-    const Texts typed{{"txtDeviceName", " host name "},
-                      {"txtPort", "007"},
-                      {"txtEXE", "/opt/my tools/a=b;c.sh"},
-                      {"txtArg", "\"two words\" \\ back, slash @x"},
-                      {"txtMail", "@a@example.com, b@example.com,"},
-                      {"txtMailServer", "[mail]"}};
-    for (auto field = typed.begin(); field != typed.end(); ++field)
-        control<QLineEdit>(*m_form, field.key())->setText(field.value());
-    for (const char *name : {"optCheck0", "chkLogon", "chkEXE", "optEXE0"})
-        control<QAbstractButton>(*m_form, QLatin1String(name))->click();
-    control<QScrollBar>(*m_form, QStringLiteral("HScroll1"))->setValue(7);
-    const Texts before = fieldsOf(*m_form);
-    close();
-    QCOMPARE(m_settings->storedTexts(),
-             (Texts{{"DeviceName", " host name "}, {"Port", "007"}, {"EXEName", "/opt/my tools/a=b;c.sh"},
-                    {"Argument", "\"two words\" \\ back, slash @x"}, {"MailAddr", "@a@example.com, b@example.com,"},
-                    {"MailServer", "[mail]"}, {"PortType", "0"}, {"EXEOK", "True"}, {"MAILOK", "False"},
-                    {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "2"}, {"Timeout", "7"}}));
-    QCOMPARE(fieldsOf(open()), before);
-}
-
-void TestSettings::refusedStoreIsSkipped()
-{
-    // The store's file is a folder: nothing can be read or written there.
-    QVERIFY(QDir().mkpath(m_settings->filePath()));
-    QCOMPARE(fieldsOf(open()), kCreated);
-    startCheck();
-    close();
-    QVERIFY(QFileInfo(m_settings->filePath()).isDir());
-    QCOMPARE(entriesOf(m_settings->filePath()), QStringList());
-}
-
-void TestSettings::unreadableFileIsLeftAlone()
-{
-    // A hand edit gone wrong: writing would keep only what could be read.
-    const QByteArray broken = "[Settings\nDeviceName=kept\n[Other]\nkeep=1\n";
-    QVERIFY(m_settings->writeFile(broken));
-    QCOMPARE(fieldsOf(open()), kCreated);
-    startCheck();
-    QTest::keyClicks(control(*m_form, QStringLiteral("txtDeviceName")), QStringLiteral("new"));
-    close();
-    QCOMPARE(m_settings->bytes(), std::optional<QByteArray>(broken));
-}
-
-void TestSettings::unattendedRunLeavesStoreAlone()
-{
-    store({{"DeviceName", "stored"}, {"Timeout", "30"}});
-    const auto before = m_settings->bytes();
-    const QDateTime modified = QFileInfo(m_settings->filePath()).lastModified();
-    const QStringList entries = entriesOf(m_settings->folder());
-
-    const LoopbackPort port = LoopbackPort::open();
-    ProgramFolder program;
-    QProcessEnvironment environment = ProgramFolder::headless();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings->folder());
-    QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,2,PASS").arg(port.port())}, 60000, environment).finished);
-    QCOMPARE(program.logMessages(QStringLiteral("success.log")).value_or(QStringList()).size(), 1);
-
-    QCOMPARE(m_settings->bytes(), before);
-    QCOMPARE(QFileInfo(m_settings->filePath()).lastModified(), modified);
-    QCOMPARE(entriesOf(m_settings->folder()), entries);
-}
-
-QTEST_MAIN(TestSettings)
+WINDOW_TEST(TestSettings)
 #include "tst_settings.moc"
