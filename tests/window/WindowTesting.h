@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QObject>
+#include <QTest>
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
 // Every window test class lives in one executable (tst_window), run one
 // class at a time by name: tst_window TestCheckWindow [QTest options].
@@ -15,7 +14,7 @@ Control *control(const QWidget &window, const QString &name)
 {
     auto *found = window.findChild<Control *>(name);
     if (!found)
-        throw std::runtime_error("no control named " + name.toStdString());
+        qFatal("no control named %s", qPrintable(name));
     return found;
 }
 
@@ -26,3 +25,9 @@ bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 #define WINDOW_TEST(Class)                                                                                  \
     [[maybe_unused]] static const bool registered##Class =                                                  \
         WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
+
+// A data table of one column, "row", holding structs named by their first member.
+#define ROWS(Type, rows)                                                                                    \
+    QTest::addColumn<Type>("row");                                                                          \
+    for (const Type &row : rows)                                                                            \
+        QTest::newRow(row.name) << row;

@@ -6,20 +6,16 @@
 
 #include <QApplication>
 #include <QMap>
-#include <QTest>
-#include <cstdio>
 
-namespace {
+using Factory = std::function<std::unique_ptr<QObject>()>;
 
-QMap<QString, std::function<std::unique_ptr<QObject>()>> &classes()
+static QMap<QString, Factory> &classes()
 {
-    static QMap<QString, std::function<std::unique_ptr<QObject>()>> all;
+    static QMap<QString, Factory> all;
     return all;
 }
 
-} // namespace
-
-bool WindowTesting::add(const char *name, std::function<std::unique_ptr<QObject>()> make)
+bool WindowTesting::add(const char *name, Factory make)
 {
     classes().insert(QLatin1String(name), std::move(make));
     return true;
@@ -36,11 +32,8 @@ int main(int argc, char **argv)
         form.Form_Load();
         return QTest::qWaitForWindowExposed(&form) && form.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }
-    if (!classes().contains(first)) {
-        std::fprintf(stderr, "usage: %s {%s} [test options] | --picture FILE\n", argv[0],
-                     qPrintable(classes().keys().join(QLatin1Char('|'))));
-        return 2;
-    }
+    if (!classes().contains(first))
+        qFatal("usage: tst_window {%s} [test options] | --picture FILE", qPrintable(classes().keys().join('|')));
     argv[1] = argv[0];
     return QTest::qExec(classes().value(first)().get(), argc - 1, argv + 1);
 }
