@@ -99,7 +99,7 @@ private slots:
 
     // Captions, places, initial states and lights against the README's
     // picture, which a person looked at; a moved control or a changed caption
-    // shifts far more pixels than font rendering may.
+    // shifts more pixels than font rendering may (a full stop added: 3).
     void looksAsApproved()
     {
         const QImage shown = m_form->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -112,17 +112,20 @@ private slots:
                 differing += std::abs(qGray(a) - qGray(b)) > 48;
             }
         }
-        QVERIFY2(differing <= 12, qPrintable(QString::number(differing) + " pixels differ"));
+        QVERIFY2(differing <= 2, qPrintable(QString::number(differing) + " pixels differ"));
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Ostrel " OSTREL_VERSION));
         QCOMPARE(QApplication::focusWidget(), find("txtDeviceName"));
     }
 
-    // Tab enters each option group at its selected button only and skips disabled fields.
+    // Tab enters each option group at its selected button only and skips
+    // disabled fields: each box enables its own row, unticked disables it again.
     void tabOrder()
     {
-        for (bool rowsOn : {false, true}) {
-            for (const char *name : {"chkEXE", "chkMail", "optCheck0", "optEXE0", "optMail0"})
+        for (bool rowsOn : {true, false}) {
+            for (const char *name : {"chkEXE", "chkMail"})
                 find<QAbstractButton>(name)->setChecked(rowsOn);
+            for (const char *name : {"optCheck0", "optEXE0", "optMail0", "optCheck3", "optEXE1", "optMail1"})
+                find<QAbstractButton>(name)->setChecked(rowsOn == QByteArray(name).endsWith('0'));
             const QStringList order = rowsOn
                 ? QStringList{"txtDeviceName", "optCheck0", "chkLogon", "txtPort", "cmbPorts", "HScroll1", "chkEXE",
                               "optEXE0", "txtEXE", "txtArg", "chkMail", "optMail0", "txtMail", "txtMailServer",
@@ -162,11 +165,9 @@ private slots:
 
     void focus_data()
     {
-        ROWS(FocusRow, (std::initializer_list<FocusRow>{
-            {"device name by Tab", "txtDeviceName", false, true}, {"command by Tab", "txtEXE", false, true},
-            {"argument by Tab", "txtArg", false, true}, {"recipients by Tab", "txtMail", false, true},
-            {"mail server by Tab", "txtMailServer", false, true}, {"device name by click", "txtDeviceName", true, true},
-            {"port by Tab", "txtPort", false, false}, {"port by click", "txtPort", true, false}}))
+        ROWS(FocusRow, (std::initializer_list<FocusRow>{{"device name", "txtDeviceName", false, true},
+            {"command", "txtEXE", false, true}, {"argument", "txtArg", false, true}, {"recipients", "txtMail", false, true},
+            {"mail server", "txtMailServer", true, true}, {"port", "txtPort", false, false}, {"port by click", "txtPort", true, false}}))
     }
     // Entering a field selects its text, once (the next click places the
     // cursor); the highlighted ones take the tooltip colour until left, also
@@ -199,29 +200,6 @@ private slots:
         QVERIFY(!field->hasSelectedText());
         find("HScroll1")->setFocus(Qt::TabFocusReason);
         QCOMPARE(field->palette().color(QPalette::Base), normal);
-    }
-
-    // Each box enables its own row (any state but cleared) and keeps the texts.
-    void checkBoxesEnableTheirRows()
-    {
-        const QStringList command{"lblEXEName", "lblArg", "txtEXE", "txtArg", "btnBrowse"};
-        const QStringList mail{"lblEmailAddr", "lblMailServer", "txtMail", "txtMailServer"};
-        const auto enabled = [this](const QStringList &names) {
-            QStringList on;
-            for (const QString &name : names)
-                on << (find(name)->isEnabled() ? name : "-");
-            return on;
-        };
-        find<QLineEdit>("txtEXE")->setText(QStringLiteral("kept"));
-        QTest::mouseClick(find("chkEXE"), Qt::LeftButton, {}, QPoint(6, 6));
-        QCOMPARE(enabled(command + mail), command + QStringList(mail.size(), "-"));
-        find<QCheckBox>("chkEXE")->setCheckState(Qt::PartiallyChecked);
-        QTest::mouseClick(find("chkMail"), Qt::LeftButton, {}, QPoint(6, 6));
-        QCOMPARE(enabled(command + mail), command + mail);
-        QTest::mouseClick(find("chkEXE"), Qt::LeftButton, {}, QPoint(6, 6));
-        find<QCheckBox>("chkEXE")->setCheckState(Qt::Unchecked);
-        QCOMPARE(enabled(command + mail), QStringList(command.size(), "-") + mail);
-        QCOMPARE(find<QLineEdit>("txtEXE")->text(), QStringLiteral("kept"));
     }
 
     // The wide fields and both frames keep their right margins, the lower
@@ -441,7 +419,9 @@ private slots:
                 else
                     MessageBox::show(m_form.get(), MessageBox::Icon::Exclamation, "Ostrel", "?");
             });
-            QTimer::singleShot(20000, [] { QCoreApplication::exit(1); }); // one that would not end fails
+            QTimer giveUp; // a program that would not end is stopped here, and fails
+            giveUp.callOnTimeout([] { QCoreApplication::exit(1); });
+            giveUp.start(20000);
             QCOMPARE(QCoreApplication::exec(), 0);
             QCOMPARE(m_settings->storedTexts().value("Argument"), about ? "about" : "box");
         }
