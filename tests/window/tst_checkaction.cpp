@@ -149,8 +149,11 @@ private slots:
         QString boxText; // the real box, read as a screen reader does: the text exactly as typed
         ModalWatch watch([&boxText](QWidget *box) {
             const bool busy = QApplication::overrideCursor();
+            const bool plain = box->windowTitle() == QLatin1String("Ostrel")
+                && static_cast<QMessageBox *>(box)->icon() == QMessageBox::Warning;
             if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
-                boxText = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name) + (busy ? " (busy)" : "");
+                boxText = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name) + (busy ? " (busy)" : "")
+                    + (plain ? "" : " (not an exclamation titled Ostrel)");
             box->close();
         });
         window.click("btnCheck");
