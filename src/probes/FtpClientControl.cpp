@@ -1,6 +1,7 @@
 #include "probes/FtpClientControl.h"
 
 #include "probes/EventWait.h"
+#include "probes/FallbackBound.h"
 #include "probes/HostLookup.h"
 
 #include <QNetworkProxy>
@@ -117,8 +118,8 @@ int FtpClientControl::Login()
 {
     m_socket.abort();
     m_received.clear();
-    const int seconds = m_timeoutSeconds > 0 ? m_timeoutSeconds : kFallbackTimeoutSeconds;
-    const QDeadlineTimer deadline(seconds * 1000, Qt::PreciseTimer);
+    const int limitMs = m_timeoutSeconds > 0 ? m_timeoutSeconds * 1000 : FallbackBound::milliseconds();
+    const QDeadlineTimer deadline(limitMs, Qt::PreciseTimer);
 
     // The name is resolved here, within the time limit, so that the socket
     // gets an address and starts no look-up of its own.

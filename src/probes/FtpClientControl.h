@@ -24,8 +24,6 @@ public:
         OtherFailure = -1,
     };
 
-    // The longest an attempt may take when its time limit is 0 or below.
-    static constexpr int kFallbackTimeoutSeconds = 15;
     // The longest reply line taken in, in bytes.
     static constexpr qsizetype kLongestLine = 64 * 1024;
 
@@ -36,6 +34,7 @@ public:
     // Says QUIT when a connection is open, then closes it.
     void Disconnect();
 
+    // Seconds; 0 or below waits FallbackBound::milliseconds() instead.
     void SetTimeout(qint16 seconds);
     void SetHostName(const QString &hostName);
     void SetRemotePort(quint16 port);

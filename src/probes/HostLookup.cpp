@@ -55,23 +55,27 @@ QList<QHostAddress> systemLookUp(const QByteArray &name)
     return v4 + v6;
 }
 
-// Four parts of one to three digits, each up to 255.
-bool isIPv4(const QString &text)
+// Four decimal parts of one to three digits, each up to 255 (a leading zero
+// is no octal sign here).
+std::optional<QHostAddress> ipv4(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
-        return false;
+        return std::nullopt;
+    quint32 packed = 0;
     for (const QString &part : parts) {
         if (part.isEmpty() || part.size() > 3)
-            return false;
+            return std::nullopt;
         for (const QChar c : part) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
+                return std::nullopt;
         }
-        if (part.toInt() > 255)
-            return false;
+        const int value = part.toInt();
+        if (value > 255)
+            return std::nullopt;
+        packed = packed << 8 | static_cast<quint32>(value);
     }
-    return true;
+    return QHostAddress(packed);
 }
 
 } // namespace
@@ -79,8 +83,8 @@ bool isIPv4(const QString &text)
 std::optional<QHostAddress> literal(const QString &name)
 {
     QString text = TextRules::trimSpaces(name);
-    if (isIPv4(text))
-        return QHostAddress(text);
+    if (const auto address = ipv4(text))
+        return address;
     if (text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')))
         text = text.mid(1, text.size() - 2);
     if (!text.contains(QLatin1Char(':')))

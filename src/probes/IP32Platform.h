@@ -16,7 +16,8 @@ struct WSAData {
     qint16 iMaxSockets = 0;
 };
 
-// A resolved host: each entry of h_addr_list is h_length bytes, in network order.
+// A resolved host: each entry of h_addr_list is h_length bytes, in network
+// order; 4 for IPv4 addresses, 16 for IPv6 ones (a name without IPv4 address).
 struct HostEnt {
     qint16 h_length = 0;
     QList<QByteArray> h_addr_list;
@@ -33,7 +34,8 @@ public:
     // 0 when sockets can be used, `data` then filled.
     virtual int WSAStartup(quint16 wVersionRequested, WSAData &data) = 0;
     virtual int WSACleanup() = 0;
-    // The IPv4 record of a NUL-ended name, or nothing when it cannot be resolved.
+    // The IPv4 record of a NUL-ended name, else its IPv6 one, or nothing when
+    // it cannot be resolved.
     virtual std::optional<HostEnt> gethostbyname(const QByteArray &name) = 0;
 
     // kInvalidEchoHandle when no echo can be sent at all.
@@ -44,6 +46,14 @@ public:
     virtual quint32 IcmpSendEcho(EchoHandle handle, quint32 destinationAddress, const QByteArray &requestData,
                                  QByteArray &replyBuffer, quint32 timeoutMs) = 0;
     virtual bool IcmpCloseHandle(EchoHandle handle) = 0;
+
+    // The same for IPv6: a handle for ICMPv6 echoes, and one echo to a
+    // 16-byte address. Closed with IcmpCloseHandle. None by default.
+    virtual EchoHandle Icmp6CreateFile() { return kInvalidEchoHandle; }
+    virtual quint32 Icmp6SendEcho(EchoHandle, const QByteArray &, const QByteArray &, QByteArray &, quint32)
+    {
+        return 0;
+    }
 };
 
 // This system's services.

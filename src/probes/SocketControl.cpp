@@ -1,6 +1,7 @@
 #include "probes/SocketControl.h"
 
 #include "probes/EventWait.h"
+#include "probes/FallbackBound.h"
 #include "probes/HostLookup.h"
 
 #include <QNetworkProxy>
@@ -65,7 +66,7 @@ int SocketControl::Connect()
     if (m_remotePort == 0)
         return fail(AddressNotAvailable, tr("Port 0 cannot be connected to"));
 
-    const int limit = m_timeoutMs > 0 ? m_timeoutMs : kFallbackTimeoutMs;
+    const int limit = m_timeoutMs > 0 ? m_timeoutMs : FallbackBound::milliseconds();
     const QDeadlineTimer deadline(limit, Qt::PreciseTimer);
     const auto timedOut = [this, limit, &target] {
         QMetaObject::invokeMethod(

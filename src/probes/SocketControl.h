@@ -23,10 +23,6 @@ public:
         OtherFailure = -1,
     };
 
-    // A time limit of 0 or below would mean "wait forever"; the control waits
-    // this long instead.
-    static constexpr qint32 kFallbackTimeoutMs = 15000;
-
     explicit SocketControl(QObject *parent = nullptr);
 
     // True while a connection is open or still closing.
@@ -37,6 +33,8 @@ public:
     void SetReserved1(qint16 value);
     void SetReserved2(qint16 value);
 
+    // A time limit of 0 or below would mean "wait forever"; the control
+    // waits FallbackBound::milliseconds() instead.
     void SetTimeout(qint32 milliseconds);
     void SetHostName(const QString &hostName);
     void SetRemotePort(quint16 port);

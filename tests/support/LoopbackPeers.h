@@ -13,17 +13,18 @@
 // each other or the machine's own services.
 QString privateLoopbackAddress();
 
-// TCP ends on 127.0.0.1 for tests, each on a free port chosen by the system.
+// TCP ends on loopback for tests (127.0.0.1 unless told, "::1" for IPv6),
+// each on a free port chosen by the system.
 class LoopbackPort
 {
 public:
     // Accepts connections: the system completes them even when nobody reads.
     static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     // Bound but not listening: every connection attempt is refused at once.
-    static LoopbackPort refused();
+    static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
     // Listening with a backlog of 0 whose queue is already full: attempts get
     // no answer at all, like a port behind a dropping firewall.
-    static LoopbackPort blackholed();
+    static LoopbackPort blackholed(const QString &address = QStringLiteral("127.0.0.1"));
 
     LoopbackPort(LoopbackPort &&other) noexcept;
     LoopbackPort &operator=(LoopbackPort &&) = delete;

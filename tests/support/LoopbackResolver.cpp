@@ -43,7 +43,8 @@ bool confine(QString *why, const Setup &setup)
         return fail("unshare");
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return fail("private mounts");
-    if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n"))
+    const QByteArray options = setup.options.isEmpty() ? QByteArray() : "options " + setup.options + "\n";
+    if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options))
         return fail("bind mount over /etc/resolv.conf");
     if (!setup.hosts.isEmpty()
         && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))

@@ -16,6 +16,8 @@ struct Setup {
     QByteArray nameServer = "127.0.0.1";
     // Lines added to a hosts file of our own (none: the machine's is kept).
     QByteArray hosts;
+    // The resolver's own limits, as in resolv.conf ("timeout:2 attempts:1").
+    QByteArray options;
 };
 
 bool confine(QString *why, const Setup &setup = {});
