@@ -21,13 +21,6 @@ MAP_NOTIFY = 19
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
 
 
-def free_display():
-    number = 140
-    while os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
-        number += 1
-    return f":{number}"
-
-
 class MapWatch:
     """Reports when any top-level window is mapped on the display."""
 
@@ -85,13 +78,11 @@ def main():
                            check=True).stdout.split()
     subprocess.run(["g++", "-O2", "-fPIC", os.path.join(HERE, "minimal_window.cpp"), "-o", minimal, *flags],
                    check=True)
-    display = free_display()
-    server = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+    # Xvfb picks a free display itself and names it once it is ready.
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True)
     try:
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"):
-                break
-            time.sleep(0.05)
+        display = ":" + server.stdout.readline().strip()
         watch = MapWatch(display)
         environment = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=work)  # first-run settings
         for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY"):
