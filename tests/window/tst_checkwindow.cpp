@@ -3,8 +3,6 @@
 // window, the browse dialog, Escape and F2, and the stored settings.
 #include "LoopbackPeers.h"
 #include "MarkerScript.h"
-#include "ModalWatch.h"
-#include "TemporarySettings.h"
 #include "WindowTesting.h"
 #include "shell/MessageBox.h"
 #include "window/frmOstrel.h"

@@ -6,7 +6,6 @@
 #include "LoopbackPeers.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
-#include "TemporarySettings.h"
 #include "WindowTesting.h"
 #include "entry/CallingSequence.h"
 

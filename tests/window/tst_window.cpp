@@ -1,6 +1,5 @@
 // Runs the window test class named first on the command line, or with
 // "--picture FILE" draws the window as it first opens, for the README.
-#include "TemporarySettings.h"
 #include "WindowTesting.h"
 #include "window/frmOstrel.h"
 
