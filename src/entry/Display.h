@@ -1,23 +1,18 @@
 #pragma once
 
-#include <QByteArray>
+#include <QString>
 
 // Whether a window can be opened before anything tries: Qt ends the process
-// when its platform cannot connect to a display.
+// (abort) when its platform cannot connect to a display, as with a stale
+// DISPLAY in an ssh session or a cron job that exports one.
 namespace Display {
 
-struct Environment {
-    QByteArray qpaPlatform;     // QT_QPA_PLATFORM
-    QByteArray x11Display;      // DISPLAY
-    QByteArray waylandDisplay;  // WAYLAND_DISPLAY
-    static Environment current();
-};
-
-// A window system that Qt can start on.
-bool available(const Environment &environment = Environment::current());
+// A window system that Qt can start on, reached for real; `why` says what is
+// missing when there is none.
+bool available(QString *why = nullptr);
 
 // Also one that a user can see: offscreen and minimal render nowhere, so a
 // message box there would wait for a click that can never come.
-bool visible(const Environment &environment = Environment::current());
+bool visible();
 
 } // namespace Display

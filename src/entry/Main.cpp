@@ -34,10 +34,9 @@ int reportStartupFailure(const QString &description)
 
 int openCheckWindow(char *programName)
 {
-    if (!Display::available())
-        return reportStartupFailure(
-            QStringLiteral("no display is available (DISPLAY and WAYLAND_DISPLAY are not set)"));
     QString error;
+    if (!Display::available(&error))
+        return reportStartupFailure(error);
     if (const auto exitCode = WindowModule::run(WindowModule::Request::CheckWindow, programName, &error))
         return *exitCode;
     return reportStartupFailure(error);

@@ -42,6 +42,8 @@ QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &capt
         return presetAnswers().takeFirst();
     }
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, parent);
+    // A path such as "/tmp/a<i>.sh" is shown as typed, never as markup.
+    box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace {
@@ -34,12 +35,13 @@ QHash<QString, FileStamp> &unreadableFiles()
 
 } // namespace
 
+// The user's own file alone: Qt's per-user store would also read its
+// fallbacks ($XDG_CONFIG_HOME/Ostrel.conf, /etc/xdg), and a broken one of
+// those would keep the user's valid file from being read or written.
 SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Version::title(),
-                                             Version::title()))
+    : SettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
+                    + Version::title() + QLatin1Char('/') + Version::title() + QStringLiteral(".conf"))
 {
-    m_settings->beginGroup(kSection);
-    usable(); // notes a file that Qt could not read, for the stores after this one
 }
 
 SettingsStore::SettingsStore(const QString &fileName)

@@ -1,6 +1,7 @@
 #include "window/frmOstrel.h"
 
 #include "entry/Version.h"
+#include "probes/EventWait.h"
 #include "probes/TextRules.h"
 #include "window/AboutWindow.h"
 #include "window/FieldFocus.h"
@@ -22,6 +23,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <limits>
 
 namespace {
 
@@ -248,6 +250,9 @@ void frmOstrel::connectRules()
     txtDeviceName->installEventFilter(this);
     for (QLineEdit *field : {txtDeviceName, txtEXE, txtArg, txtMail, txtMailServer})
         FieldFocus::attach(field, FieldFocus::Colour::Highlight);
+    // A stored text is kept whole, however long (Qt would cut it at 32,767).
+    for (QLineEdit *field : findChildren<QLineEdit *>())
+        field->setMaxLength(std::numeric_limits<int>::max());
     FieldFocus::attach(txtPort, FieldFocus::Colour::Keep);
 
     connect(chkEXE, &QCheckBox::stateChanged, this, &frmOstrel::chkEXE_Click);
@@ -290,8 +295,11 @@ void frmOstrel::Form_Load()
 
 void frmOstrel::closeEvent(QCloseEvent *event)
 {
-    // A check still under way stops at its next pause instead of going on unseen.
+    // A check under way ends its waits at once and stops before any follow-up;
+    // the program then ends as soon as the check has returned.
     m_closed = true;
+    if (m_checkRunning)
+        EventWait::abandonAll();
     Form_Unload();
     event->accept();
 }

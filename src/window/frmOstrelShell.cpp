@@ -19,9 +19,9 @@ namespace {
 QString browseFilter()
 {
     const QStringList pairs{
-        modDialogFile::kProgramsFilter + QStringLiteral(" (*)"), QStringLiteral("*"),
-        QStringLiteral("EXE Files (*.exe)"),                     QStringLiteral("*.exe"),
-        QStringLiteral("All Files (*.*)"),                       QStringLiteral("*.*"),
+        modDialogFile::kProgramsFilter,      QStringLiteral("*"),
+        QStringLiteral("EXE Files (*.exe)"), QStringLiteral("*.exe"),
+        QStringLiteral("All Files (*.*)"),   QStringLiteral("*.*"),
     };
     return pairs.join(QChar(0)) + QChar(0) + QChar(0);
 }
@@ -44,8 +44,7 @@ QString helpPagePath()
 
 void frmOstrel::btnBrowse_Click()
 {
-    const QString chosen = modDialogFile::Show_FileDialog(this, 1, QStringLiteral("Select File"), QString(),
-                                                          browseFilter(), QString(), QString());
+    const QString chosen = modDialogFile::Show_FileDialog(this, QStringLiteral("Select File"), browseFilter());
     if (!chosen.isEmpty())
         txtEXE->setText(chosen);
 }

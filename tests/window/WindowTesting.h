@@ -1,11 +1,18 @@
 #pragma once
 
-#include <QRect>
-#include <QString>
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
-#include <stdexcept>
+#include <functional>
+#include <memory>
 
-// Finding the window's controls by name and reading their places in twips.
+// Every window test class lives in one executable (tst_window), run one
+// class at a time by name: tst_window TestCheckWindow [QTest options].
 namespace WindowTesting {
 
 template <typename Control = QWidget>
@@ -13,14 +20,92 @@ Control *control(const QWidget &window, const QString &name)
 {
     auto *found = window.findChild<Control *>(name);
     if (!found)
-        throw std::runtime_error("no control named " + name.toStdString());
+        qFatal("no control named %s", qPrintable(name));
     return found;
 }
 
-inline QRect twips(const QWidget *control)
-{
-    const QRect pixels = control->geometry();
-    return QRect(pixels.x() * 15, pixels.y() * 15, pixels.width() * 15, pixels.height() * 15);
-}
+bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace WindowTesting
+
+#define WINDOW_TEST(Class)                                                                                  \
+    [[maybe_unused]] static const bool registered##Class =                                                  \
+        WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
+
+// A data table of one column, "row", holding structs named by their first member.
+#define ROWS(Type, rows)                                                                                    \
+    QTest::addColumn<Type>("row");                                                                          \
+    for (const Type &row : rows)                                                                            \
+        QTest::newRow(row.name) << row;
+
+// An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
+// lives, for this process and the programs it starts; never ~/.config.
+class TemporarySettings
+{
+public:
+    TemporarySettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
+    ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
+    QString folder() const { return m_folder.path(); }
+    QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const { return m_folder.filePath(name); }
+    std::optional<QByteArray> bytes(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
+    {
+        QFile file(filePath(name));
+        return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
+    }
+    // Writes a file here as a user's hand would, parent folder included.
+    bool writeFile(const QByteArray &content, const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
+    {
+        QFile file(filePath(name));
+        return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly)
+            && file.write(content) == content.size();
+    }
+    // The texts stored in the section "Settings".
+    QMap<QString, QString> storedTexts() const
+    {
+        QSettings settings(filePath(), QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("Settings"));
+        QMap<QString, QString> texts;
+        for (const QString &key : settings.childKeys())
+            texts.insert(key, settings.value(key).toString());
+        return texts;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
+};
+
+// Acts on the next modal window from inside its own event loop, so a test can
+// open one with the real exec() and never block. Polls every 10 ms for at
+// most 10 s; a window still open 0.5 s after the action is closed by force.
+class ModalWatch
+{
+public:
+    explicit ModalWatch(std::function<void(QWidget *modal)> action)
+    {
+        m_timer.callOnTimeout([this, action] {
+            if (++m_polls > 1000) {
+                m_timer.stop();
+            } else if (!m_seen && (m_modal = QApplication::activeModalWidget()) && m_modal->isVisible()) {
+                m_seen = true;
+                m_polls = 950;
+                action(m_modal);
+            } else if (m_seen && (!m_modal || !m_modal->isVisible())) {
+                m_timer.stop();
+            } else if (m_seen && m_polls == 1000) {
+                m_forced = true;
+                m_modal->close();
+            }
+        });
+        m_timer.start(10);
+    }
+    bool seen() const { return m_seen; }     // a modal window came up
+    bool forced() const { return m_forced; } // and had to be closed by force
+
+private:
+    QTimer m_timer;
+    QPointer<QWidget> m_modal;
+    int m_polls = 0;
+    bool m_seen = false;
+    bool m_forced = false;
+};
