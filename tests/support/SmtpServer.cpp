@@ -16,8 +16,18 @@ QStringList serverArguments(const SmtpServer::Options &options, const QString &r
         arguments << QStringLiteral("--reject-recipient") << address;
     if (options.dropInData)
         arguments << QStringLiteral("--drop-in-data");
-    if (options.noEhlo)
-        arguments << QStringLiteral("--no-ehlo");
+    const std::pair<bool, const char *> flags[] = {{options.noEhlo, "--no-ehlo"},   {options.smtputf8, "--smtputf8"},
+                                                   {options.wrongCa, "--wrong-ca"},  {options.exim, "--exim"}};
+    for (const auto &[set, flag] : flags) {
+        if (set)
+            arguments << QLatin1String(flag);
+    }
+    if (options.delayMs)
+        arguments << QStringLiteral("--delay") << QString::number(options.delayMs / 1000.0);
+    if (!options.tls.isEmpty())
+        arguments << QStringLiteral("--tls") << options.tls;
+    if (!options.login.isEmpty())
+        arguments << QStringLiteral("--login") << options.login;
     return arguments;
 }
 
@@ -70,7 +80,11 @@ QList<SmtpServer::Message> SmtpServer::messages() const
     for (const QJsonObject &entry : records(QStringLiteral("message"))) {
         Message message{entry[QLatin1String("mail_from")].toString(), {}, entry[QLatin1String("data")].toString(),
                         headerPairs(entry[QLatin1String("headers")]), headerPairs(entry[QLatin1String("raw_headers")]),
-                        entry[QLatin1String("body")].toString(), {}, entry[QLatin1String("parse_error")].toString()};
+                        {}, entry[QLatin1String("body")].toString(), {}, {}};
+        for (const QJsonValue &problem : entry[QLatin1String("problems")].toArray())
+            message.parseError += problem.toString() + QLatin1Char(';');
+        for (const QJsonValue &address : entry[QLatin1String("to")].toArray())
+            message.to << address.toString();
         for (const QJsonValue &recipient : entry[QLatin1String("rcpt_tos")].toArray())
             message.rcptTos << recipient.toString();
         for (const QJsonValue &attachment : entry[QLatin1String("attachments")].toArray())

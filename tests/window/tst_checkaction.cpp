@@ -248,7 +248,9 @@ void TestCheckAction::messages_data()
     QTest::newRow("failed command, the mail still goes")
         << "127.0.0.1" << false << true << false << "Error executing specified command, /nonexistent/tool"
         << "Port Un-Available" << 1;
-    QTest::newRow("failed mail") << "127.0.0.1" << true << false << true << "Error sending SMTP email."
+    // The reason follows on a second line.
+    QTest::newRow("failed mail") << "127.0.0.1" << true << false << true
+                                 << "Error sending SMTP email.\nConnection refused (127.0.0.1:%port)"
                                  << "Port Available" << 0;
 }
 
@@ -280,7 +282,7 @@ void TestCheckAction::messages()
     window.check();
     const auto shown = MessageBox::takeShown();
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().text, message);
+    QCOMPARE(shown.first().text, message.replace(QStringLiteral("%port"), QString::number(noMailServer.port())));
     QCOMPARE(shown.first().caption, QStringLiteral("Ostrel"));
     QCOMPARE(shown.first().icon, MessageBox::Icon::Exclamation);
     QVERIFY(!shown.first().busyPointer);

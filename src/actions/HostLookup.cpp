@@ -1,0 +1,76 @@
+#include "actions/HostLookup.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <algorithm>
+#include <mutex>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <thread>
+
+// What the thread shares with its owner; the owner lets go of it by
+// clearing `owner`, under the lock, before it goes away.
+struct HostLookup::Shared {
+    std::mutex mutex;
+    HostLookup *owner = nullptr;
+};
+
+HostLookup::HostLookup(QObject *parent)
+    : QObject(parent)
+{
+}
+
+HostLookup::~HostLookup()
+{
+    cancel();
+}
+
+void HostLookup::cancel()
+{
+    if (!m_shared)
+        return;
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->owner = nullptr;
+    m_shared.reset();
+}
+
+void HostLookup::start(const QString &host)
+{
+    cancel();
+    m_addresses.clear();
+    auto shared = std::make_shared<Shared>();
+    shared->owner = this;
+    m_shared = shared;
+    std::thread([shared, name = host.toUtf8()] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        QList<QHostAddress> addresses;
+        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) == 0) {
+            for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+                const QHostAddress address(entry->ai_addr);
+                if (!address.isNull() && !addresses.contains(address))
+                    addresses << address;
+            }
+            ::freeaddrinfo(found);
+        }
+        std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress &address) {
+            return address.protocol() == QAbstractSocket::IPv4Protocol;
+        });
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        if (HostLookup *owner = shared->owner) {
+            // Posted events for an owner that is deleted meanwhile are dropped with it.
+            QMetaObject::invokeMethod(
+                owner,
+                [owner, shared, addresses] {
+                    if (owner->m_shared != shared)
+                        return;
+                    owner->m_shared.reset();
+                    owner->m_addresses = addresses;
+                    emit owner->finished();
+                },
+                Qt::QueuedConnection);
+        }
+    }).detach();
+}
