@@ -12,14 +12,12 @@ file, whose messages are recorded as they arrive.
 import argparse
 import asyncio
 import base64
-import datetime
 import email
 import email.policy
-import email.utils
 import json
 import mailbox
 import os
-import re
+import socket
 import ssl
 import subprocess
 import sys
@@ -73,13 +71,9 @@ def describe(data, mail_from, utf8):
     body_part = message.get_body(preferencelist=("plain",))
     return {
         "headers": [[name, str(value)] for name, value in message.items()],
-        # Unfolding removes the line breaks and keeps the blank that follows each.
-        "raw_headers": [[name, re.sub(r"\r?\n(?=[ \t])", "", value).rstrip("\r\n")]
-                        for name, value in message.raw_items()],
         "to": [address.addr_spec for address in message["To"].addresses] if message["To"] is not None else [],
         "body": body_part.get_content() if body_part is not None else None,
-        "attachments": [{"filename": part.get_filename(),
-                         "content": base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")}
+        "attachments": [[part.get_filename(), base64.b64encode(part.get_payload(decode=True)).decode("ascii")]
                         for part in message.iter_attachments()],
         "problems": problems(message, mail_from, utf8),
     }
@@ -153,43 +147,20 @@ class ShapedSMTP(SMTP):
 
 def certificates():
     """ca.pem for the client; a server context whose certificate that CA signed (or another one)."""
-    from cryptography import x509
-    from cryptography.hazmat.primitives import hashes, serialization
-    from cryptography.hazmat.primitives.asymmetric import ec
-    from cryptography.x509.oid import NameOID
-    import ipaddress
-    now = datetime.datetime.now(datetime.timezone.utc)
-
-    def issue(subject, issuer_name, key, signing_key, ca, names=()):
-        builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer_name)
-                   .public_key(key.public_key()).serial_number(x509.random_serial_number())
-                   .not_valid_before(now - datetime.timedelta(hours=1))
-                   .not_valid_after(now + datetime.timedelta(days=1))
-                   .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
-        if names:
-            builder = builder.add_extension(x509.SubjectAlternativeName(list(names)), critical=False)
-        return builder.sign(signing_key, hashes.SHA256())
-
-    def authority(name):
-        key = ec.generate_private_key(ec.SECP256R1())
-        subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, name)])
-        return key, subject, issue(subject, subject, key, key, True)
-
-    ca_key, ca_name, ca_cert = authority("Ostrel test CA")
-    with open(os.path.join(folder, "ca.pem"), "wb") as file:
-        file.write(ca_cert.public_bytes(serialization.Encoding.PEM))
-    if options.wrong_ca:
-        ca_key, ca_name, _ = authority("Someone else's CA")
-    key = ec.generate_private_key(ec.SECP256R1())
-    names = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(options.host))]
-    cert = issue(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "localhost")]), ca_name, key, ca_key, False,
-                 names)
-    with open(os.path.join(folder, "server.pem"), "wb") as file:
-        file.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                     serialization.NoEncryption()))
-        file.write(cert.public_bytes(serialization.Encoding.PEM))
+    def openssl(*arguments):
+        subprocess.run(["openssl", *arguments], check=True, capture_output=True, cwd=folder)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    for authority in ("ca", "other"):
+        openssl("req", "-x509", *key, "-days", "1", "-subj", "/CN=Ostrel test " + authority,
+                "-keyout", authority + ".key", "-out", authority + ".pem")
+    openssl("req", *key, "-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr")
+    with open(os.path.join(folder, "names.ext"), "w") as file:
+        file.write(f"subjectAltName=IP:{options.host},DNS:localhost\n")
+    signer = "other" if options.wrong_ca else "ca"
+    openssl("x509", "-req", "-in", "server.csr", "-CA", signer + ".pem", "-CAkey", signer + ".key",
+            "-CAcreateserial", "-days", "1", "-extfile", "names.ext", "-out", "server.pem")
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(os.path.join(folder, "server.pem"))
+    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
     return context
 
 
@@ -255,7 +226,6 @@ mailbox:
 
 
 def serve_exim():
-    import socket
     probe = socket.socket()
     probe.bind((options.host, 0))
     port = probe.getsockname()[1]
