@@ -65,14 +65,26 @@ SmtpFailure::SmtpFailure(int code, const QString &description)
 SmtpClientControl::SmtpClientControl(QObject *parent)
     : QObject(parent)
 {
+    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
+        breakConnection(SocketCodes::TimedOut,
+                        tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
+    });
+}
+
+// Made at the first mail, so a run that sends none never loads TLS.
+QSslSocket &SmtpClientControl::socket()
+{
+    if (m_socket)
+        return *m_socket;
+    m_socket = std::make_unique<QSslSocket>();
     // The mail server is reached directly, never through a proxy.
-    m_socket.setProxy(QNetworkProxy::NoProxy);
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     m_handshakeTimer.setSingleShot(true);
     m_handshakeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
-    connect(&m_socket, &QTcpSocket::connected, this, &SmtpClientControl::onConnected);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SmtpClientControl::onReadyRead);
-    connect(&m_socket, &QSslSocket::encrypted, this, [this] {
+    connect(m_socket.get(), &QTcpSocket::connected, this, &SmtpClientControl::onConnected);
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &SmtpClientControl::onReadyRead);
+    connect(m_socket.get(), &QSslSocket::encrypted, this, [this] {
         m_encrypted = true;
         if (m_phase == Phase::Encrypting) {
             // Only what the server says from here on counts.
@@ -82,19 +94,16 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
             sendLine("EHLO " + localDomain().toUtf8());
         }
     });
-    connect(&m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+    connect(m_socket.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
         noteError(QStringLiteral("TLS with %1 failed: %2").arg(m_server->host, errors.value(0).errorString()));
     });
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket.errorString(), false);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket->errorString(), false);
     });
-    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
+    connect(m_socket.get(), &QTcpSocket::disconnected, this, [this] {
         breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false);
     });
-    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        breakConnection(SocketCodes::TimedOut,
-                        tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
-    });
+    return *m_socket;
 }
 
 // A connection still open (a mail that ended early) is closed before the
@@ -102,7 +111,8 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
 SmtpClientControl::~SmtpClientControl()
 {
     closeQuietly();
-    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    if (m_socket)
+        QObject::disconnect(m_socket.get(), nullptr, this, nullptr);
 }
 
 // The zero setting has no role here; it is accepted and ignored.
@@ -154,10 +164,10 @@ void SmtpClientControl::onLookupFinished()
     }
     m_phase = Phase::Connecting;
     if (m_server->security == MailFormat::MailServer::Tls) {
-        m_socket.setSslConfiguration(tlsConfiguration());
-        m_socket.connectToHostEncrypted(addresses.first().toString(), m_server->port, m_server->host);
+        socket().setSslConfiguration(tlsConfiguration());
+        socket().connectToHostEncrypted(addresses.first().toString(), m_server->port, m_server->host);
     } else {
-        m_socket.connectToHost(addresses.first(), m_server->port);
+        socket().connectToHost(addresses.first(), m_server->port);
     }
 }
 
@@ -243,7 +253,7 @@ int SmtpClientControl::Write(const QString &text, int limit)
     // Never part the two halves of a character outside the basic plane.
     if (count > 1 && count < text.size() && text.at(count - 1).isHighSurrogate())
         --count;
-    if (m_socket.write(MailFormat::toWire(QStringView(text).left(count), m_wire)) < 0 || !flush(m_bounds.sendMs))
+    if (socket().write(MailFormat::toWire(QStringView(text).left(count), m_wire)) < 0 || !flush(m_bounds.sendMs))
         return Failed;
     return static_cast<int>(count);
 }
@@ -267,7 +277,8 @@ int SmtpClientControl::Quit()
 {
     // In the middle of DATA a QUIT would only be more text; a window that
     // went away stops at once.
-    const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket.state() == QAbstractSocket::ConnectedState
+    const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket
+        && m_socket->state() == QAbstractSocket::ConnectedState
         && m_phase != Phase::Broken && m_phase != Phase::Data && m_phase != Phase::Encrypting;
     if (canQuit) {
         const auto phase = m_phase;
@@ -283,7 +294,8 @@ int SmtpClientControl::Quit()
 
 QString SmtpClientControl::localDomain() const
 {
-    return MailFormat::mailDomain(QSysInfo::machineHostName(), m_socket.localAddress().toString());
+    return MailFormat::mailDomain(QSysInfo::machineHostName(),
+                                  m_socket ? m_socket->localAddress().toString() : QString());
 }
 
 void SmtpClientControl::onConnected()
@@ -294,7 +306,7 @@ void SmtpClientControl::onConnected()
 
 void SmtpClientControl::onReadyRead()
 {
-    m_input += m_socket.readAll();
+    m_input += socket().readAll();
     while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
         Reply reply;
         const auto state = MailFormat::takeReply(m_input, reply);
@@ -343,9 +355,9 @@ void SmtpClientControl::onReply(const Reply &reply)
             return refuse(QStringLiteral("STARTTLS"), reply);
         m_phase = Phase::Encrypting;
         m_input.clear();
-        m_socket.setSslConfiguration(tlsConfiguration());
-        m_socket.setPeerVerifyName(m_server->host);
-        m_socket.startClientEncryption();
+        socket().setSslConfiguration(tlsConfiguration());
+        socket().setPeerVerifyName(m_server->host);
+        socket().startClientEncryption();
         return;
     case Phase::Auth:
         if (reply.code == 235)
@@ -407,9 +419,9 @@ void SmtpClientControl::startLogin()
 
 void SmtpClientControl::sendLine(const QByteArray &line)
 {
-    m_socket.write(line + "\r\n");
+    socket().write(line + "\r\n");
     // Out now, so a QUIT still leaves when the connection closes right after.
-    m_socket.flush();
+    socket().flush();
 }
 
 QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
@@ -420,7 +432,7 @@ QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
 
 std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs, const QString &shown)
 {
-    if (m_phase == Phase::Idle || m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState) {
+    if (m_phase == Phase::Idle || m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState) {
         noteError(shown + tr(" not sent: no connection"));
         return std::nullopt;
     }
@@ -446,7 +458,7 @@ std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int time
                         : tr("%1: no answer within %2").arg(shown, seconds(timeoutMs)));
         breakConnection(SocketCodes::TimedOut, m_lastError, true);
     } else {
-        noteError(shown + tr(": ") + m_socket.errorString());
+        noteError(shown + tr(": ") + socket().errorString());
     }
     return std::nullopt;
 }
@@ -456,12 +468,12 @@ bool SmtpClientControl::flush(int timeoutMs)
     const QDeadlineTimer deadline = stepDeadline(timeoutMs);
     // Writes what the system takes now; waits only for the rest.
     for (;;) {
-        const bool wrote = m_socket.flush();
-        if (m_socket.bytesToWrite() == 0 && m_socket.encryptedBytesToWrite() == 0)
+        const bool wrote = socket().flush();
+        if (socket().bytesToWrite() == 0 && socket().encryptedBytesToWrite() == 0)
             break;
         if (wrote)
             continue;
-        if (m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState)
+        if (m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState)
             return false;
         if (EventWait::abandoned()) {
             closeQuietly();
@@ -473,12 +485,12 @@ bool SmtpClientControl::flush(int timeoutMs)
             return false;
         }
         EventWait wait(deadline);
-        wait.finishOn(&m_socket, &QIODevice::bytesWritten);
-        wait.finishOn(&m_socket, &QSslSocket::encryptedBytesWritten);
+        wait.finishOn(&socket(), &QIODevice::bytesWritten);
+        wait.finishOn(&socket(), &QSslSocket::encryptedBytesWritten);
         wait.finishOn(this, &SmtpClientControl::progressed);
         wait.exec();
     }
-    return m_phase != Phase::Broken && m_socket.state() == QAbstractSocket::ConnectedState;
+    return m_phase != Phase::Broken && socket().state() == QAbstractSocket::ConnectedState;
 }
 
 void SmtpClientControl::becomeReady()
@@ -499,7 +511,7 @@ void SmtpClientControl::refuse(const QString &step, const Reply &reply)
     if (m_greeted)
         sendLine("QUIT");
     breakConnection(reply.code ? reply.code : Failed, m_lastError, false);
-    m_socket.disconnectFromHost();
+    socket().disconnectFromHost();
 }
 
 void SmtpClientControl::breakConnection(int code, const QString &description, bool closeSocket)
@@ -513,8 +525,8 @@ void SmtpClientControl::breakConnection(int code, const QString &description, bo
     m_awaitingReply = false;
     postError(code, description);
     emit progressed();
-    if (closeSocket)
-        m_socket.abort();
+    if (closeSocket && m_socket)
+        m_socket->abort();
 }
 
 void SmtpClientControl::noteError(const QString &text)
@@ -531,7 +543,8 @@ void SmtpClientControl::closeQuietly()
     ++m_session;
     m_handshakeTimer.stop();
     m_lookup.cancel();
-    m_socket.abort();
+    if (m_socket)
+        m_socket->abort();
     m_input.clear();
     m_awaitingReply = false;
     m_reply.reset();

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -130,7 +131,9 @@ private:
     void postConnected();
     void postError(int code, const QString &description);
 
-    QSslSocket m_socket;
+    QSslSocket &socket();
+
+    std::unique_ptr<QSslSocket> m_socket;
     HostLookup m_lookup;
     QTimer m_handshakeTimer;
     MailBounds m_bounds;
