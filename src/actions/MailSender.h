@@ -26,6 +26,7 @@ public:
     // Why the last mail failed, in one line: the step and the server's reply,
     // e.g. "RCPT TO:<x@y> refused: 550 5.1.1 unknown user".
     QString lastFailure() const { return m_failure; }
+    void setLastFailure(const QString &why) { m_failure = why; }
 
     SmtpClientControl &SmtpClient1() { return m_smtpClient1; }
     MailMessageControl &MailMessage1() { return m_mailMessage1; }

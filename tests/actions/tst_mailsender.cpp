@@ -32,6 +32,7 @@ class TestMailSender : public QObject
 private slots:
     void resultMail_data();
     void resultMail();
+    void nothingToSend();
     void recipients_data();
     void recipients();
     void sessions_data();
@@ -99,6 +100,20 @@ void TestMailSender::resultMail()
     };
     QCOMPARE(lfLines(message.body), lfLines(text));
     QCOMPARE(server.count(QStringLiteral("quit")), 1);
+}
+
+// Blank server and recipients: nothing to do; only one of them: a failure, and no connection.
+void TestMailSender::nothingToSend()
+{
+    SmtpServer server;
+    MailSender sender;
+    const QString blank = QStringLiteral("  ");
+    QVERIFY(modCommand::Send_ResultMail(sender, blank, blank, QStringLiteral("23"), QStringLiteral("D"), true));
+    QVERIFY(!modCommand::Send_ResultMail(sender, server.address(), blank, QStringLiteral("23"), QStringLiteral("D"), true));
+    QCOMPARE(sender.lastFailure(), QStringLiteral("no recipients given"));
+    QVERIFY(!modCommand::Send_ResultMail(sender, blank, QStringLiteral("ops@test"), QStringLiteral("23"),
+                                         QStringLiteral("D"), true));
+    QCOMPARE(server.connections(), 0);
 }
 
 void TestMailSender::recipients_data()
