@@ -280,7 +280,14 @@ int SmtpClientControl::Quit()
     const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket
         && m_socket->state() == QAbstractSocket::ConnectedState
         && m_phase != Phase::Broken && m_phase != Phase::Data && m_phase != Phase::Encrypting;
-    if (canQuit) {
+    if (m_quitSent && m_socket && m_socket->state() != QAbstractSocket::UnconnectedState
+        && !EventWait::abandoned()) {
+        // A refused handshake already said QUIT; its reply (or the close) ends the wait.
+        EventWait wait(stepDeadline(m_bounds.quitMs));
+        wait.finishOn(m_socket.get(), &QIODevice::readyRead);
+        wait.finishOn(m_socket.get(), &QAbstractSocket::disconnected);
+        wait.exec();
+    } else if (canQuit) {
         const auto phase = m_phase;
         m_phase = Phase::Ready;   // any reply now answers the QUIT
         if (phase == Phase::Ready || phase == Phase::Mail)
@@ -508,10 +515,11 @@ void SmtpClientControl::refuse(const QString &step, const Reply &reply)
         noteError(step + tr(" refused: ") + reply.summary());
     if (m_phase == Phase::Ready || m_phase == Phase::Mail || m_phase == Phase::Data)
         return;   // a call's own refusal: the caller goes on or quits
-    if (m_greeted)
+    if (m_greeted) {
         sendLine("QUIT");
+        m_quitSent = true;
+    }
     breakConnection(reply.code ? reply.code : Failed, m_lastError, false);
-    socket().disconnectFromHost();
 }
 
 void SmtpClientControl::breakConnection(int code, const QString &description, bool closeSocket)
@@ -549,6 +557,7 @@ void SmtpClientControl::closeQuietly()
     m_awaitingReply = false;
     m_reply.reset();
     m_greeted = false;
+    m_quitSent = false;
     m_encrypted = false;
     m_extensions.clear();
     m_loginLines.clear();

@@ -146,6 +146,7 @@ private:
     QString m_from;
     bool m_utf8Wanted = false;
     bool m_greeted = false;
+    bool m_quitSent = false;
     bool m_encrypted = false;
     QSet<QString> m_extensions;
     QList<QByteArray> m_loginLines;   // the answers still to give to 334
