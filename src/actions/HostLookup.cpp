@@ -38,6 +38,7 @@ void HostLookup::start(const QString &host)
 {
     cancel();
     m_addresses.clear();
+    m_canonicalName.clear();
     auto shared = std::make_shared<Shared>();
     shared->owner = this;
     m_shared = shared;
@@ -45,9 +46,13 @@ void HostLookup::start(const QString &host)
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_CANONNAME;
         addrinfo *found = nullptr;
         QList<QHostAddress> addresses;
+        QString canonical;
         if (::getaddrinfo(name.constData(), nullptr, &hints, &found) == 0) {
+            if (found && found->ai_canonname)
+                canonical = QString::fromUtf8(found->ai_canonname);
             for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
                 const QHostAddress address(entry->ai_addr);
                 if (!address.isNull() && !addresses.contains(address))
@@ -63,11 +68,12 @@ void HostLookup::start(const QString &host)
             // Posted events for an owner that is deleted meanwhile are dropped with it.
             QMetaObject::invokeMethod(
                 owner,
-                [owner, shared, addresses] {
+                [owner, shared, addresses, canonical] {
                     if (owner->m_shared != shared)
                         return;
                     owner->m_shared.reset();
                     owner->m_addresses = addresses;
+                    owner->m_canonicalName = canonical;
                     emit owner->finished();
                 },
                 Qt::QueuedConnection);

@@ -22,6 +22,9 @@ public:
 
     // IPv4 addresses first, in the resolver's order.
     QList<QHostAddress> addresses() const { return m_addresses; }
+    // The name the resolver gives as canonical ("" when none).
+    QString canonicalName() const { return m_canonicalName; }
+    bool isFinished() const { return !m_shared; }
 
 signals:
     void finished();
@@ -30,4 +33,5 @@ private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
     QList<QHostAddress> m_addresses;
+    QString m_canonicalName;
 };

@@ -143,6 +143,9 @@ int SmtpClientControl::Connect()
     m_whole = QDeadlineTimer(m_bounds.wholeMs, Qt::PreciseTimer);
     m_handshakeTimer.start(m_bounds.handshakeMs);
     m_phase = Phase::LookingUp;
+    // This machine's full name, if the resolver knows one by the time the server greets.
+    if (!QSysInfo::machineHostName().contains(QLatin1Char('.')))
+        m_ownName.start(QSysInfo::machineHostName());
     const QHostAddress literal(m_server->host);
     if (literal.isNull())
         m_lookup.start(m_server->host);
@@ -301,8 +304,10 @@ int SmtpClientControl::Quit()
 
 QString SmtpClientControl::localDomain() const
 {
-    return MailFormat::mailDomain(QSysInfo::machineHostName(),
-                                  m_socket ? m_socket->localAddress().toString() : QString());
+    const QString hostName = m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty()
+        ? m_ownName.canonicalName()
+        : QSysInfo::machineHostName();
+    return MailFormat::mailDomain(hostName, m_socket ? m_socket->localAddress().toString() : QString());
 }
 
 void SmtpClientControl::onConnected()
@@ -314,6 +319,10 @@ void SmtpClientControl::onConnected()
 void SmtpClientControl::onReadyRead()
 {
     m_input += socket().readAll();
+    if (m_phase == Phase::Broken && m_quitSent) {
+        m_quitSent = false;   // the QUIT of a refused handshake is answered
+        return;
+    }
     while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
         Reply reply;
         const auto state = MailFormat::takeReply(m_input, reply);

@@ -135,6 +135,7 @@ private:
 
     std::unique_ptr<QSslSocket> m_socket;
     HostLookup m_lookup;
+    HostLookup m_ownName;
     QTimer m_handshakeTimer;
     MailBounds m_bounds;
     QDeadlineTimer m_whole;
