@@ -131,9 +131,10 @@ private:
     void postConnected();
     void postError(int code, const QString &description);
 
-    QSslSocket &socket();
+    QTcpSocket &socket();
+    QSslSocket *ssl() const;   // the socket when the server's form asks for TLS
 
-    std::unique_ptr<QSslSocket> m_socket;
+    std::unique_ptr<QTcpSocket> m_socket;
     HostLookup m_lookup;
     HostLookup m_ownName;
     QTimer m_handshakeTimer;

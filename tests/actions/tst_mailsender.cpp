@@ -192,6 +192,7 @@ void TestMailSender::sessions_data()
         QTest::newRow(name) << flags << field << netrc << recipients << failure << data << quits;
     };
     row("HELO when EHLO is refused", "--no-ehlo", plain, "", "ops@test", "", 1, 1);
+    row("a server name, looked up", "", "localhost:%1", "", "ops@test", "", 1, 1);
     row("sender refused", "--reject-sender", plain, "", "ops@test", "MAIL FROM:<ostrel@", 0, 1);
     row("every recipient refused: no DATA", "--reject-recipient a@test --reject-recipient b@test", plain, "",
         "a@test,b@test", "RCPT TO:<a@test> refused: 550", 0, 1);
