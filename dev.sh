@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
-test_packages=(python3-pyftpdlib python3-aiosmtpd netcat-openbsd time dpkg-dev file groff-base man-db xvfb xdotool)
+test_packages=(python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev file groff-base man-db xvfb xdotool)
 package_packages=(dpkg-dev file lintian)
 
 install_missing() {

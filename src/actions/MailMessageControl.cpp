@@ -1,5 +1,6 @@
 #include "actions/MailMessageControl.h"
 
+#include "actions/MailFormat.h"
 #include "actions/TextStore.h"
 
 #include <QDateTime>
@@ -12,82 +13,14 @@
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
-// Lines of at most 76 characters for encoded text; header lines are folded
-// near 78 and never reach the hard limit of 998.
+// Lines of at most 76 characters for encoded text; a body line of plain
+// text may reach the hard limit of 998.
 constexpr int kEncodedLineLength = 76;
-constexpr int kFoldColumn = 78;
-constexpr int kLongestWord = 900;
 constexpr int kLongestLine = 998;
-// 39 bytes become 52 base64 characters: with "=?UTF-8?B?", "?=" and the
-// longest header name the line stays within 76 characters.
-constexpr int kEncodedWordBytes = 39;
 
 bool isPrintableAscii(QChar c)
 {
     return (c.unicode() >= 0x20 && c.unicode() < 0x7f) || c == QLatin1Char('\t');
-}
-
-// Line breaks and other control characters become blanks: a device name or
-// address that carries CR or LF must never start a header of its own.
-QString headerSafe(const QString &value)
-{
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    QString safe = value;
-    safe.replace(lineBreak, QStringLiteral(" "));
-    for (QChar &c : safe) {
-        if ((c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f)
-            c = QLatin1Char(' ');
-    }
-    return safe;
-}
-
-// Encoded words (RFC 2047), never splitting a UTF-8 sequence between two words.
-QString encodedWords(const QString &value)
-{
-    const QByteArray utf8 = value.toUtf8();
-    QStringList words;
-    qsizetype start = 0;
-    while (start < utf8.size()) {
-        qsizetype end = qMin(start + kEncodedWordBytes, utf8.size());
-        while (end < utf8.size() && end > start + 1 && (static_cast<uchar>(utf8.at(end)) & 0xc0) == 0x80)
-            --end;
-        words << QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(utf8.mid(start, end - start).toBase64())
-                + QStringLiteral("?=");
-        start = end;
-    }
-    return words.join(kCrLf + QLatin1Char(' '));
-}
-
-// Folds before blanks so that unfolding gives back the value exactly.
-QString foldedAscii(const QString &name, const QString &value)
-{
-    QString out;
-    qsizetype column = name.size() + 1;
-    bool wordOnLine = false;
-    for (const QString &word : value.split(QLatin1Char(' '))) {
-        if (wordOnLine && !word.isEmpty() && column + 1 + word.size() > kFoldColumn) {
-            out += kCrLf;
-            column = 0;
-        }
-        out += QLatin1Char(' ') + word;
-        column += 1 + word.size();
-        wordOnLine = wordOnLine || !word.isEmpty();
-    }
-    return out;
-}
-
-QString headerLine(const QString &name, const QString &value)
-{
-    const QString safe = headerSafe(value);
-    static const QRegularExpression blank(QStringLiteral("[ \\t]"));
-    bool plain = std::all_of(safe.cbegin(), safe.cend(), isPrintableAscii);
-    if (plain) {
-        for (const QString &word : safe.split(blank))
-            plain = plain && word.size() <= kLongestWord;
-    }
-    if (plain)
-        return name + QLatin1Char(':') + foldedAscii(name, safe) + kCrLf;
-    return name + QStringLiteral(": ") + encodedWords(safe) + kCrLf;
 }
 
 QStringList bodyLines(const QString &text)
@@ -155,7 +88,11 @@ QString base64Lines(const QByteArray &content)
 // The file name parameter: quoted when plain ASCII, else RFC 2231 UTF-8.
 QString fileNameParameter(const QString &fileName)
 {
-    const QString safe = headerSafe(fileName);
+    QString safe = fileName;
+    for (QChar &c : safe) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' ');
+    }
     if (std::all_of(safe.cbegin(), safe.cend(), isPrintableAscii)) {
         QString quoted = safe;
         quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
@@ -178,6 +115,8 @@ int MailMessageControl::ClearMessage()
 {
     m_to.clear();
     m_from.clear();
+    m_senderAddress.clear();
+    m_utf8Headers = false;
     m_subject.clear();
     m_text.clear();
     return Done;
@@ -197,6 +136,12 @@ void MailMessageControl::SetTo(const QString &recipients)
 void MailMessageControl::SetFrom(const QString &sender)
 {
     m_from = sender;
+}
+
+void MailMessageControl::SetSenderAddress(const QString &address, bool utf8Headers)
+{
+    m_senderAddress = address;
+    m_utf8Headers = utf8Headers;
 }
 
 void MailMessageControl::SetSubject(const QString &subject)
@@ -237,9 +182,21 @@ int MailMessageControl::Export(const QString &fileName)
 
 QString MailMessageControl::render() const
 {
-    QString message = headerLine(QStringLiteral("Date"), QDateTime::currentDateTime().toString(Qt::RFC2822Date))
-        + headerLine(QStringLiteral("From"), m_from) + headerLine(QStringLiteral("To"), m_to)
-        + headerLine(QStringLiteral("Subject"), m_subject) + QStringLiteral("MIME-Version: 1.0") + kCrLf;
+    // Only addresses go into To; one that needs SMTPUTF8 only where the server takes it.
+    QStringList to;
+    for (const QString &entry : MailFormat::splitRecipients(m_to)) {
+        const auto address = MailFormat::readAddress(entry);
+        if (address && (m_utf8Headers || !address->needsUtf8()))
+            to << address->text();
+    }
+    const qsizetype at = m_senderAddress.lastIndexOf(QLatin1Char('@'));
+    const QString domain = at >= 0 ? m_senderAddress.mid(at + 1) : QStringLiteral("localhost");
+    QString message = MailFormat::headerField(QStringLiteral("Date"), QDateTime::currentDateTime().toString(Qt::RFC2822Date))
+        + (m_senderAddress.isEmpty() ? MailFormat::headerField(QStringLiteral("From"), m_from)
+                                     : QStringLiteral("From: ") + MailFormat::mailbox(m_from, m_senderAddress) + kCrLf)
+        + MailFormat::addressField(QStringLiteral("To"), to) + MailFormat::headerField(QStringLiteral("Subject"), m_subject)
+        + QStringLiteral("Message-ID: <") + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('@')
+        + domain + QLatin1Char('>') + kCrLf + QStringLiteral("MIME-Version: 1.0") + kCrLf;
 
     const RenderedBody body = renderBody(m_text);
     const QString textHeaders = QStringLiteral("Content-Type: text/plain; charset=UTF-8") + kCrLf

@@ -6,7 +6,7 @@
 #include <QString>
 
 // A mail message composed part by part and rendered as RFC 5322 text: Date,
-// From, To, Subject and MIME headers over a text/plain UTF-8 body, or a
+// From, To, Subject, Message-ID and MIME headers over a text/plain UTF-8 body, or a
 // multipart message when files are attached. Header values are written so
 // that nothing in them can start another header.
 class MailMessageControl : public QObject
@@ -33,6 +33,9 @@ public:
 
     void SetTo(const QString &recipients);
     void SetFrom(const QString &sender);
+    // The sender's address beside its name ("Ostrel <ostrel@host>"), and
+    // whether header addresses may carry UTF-8 (the server takes SMTPUTF8).
+    void SetSenderAddress(const QString &address, bool utf8Headers);
     void SetSubject(const QString &subject);
     void SetText(const QString &text);
 
@@ -53,6 +56,8 @@ private:
 
     QString m_to;
     QString m_from;
+    QString m_senderAddress;
+    bool m_utf8Headers = false;
     QString m_subject;
     QString m_text;
     QList<Attachment> m_attachments;

@@ -1,11 +1,13 @@
 #include "actions/MailSender.h"
 
+#include "actions/MailFormat.h"
 #include "actions/TextStore.h"
+#include "probes/EventWait.h"
 #include "probes/TextRules.h"
 
-#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QScopedValueRollback>
-#include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -40,36 +42,6 @@ void MailSender::SmtpClient1_OnError(int, const QString &, const QString &)
     m_intSmtpState = -1;
 }
 
-QStringList MailSender::recipientList(const QString &strRecipients, const std::function<void()> &yield)
-{
-    QStringList list{QString()};
-    qsizetype count = 0;
-    QString remaining = strRecipients;
-    for (;;) {
-        const qsizetype comma = remaining.indexOf(QLatin1Char(','));
-        if (comma >= 0) {
-            const QString entry = TextRules::trimSpaces(remaining.left(comma));
-            if (count < list.size())
-                list[count] = entry;
-            else
-                list.append(entry);
-            remaining = remaining.mid(comma + 1);
-            ++count;
-        }
-        if (yield)
-            yield();
-        if (comma < 0)
-            break;
-    }
-    if (!TextRules::isBlank(remaining)) {
-        if (count < list.size())
-            list[count] = TextRules::trimSpaces(remaining);
-        else
-            list.append(TextRules::trimSpaces(remaining));
-    }
-    return list;
-}
-
 bool MailSender::SMTPSEND(const QString &strMailServer, const QString &strFrom, const QString &strSubject,
                           const QString &strBody, const QString &strAttachment, const QString &strRecipients)
 {
@@ -78,13 +50,29 @@ bool MailSender::SMTPSEND(const QString &strMailServer, const QString &strFrom, 
     if (m_sending)
         return false;
     const QScopedValueRollback<bool> sending(m_sending, true);
+    m_failure.clear();
 
-    const QStringList recipients = recipientList(strRecipients, [] { QCoreApplication::processEvents(); });
+    const QStringList recipients = MailFormat::splitRecipients(strRecipients);
     if (!Mail_Compose(strRecipients, strFrom, strSubject, strBody, strAttachment))
-        return false;
+        return fail(QStringLiteral("the attachment %1 cannot be read").arg(strAttachment));
     if (!Mail_Connect(strMailServer))
         return false;
     return Mail_Send(strFrom, recipients);
+}
+
+// Notes the first reason, ends the session (QUIT once the server has
+// greeted) and reports failure.
+bool MailSender::fail(const QString &why)
+{
+    if (m_failure.isEmpty()) {
+        m_failure = m_smtpClient1.lastError().isEmpty() ? why : m_smtpClient1.lastError();
+        // One line, whatever an address or the server's reply held.
+        for (QChar &c : m_failure)
+            c = c.unicode() < 0x20 || c.unicode() == 0x7f ? QLatin1Char(' ') : c;
+        m_failure = m_failure.trimmed();
+    }
+    m_smtpClient1.Quit();
+    return false;
 }
 
 bool MailSender::Mail_Compose(const QString &strRecipients, const QString &strFrom, const QString &strSubject,
@@ -121,43 +109,62 @@ bool MailSender::Mail_Connect(const QString &strMailServer)
         m_smtpClient1.Connect();
     });
     if (failed)
-        return false;
+        return fail(QStringLiteral("no connection could be started"));
 
-    // Sleeps until an event comes (a notification, the socket, the window, the
-    // bound's timer) instead of spinning; events are processed all along.
-    QTimer bound;
-    bound.setSingleShot(true);
-    // A coarse timer may fire up to half a second early.
-    bound.setTimerType(Qt::PreciseTimer);
-    bound.start(kConnectBoundMs);
-    while (m_intSmtpState == 0 && bound.isActive())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return m_intSmtpState == 1;
+    // Sleeps until the client reports; the window stays live meanwhile.
+    const int boundMs = MailBounds::current().greetingMs;
+    const QDeadlineTimer bound(boundMs, Qt::PreciseTimer);
+    while (m_intSmtpState == 0 && !bound.hasExpired() && !EventWait::abandoned()) {
+        EventWait wait(bound);
+        wait.finishOn(&m_smtpClient1, &SmtpClientControl::OnConnected);
+        wait.stopOn(&m_smtpClient1, &SmtpClientControl::OnError);
+        wait.exec();
+    }
+    if (m_intSmtpState == 1)
+        return true;
+    return fail(QStringLiteral("%1 was not ready within %2 s").arg(strMailServer).arg(boundMs / 1000.0));
 }
 
 bool MailSender::Mail_Send(const QString &strFrom, const QStringList &recipients)
 {
+    // The header shows the name; envelope and header carry a real address.
+    const bool named = !strFrom.contains(QLatin1Char('@'));
+    const QString configured = TextRules::trimSpaces(qEnvironmentVariable("OSTREL_MAIL_FROM"));
+    const QString address = !named ? strFrom
+        : !configured.isEmpty()    ? configured
+                                   : QStringLiteral("ostrel@") + m_smtpClient1.localDomain();
+    const bool utf8 = std::any_of(recipients.cbegin(), recipients.cend(), [](const QString &entry) {
+        const auto parsed = MailFormat::readAddress(entry);
+        return parsed && parsed->needsUtf8();
+    });
+
     bool failed = false;
     int code = SmtpClientControl::Failed;
     attempt(failed, [&] {
         m_smtpClient1.SetReserved1(0);
-        m_smtpClient1.SetFrom(strFrom);
+        m_smtpClient1.SetFrom(address);
+        m_smtpClient1.SetSmtpUtf8(utf8);
         code = m_smtpClient1.BeginMessage();
     });
-    if (code != 0)
-        return false;
+    if (code != 0 || EventWait::abandoned())
+        return fail(QStringLiteral("the sender was refused"));
 
     // An empty entry is no address: it adds nobody, and the others still get the mail.
     for (const QString &entry : recipients) {
-        if (!TextRules::isBlank(entry))
+        if (!TextRules::isBlank(entry) && !EventWait::abandoned())
             attempt(failed, [&] { m_smtpClient1.SetRecipient(entry); });
     }
+    if (EventWait::abandoned())
+        return fail(QString());
 
     TextStore::clear();
     int exported = MailMessageControl::WriteFault;
-    attempt(failed, [&] { exported = m_mailMessage1.Export(QString()); });
+    attempt(failed, [&] {
+        m_mailMessage1.SetSenderAddress(named ? address : QString(), utf8 && m_smtpClient1.offersSmtpUtf8());
+        exported = m_mailMessage1.Export(QString());
+    });
     if (exported != MailMessageControl::Done)
-        return false;
+        return fail(QStringLiteral("the message could not be composed"));
     QString text = TextStore::read();
     TextStore::clear();
 
@@ -166,13 +173,15 @@ bool MailSender::Mail_Send(const QString &strFrom, const QStringList &recipients
         attempt(failed, [&] { taken = m_smtpClient1.Write(text, kPieceLength); });
         // A write that takes nothing would leave the loop running forever.
         if (taken <= 0 || m_intSmtpState == -1)
-            return false;
+            return fail(QStringLiteral("the message could not be sent"));
         text.remove(0, taken);
     }
 
     int endCode = SmtpClientControl::Failed;
     attempt(failed, [&] { endCode = m_smtpClient1.EndMessage(); });
     const bool result = endCode == 0 && !failed;
-    attempt(failed, [&] { m_smtpClient1.Quit(); });
-    return result;
+    if (!result)
+        return fail(QStringLiteral("the message was refused"));
+    m_smtpClient1.Quit();
+    return true;
 }

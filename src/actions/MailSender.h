@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QStringList>
-#include <functional>
 
 // Sends one mail: composes it with the message component, connects the SMTP
 // client and hands the composed text over through the program's own text
@@ -14,8 +13,6 @@ class MailSender : public QObject
 {
     Q_OBJECT
 public:
-    // How long Mail_Connect waits for the server to be ready.
-    static constexpr int kConnectBoundMs = 10000;
     static constexpr int kPieceLength = 2048;
 
     explicit MailSender(QObject *parent = nullptr);
@@ -26,10 +23,10 @@ public:
     bool SMTPSEND(const QString &strMailServer, const QString &strFrom, const QString &strSubject,
                   const QString &strBody, const QString &strAttachment, const QString &strRecipients);
 
-    // The recipients text split at every ",", entries trimmed: "A,,B" keeps
-    // the empty entry, "A," gives A alone, blanks alone give one empty entry.
-    // `yield` runs once per comma and once more at the end.
-    static QStringList recipientList(const QString &strRecipients, const std::function<void()> &yield = {});
+    // Why the last mail failed, in one line: the step and the server's reply,
+    // e.g. "RCPT TO:<x@y> refused: 550 5.1.1 unknown user".
+    QString lastFailure() const { return m_failure; }
+    void setLastFailure(const QString &why) { m_failure = why; }
 
     SmtpClientControl &SmtpClient1() { return m_smtpClient1; }
     MailMessageControl &MailMessage1() { return m_mailMessage1; }
@@ -44,9 +41,11 @@ private:
                       const QString &strBody, const QString &strAttachment);
     bool Mail_Connect(const QString &strMailServer);
     bool Mail_Send(const QString &strFrom, const QStringList &recipients);
+    bool fail(const QString &why);
 
     SmtpClientControl m_smtpClient1;
     MailMessageControl m_mailMessage1;
     qint16 m_intSmtpState = 0;
     bool m_sending = false;
+    QString m_failure;
 };

@@ -10,8 +10,12 @@ bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QSt
 {
     const bool noServer = TextRules::isBlank(strMailServer);
     const bool noRecipients = TextRules::isBlank(strRecipients);
-    if (noServer || noRecipients)
+    if (noServer || noRecipients) {
+        sender.setLastFailure(noServer == noRecipients ? QString()
+                              : noServer               ? QStringLiteral("no mail server given")
+                                                       : QStringLiteral("no recipients given"));
         return noServer && noRecipients;
+    }
 
     const QString strSubject = (bolPassed ? QStringLiteral("Port Check Passed on device ")
                                           : QStringLiteral("Port Check Failed on device "))

@@ -1,29 +1,60 @@
 #include "actions/SmtpClientControl.h"
 
-#include "probes/TextRules.h"
+#include "probes/EventWait.h"
 
-#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QSysInfo>
 #include <algorithm>
 #include <utility>
 
+using MailFormat::Reply;
+
 namespace {
 
-// Longest reply (all lines of a multi-line reply together) taken from a server.
-constexpr qsizetype kLongestReply = 64 * 1024;
-
-// An envelope address may hold no line break or other control character:
-// it goes into a command line of its own.
-bool isEnvelopeAddress(const QString &address)
+QString seconds(int ms)
 {
-    return std::none_of(address.cbegin(), address.cend(),
-                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
+}
+
+// The certificates to trust: the system's, or those of the file that
+// SSL_CERT_FILE names, as OpenSSL's own tools take it.
+QSslConfiguration tlsConfiguration()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        configuration.setCaCertificates(QSslCertificate::fromPath(file, QSsl::Pem));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    return configuration;
+}
+
+std::optional<MailFormat::Login> loginFromNetrc(const QString &host, const QString &user)
+{
+    QFile file(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return MailFormat::netrcLogin(QString::fromUtf8(file.readAll()), host, user);
 }
 
 } // namespace
+
+MailBounds MailBounds::current()
+{
+    MailBounds bounds;
+    bool ok = false;
+    const int divisor = qEnvironmentVariableIntValue("OSTREL_TEST_MAIL_TIME_SCALE", &ok);
+    if (ok && divisor > 1) {
+        for (int *bound : {&bounds.greetingMs, &bounds.handshakeMs, &bounds.replyMs, &bounds.sendMs,
+                           &bounds.endReplyMs, &bounds.quitMs, &bounds.wholeMs})
+            *bound = std::max(1, *bound / divisor);
+    }
+    return bounds;
+}
 
 SmtpFailure::SmtpFailure(int code, const QString &description)
     : std::runtime_error(description.toStdString())
@@ -34,16 +65,54 @@ SmtpFailure::SmtpFailure(int code, const QString &description)
 SmtpClientControl::SmtpClientControl(QObject *parent)
     : QObject(parent)
 {
-    // The mail server is reached directly, never through a proxy.
-    m_socket.setProxy(QNetworkProxy::NoProxy);
     m_handshakeTimer.setSingleShot(true);
-    connect(&m_socket, &QTcpSocket::connected, this, &SmtpClientControl::onConnected);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SmtpClientControl::onReadyRead);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SmtpClientControl::onSocketError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &SmtpClientControl::onDisconnected);
+    m_handshakeTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
     connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        breakConnection(SocketCodes::TimedOut, tr("The mail server did not greet within %1 s").arg(kHandshakeMs / 1000), true);
+        breakConnection(SocketCodes::TimedOut,
+                        tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
     });
+}
+
+// Made at the first mail, so a run that sends none never loads TLS.
+QTcpSocket &SmtpClientControl::socket()
+{
+    if (m_socket)
+        return *m_socket;
+    // Plain SMTP never loads TLS (a fifth of a run's CPU time).
+    const bool tls = m_server && m_server->security != MailFormat::MailServer::Plain;
+    m_socket.reset(tls ? new QSslSocket : new QTcpSocket);
+    // The mail server is reached directly, never through a proxy.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    connect(m_socket.get(), &QTcpSocket::connected, this, &SmtpClientControl::onConnected);
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &SmtpClientControl::onReadyRead);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket->errorString(), false);
+    });
+    connect(m_socket.get(), &QTcpSocket::disconnected, this, [this] {
+        breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false);
+    });
+    if (!tls)
+        return *m_socket;
+    connect(ssl(), &QSslSocket::encrypted, this, [this] {
+        m_encrypted = true;
+        if (m_phase == Phase::Encrypting) {
+            // Only what the server says from here on counts.
+            m_input.clear();
+            m_extensions.clear();
+            m_phase = Phase::Hello;
+            sendLine("EHLO " + localDomain().toUtf8());
+        }
+    });
+    connect(ssl(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        noteError(QStringLiteral("TLS with %1 failed: %2").arg(m_server->host, errors.value(0).errorString()));
+    });
+    return *m_socket;
+}
+
+QSslSocket *SmtpClientControl::ssl() const
+{
+    return qobject_cast<QSslSocket *>(m_socket.get());
 }
 
 // A connection still open (a mail that ended early) is closed before the
@@ -51,7 +120,8 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
 SmtpClientControl::~SmtpClientControl()
 {
     closeQuietly();
-    QObject::disconnect(&m_socket, nullptr, this, nullptr);
+    if (m_socket)
+        QObject::disconnect(m_socket.get(), nullptr, this, nullptr);
 }
 
 // The zero setting has no role here; it is accepted and ignored.
@@ -65,43 +135,57 @@ int SmtpClientControl::Reset()
 
 void SmtpClientControl::SetHostName(const QString &server)
 {
-    m_server = server;
-    const QString text = TextRules::trimSpaces(server);
-    m_host.clear();
-    m_port.reset();
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return;
-        const QString rest = text.mid(close + 1);
-        m_host = text.mid(1, close - 1);
-        if (rest.isEmpty())
-            m_port = kDefaultPort;
-        else if (rest.startsWith(QLatin1Char(':')))
-            m_port = TextRules::toPortNumber(rest.mid(1));
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        m_host = text.left(colon);
-        m_port = TextRules::toPortNumber(text.mid(colon + 1));
-    } else {
-        // A bare IPv6 address has several colons and no port.
-        m_host = text;
-        m_port = kDefaultPort;
-    }
+    m_serverText = server;
+    m_server = MailFormat::readMailServer(server);
 }
 
 int SmtpClientControl::Connect()
 {
     closeQuietly();
-    if (m_host.isEmpty() || !m_port || *m_port == 0) {
-        postError(AddressNotAvailable, tr("No usable mail server in \"%1\"").arg(m_server));
+    m_lastError.clear();
+    if (!m_server) {
+        noteError(tr("no usable mail server in \"%1\"").arg(m_serverText));
+        postError(AddressNotAvailable, m_lastError);
         return AddressNotAvailable;
     }
-    // Set before connecting: a refusal can be reported from inside connectToHost.
-    m_phase = Phase::Connecting;
-    m_handshakeTimer.start(kHandshakeMs);
-    m_socket.connectToHost(m_host, *m_port);
+    if (m_socket && !ssl() != (m_server->security == MailFormat::MailServer::Plain)) {
+        QObject::disconnect(m_socket.get(), nullptr, this, nullptr);
+        m_socket.reset();
+    }
+    m_bounds = MailBounds::current();
+    m_whole = QDeadlineTimer(m_bounds.wholeMs, Qt::PreciseTimer);
+    m_handshakeTimer.start(m_bounds.handshakeMs);
+    m_phase = Phase::LookingUp;
+    // This machine's full name, if the resolver knows one by the time the server greets.
+    if (!QSysInfo::machineHostName().contains(QLatin1Char('.')))
+        m_ownName.start(QSysInfo::machineHostName());
+    const QHostAddress literal(m_server->host);
+    if (literal.isNull())
+        m_lookup.start(m_server->host);
+    else
+        QMetaObject::invokeMethod(this, &SmtpClientControl::onLookupFinished, Qt::QueuedConnection);
     return Accepted;
+}
+
+void SmtpClientControl::onLookupFinished()
+{
+    if (m_phase != Phase::LookingUp)
+        return;
+    const QHostAddress literal(m_server->host);
+    const QList<QHostAddress> addresses = literal.isNull() ? m_lookup.addresses() : QList<QHostAddress>{literal};
+    if (addresses.isEmpty()) {
+        noteError(tr("the mail server %1 was not found").arg(m_server->host));
+        breakConnection(SocketCodes::HostNotFound, m_lastError, true);
+        return;
+    }
+    m_phase = Phase::Connecting;
+    if (m_server->security == MailFormat::MailServer::Tls) {
+        socket();
+        ssl()->setSslConfiguration(tlsConfiguration());
+        ssl()->connectToHostEncrypted(addresses.first().toString(), m_server->port, m_server->host);
+    } else {
+        socket().connectToHost(addresses.first(), m_server->port);
+    }
 }
 
 void SmtpClientControl::SetFrom(const QString &sender)
@@ -111,69 +195,69 @@ void SmtpClientControl::SetFrom(const QString &sender)
 
 int SmtpClientControl::BeginMessage()
 {
-    if (m_phase != Phase::Ready || !isEnvelopeAddress(m_from))
+    const auto sender = MailFormat::readAddress(m_from);
+    if (m_phase != Phase::Ready || !sender) {
+        noteError(tr("MAIL FROM:<%1> not sent").arg(m_from));
         return Failed;
-    const auto reply = command("MAIL FROM:<" + m_from.toUtf8() + '>', kReplyMs);
+    }
+    const bool utf8 = m_utf8Wanted && offersSmtpUtf8();
+    const QString line = QStringLiteral("MAIL FROM:<") + sender->text() + QLatin1Char('>');
+    const auto reply = command((line + (utf8 ? QStringLiteral(" SMTPUTF8") : QString())).toUtf8(), m_bounds.replyMs, line);
     if (!reply)
         return Failed;
-    if (!reply->positive())
+    if (!reply->positive()) {
+        refuse(line, *reply);
         return reply->code;
+    }
     m_phase = Phase::Mail;
+    m_accepted = 0;
     return Accepted;
 }
 
-void SmtpClientControl::SetRecipient(const QString &address)
+void SmtpClientControl::SetRecipient(const QString &entry)
 {
+    const auto address = MailFormat::readAddress(entry);
+    const QString line = QStringLiteral("RCPT TO:<") + (address ? address->text() : entry) + QLatin1Char('>');
+    QString why;
     if (m_phase != Phase::Mail)
-        throw SmtpFailure(Failed, QStringLiteral("no message has been begun"));
-    if (address.isEmpty() || !isEnvelopeAddress(address))
-        throw SmtpFailure(Failed, QStringLiteral("not a recipient address: ") + address);
-    const auto reply = command("RCPT TO:<" + address.toUtf8() + '>', kReplyMs);
+        why = tr("no message has been begun");
+    else if (!address)
+        why = tr("not an address");
+    else if (address->needsUtf8() && !offersSmtpUtf8())
+        why = tr("the server does not offer SMTPUTF8");
+    if (!why.isEmpty()) {
+        noteError(line + tr(" not sent: ") + why);
+        throw SmtpFailure(Failed, why);
+    }
+    const auto reply = command(line.toUtf8(), m_bounds.replyMs, line);
     if (!reply)
-        throw SmtpFailure(Failed, QStringLiteral("no answer to the recipient ") + address);
-    if (!reply->positive())
+        throw SmtpFailure(Failed, m_lastError);
+    if (!reply->positive()) {
+        refuse(line, *reply);
         throw SmtpFailure(reply->code, reply->text);
+    }
+    ++m_accepted;
 }
 
+// No DATA unless the server took at least one recipient.
 bool SmtpClientControl::startData()
 {
     if (m_phase == Phase::Data)
         return true;
-    if (m_phase != Phase::Mail)
+    if (m_phase != Phase::Mail || m_accepted == 0) {
+        noteError(tr("DATA not sent: no recipient was accepted"));
         return false;
-    const auto reply = command("DATA", kReplyMs);
-    if (!reply || reply->code != 354)
-        return false;
-    m_phase = Phase::Data;
-    m_atLineStart = true;
-    m_afterCr = false;
-    return true;
-}
-
-// CR, LF and CR LF all become CR LF, and a "." that begins a line is
-// doubled; the state carries over from one piece to the next, so a line
-// break or a dot split across two writes is handled alike.
-QByteArray SmtpClientControl::toWire(QStringView piece)
-{
-    QString wire;
-    wire.reserve(piece.size() + piece.size() / 8 + 2);
-    for (const QChar c : piece) {
-        if (c == QLatin1Char('\n') && m_afterCr) {
-            m_afterCr = false;
-            continue;
-        }
-        m_afterCr = c == QLatin1Char('\r');
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            wire += QStringLiteral("\r\n");
-            m_atLineStart = true;
-            continue;
-        }
-        if (m_atLineStart && c == QLatin1Char('.'))
-            wire += QLatin1Char('.');
-        wire += c;
-        m_atLineStart = false;
     }
-    return wire.toUtf8();
+    const auto reply = command("DATA", m_bounds.replyMs, QStringLiteral("DATA"));
+    if (!reply)
+        return false;
+    if (reply->code != 354) {
+        refuse(QStringLiteral("DATA"), *reply);
+        return false;
+    }
+    m_phase = Phase::Data;
+    m_wire = {};
+    return true;
 }
 
 int SmtpClientControl::Write(const QString &text, int limit)
@@ -186,7 +270,7 @@ int SmtpClientControl::Write(const QString &text, int limit)
     // Never part the two halves of a character outside the basic plane.
     if (count > 1 && count < text.size() && text.at(count - 1).isHighSurrogate())
         --count;
-    if (m_socket.write(toWire(QStringView(text).left(count))) < 0 || !flush(kSendMs))
+    if (socket().write(MailFormat::toWire(QStringView(text).left(count), m_wire)) < 0 || !flush(m_bounds.sendMs))
         return Failed;
     return static_cast<int>(count);
 }
@@ -195,20 +279,49 @@ int SmtpClientControl::EndMessage()
 {
     if (!startData())
         return Failed;
-    const auto reply = command(m_atLineStart ? QByteArray(".") : QByteArray("\r\n."), kEndReplyMs);
+    const auto reply = command(m_wire.atLineStart ? QByteArray(".") : QByteArray("\r\n."), m_bounds.endReplyMs,
+                               QStringLiteral("the end of the message"));
     if (m_phase == Phase::Data)
         m_phase = Phase::Ready;
     if (!reply)
         return Failed;
+    if (!reply->positive())
+        refuse(QStringLiteral("the message"), *reply);
     return reply->positive() ? Accepted : reply->code;
 }
 
 int SmtpClientControl::Quit()
 {
-    if (m_phase != Phase::Idle && m_phase != Phase::Broken && m_phase != Phase::Connecting)
-        command("QUIT", kQuitMs);
+    // In the middle of DATA a QUIT would only be more text; a window that
+    // went away stops at once.
+    const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket
+        && m_socket->state() == QAbstractSocket::ConnectedState
+        && m_phase != Phase::Broken && m_phase != Phase::Data && m_phase != Phase::Encrypting;
+    if (m_quitSent && m_socket && m_socket->state() != QAbstractSocket::UnconnectedState
+        && !EventWait::abandoned()) {
+        // A refused handshake already said QUIT; its reply (or the close) ends the wait.
+        EventWait wait(stepDeadline(m_bounds.quitMs));
+        wait.finishOn(m_socket.get(), &QIODevice::readyRead);
+        wait.finishOn(m_socket.get(), &QAbstractSocket::disconnected);
+        wait.exec();
+    } else if (canQuit) {
+        const auto phase = m_phase;
+        m_phase = Phase::Ready;   // any reply now answers the QUIT
+        if (phase == Phase::Ready || phase == Phase::Mail)
+            command("QUIT", m_bounds.quitMs, QStringLiteral("QUIT"));
+        else
+            sendLine("QUIT");
+    }
     closeQuietly();
     return Accepted;
+}
+
+QString SmtpClientControl::localDomain() const
+{
+    const QString hostName = m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty()
+        ? m_ownName.canonicalName()
+        : QSysInfo::machineHostName();
+    return MailFormat::mailDomain(hostName, m_socket ? m_socket->localAddress().toString() : QString());
 }
 
 void SmtpClientControl::onConnected()
@@ -219,156 +332,196 @@ void SmtpClientControl::onConnected()
 
 void SmtpClientControl::onReadyRead()
 {
-    m_input += m_socket.readAll();
-    for (;;) {
-        if (m_phase == Phase::Idle || m_phase == Phase::Broken)
+    m_input += socket().readAll();
+    if (m_phase == Phase::Broken && m_quitSent) {
+        m_quitSent = false;   // the QUIT of a refused handshake is answered
+        return;
+    }
+    while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
+        Reply reply;
+        const auto state = MailFormat::takeReply(m_input, reply);
+        if (state == MailFormat::ReplyState::Incomplete)
             return;
-        const qsizetype end = m_input.indexOf('\n');
-        if (end < 0)
-            break;
-        QByteArray line = m_input.left(end);
-        m_input.remove(0, end + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-
-        // "ddd text" ends a reply, "ddd-text" continues it.
-        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-        const bool shaped = line.size() >= 3 && std::all_of(line.cbegin(), line.cbegin() + 3, digit)
-            && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
-        if (!shaped) {
-            breakConnection(Failed, tr("The mail server's answer cannot be read"), true);
+        if (state == MailFormat::ReplyState::Unreadable) {
+            noteError(tr("the answer of %1 cannot be read").arg(m_server->host));
+            breakConnection(Failed, m_lastError, true);
             return;
         }
-        if (!m_partialText.isEmpty())
-            m_partialText += QLatin1Char('\n');
-        m_partialText += QString::fromUtf8(line.mid(4));
-        if (m_partialText.size() > kLongestReply) {
-            breakConnection(Failed, tr("The mail server's answer is too long"), true);
-            return;
-        }
-        if (line.size() > 3 && line.at(3) == '-')
-            continue;
-        Reply reply{line.left(3).toInt(), m_partialText};
-        m_partialText.clear();
         onReply(reply);
     }
-    if (m_input.size() > kLongestReply)
-        breakConnection(Failed, tr("The mail server's answer is too long"), true);
 }
 
 void SmtpClientControl::onReply(const Reply &reply)
 {
     switch (m_phase) {
     case Phase::Greeting:
-        if (reply.code == 220) {
-            m_phase = Phase::Hello;
-            sendLine("EHLO " + helloName().toUtf8());
-        } else {
-            breakConnection(reply.code, reply.text, true);
-        }
+        if (reply.code != 220)
+            return refuse(tr("the greeting"), reply);
+        m_greeted = true;
+        m_phase = Phase::Hello;
+        sendLine("EHLO " + localDomain().toUtf8());
         return;
     case Phase::Hello:
         if (reply.positive()) {
-            becomeReady();
-        } else if (reply.code == 421) {
-            breakConnection(reply.code, reply.text, true);
-        } else {
-            // A server that knows no EHLO is greeted the old way.
-            m_phase = Phase::HelloFallback;
-            sendLine("HELO " + helloName().toUtf8());
+            const QStringList lines = reply.text.split(QLatin1Char('\n'));
+            for (qsizetype i = 1; i < lines.size(); ++i)
+                m_extensions.insert(lines.at(i).section(QLatin1Char(' '), 0, 0).toUpper());
+            for (const QString &mechanism : lines.filter(QRegularExpression(QStringLiteral("^AUTH[ =]"),
+                                                                             QRegularExpression::CaseInsensitiveOption)))
+                for (const QString &name : mechanism.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                    m_extensions.insert(QStringLiteral("AUTH=") + name.toUpper());
+            return afterHello();
         }
+        // A server that knows no EHLO is greeted the old way, unless it must do TLS.
+        if (reply.code == 421 || m_server->security != MailFormat::MailServer::Plain)
+            return refuse(QStringLiteral("EHLO"), reply);
+        m_phase = Phase::HelloFallback;
+        sendLine("HELO " + localDomain().toUtf8());
         return;
     case Phase::HelloFallback:
-        if (reply.positive())
-            becomeReady();
-        else
-            breakConnection(reply.code, reply.text, true);
+        return reply.positive() ? becomeReady() : refuse(QStringLiteral("HELO"), reply);
+    case Phase::StartTls:
+        if (reply.code != 220)
+            return refuse(QStringLiteral("STARTTLS"), reply);
+        m_phase = Phase::Encrypting;
+        m_input.clear();
+        ssl()->setSslConfiguration(tlsConfiguration());
+        ssl()->setPeerVerifyName(m_server->host);
+        ssl()->startClientEncryption();
+        return;
+    case Phase::Auth:
+        if (reply.code == 235)
+            return becomeReady();
+        if (reply.code != 334 || m_loginLines.isEmpty())
+            return refuse(QStringLiteral("AUTH"), reply);
+        sendLine(m_loginLines.takeFirst());
         return;
     default:
-        if (m_awaitingReply && !m_reply)
+        if (m_awaitingReply && !m_reply) {
             m_reply = reply;
-        else if (reply.code == 421)   // the server is closing the session on its own
-            breakConnection(reply.code, reply.text, true);
+            emit progressed();
+        } else if (reply.code == 421) {   // the server is closing the session on its own
+            breakConnection(reply.code, reply.summary(), true);
+        }
         return;
     }
 }
 
-void SmtpClientControl::onSocketError(QAbstractSocket::SocketError error)
+void SmtpClientControl::afterHello()
 {
-    breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket.errorString(), false);
+    if (m_server->security == MailFormat::MailServer::StartTls && !m_encrypted) {
+        if (!m_extensions.contains(QStringLiteral("STARTTLS"))) {
+            noteError(tr("%1 does not offer STARTTLS").arg(m_server->host));
+            return refuse(QString(), Reply{});
+        }
+        m_phase = Phase::StartTls;
+        sendLine("STARTTLS");
+        return;
+    }
+    startLogin();
 }
 
-void SmtpClientControl::onDisconnected()
+// A login only over TLS, with the password from ~/.netrc.
+void SmtpClientControl::startLogin()
 {
-    breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false);
+    const auto login = m_encrypted ? loginFromNetrc(m_server->host, m_server->user) : std::nullopt;
+    if (!login) {
+        if (!m_server->user.isEmpty()) {
+            noteError(tr("no password for %1 at %2 in ~/.netrc").arg(m_server->user, m_server->host));
+            return refuse(QString(), Reply{});
+        }
+        return becomeReady();
+    }
+    const QByteArray user = login->user.toUtf8();
+    const QByteArray password = login->password.toUtf8();
+    m_loginLines.clear();
+    m_phase = Phase::Auth;
+    if (m_extensions.contains(QStringLiteral("AUTH=PLAIN"))) {
+        sendLine("AUTH PLAIN " + QByteArray('\0' + user + '\0' + password).toBase64());
+    } else if (m_extensions.contains(QStringLiteral("AUTH=LOGIN"))) {
+        m_loginLines = {user.toBase64(), password.toBase64()};
+        sendLine("AUTH LOGIN");
+    } else {
+        noteError(tr("%1 offers no AUTH PLAIN or LOGIN").arg(m_server->host));
+        refuse(QString(), Reply{});
+    }
 }
 
 void SmtpClientControl::sendLine(const QByteArray &line)
 {
-    m_socket.write(line + "\r\n");
+    socket().write(line + "\r\n");
+    // Out now, so a QUIT still leaves when the connection closes right after.
+    socket().flush();
 }
 
-std::optional<SmtpClientControl::Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs)
+QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
 {
-    if (m_phase == Phase::Idle || m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState)
+    const QDeadlineTimer step(timeoutMs, Qt::PreciseTimer);
+    return step.deadlineNSecs() < m_whole.deadlineNSecs() ? step : m_whole;
+}
+
+std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs, const QString &shown)
+{
+    if (m_phase == Phase::Idle || m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState) {
+        noteError(shown + tr(" not sent: no connection"));
         return std::nullopt;
+    }
     m_reply.reset();
     m_awaitingReply = true;
     sendLine(line);
-    auto reply = awaitReply(timeoutMs);
-    m_awaitingReply = false;
-    return reply;
-}
-
-// Blocks without the event loop, as the callers' write loop expects;
-// waiting for input also sends what is still buffered.
-std::optional<SmtpClientControl::Reply> SmtpClientControl::awaitReply(int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!m_reply) {
-        if (m_phase == Phase::Idle || m_phase == Phase::Broken
-            || m_socket.state() != QAbstractSocket::ConnectedState)
-            return std::nullopt;
-        if (m_socket.bytesAvailable() > 0) {
-            onReadyRead();
-            continue;
-        }
-        if (deadline.hasExpired()) {
-            breakConnection(SocketCodes::TimedOut, tr("The mail server did not answer in time"), true);
-            return std::nullopt;
-        }
-        m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    const QDeadlineTimer deadline = stepDeadline(timeoutMs);
+    // The reply may be in already; the wait ends on the next one or a break.
+    while (!m_reply && m_phase != Phase::Broken && m_phase != Phase::Idle && !deadline.hasExpired()
+           && !EventWait::abandoned()) {
+        EventWait wait(deadline);
+        wait.finishOn(this, &SmtpClientControl::progressed);
+        wait.exec();
     }
-    return std::exchange(m_reply, std::nullopt);
+    m_awaitingReply = false;
+    if (m_reply)
+        return std::exchange(m_reply, std::nullopt);
+    if (EventWait::abandoned()) {
+        closeQuietly();
+    } else if (m_phase != Phase::Broken && m_phase != Phase::Idle) {
+        const bool whole = m_whole.hasExpired();
+        noteError(whole ? tr("%1: the mail took over %2").arg(shown, seconds(m_bounds.wholeMs))
+                        : tr("%1: no answer within %2").arg(shown, seconds(timeoutMs)));
+        breakConnection(SocketCodes::TimedOut, m_lastError, true);
+    } else {
+        noteError(shown + tr(": ") + socket().errorString());
+    }
+    return std::nullopt;
 }
 
 bool SmtpClientControl::flush(int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (m_socket.bytesToWrite() > 0) {
-        if (m_phase == Phase::Broken || m_socket.state() != QAbstractSocket::ConnectedState)
+    const QDeadlineTimer deadline = stepDeadline(timeoutMs);
+    // Writes what the system takes now; waits only for the rest.
+    for (;;) {
+        const bool wrote = socket().flush();
+        if (socket().bytesToWrite() == 0 && (!ssl() || ssl()->encryptedBytesToWrite() == 0))
+            break;
+        if (wrote)
+            continue;
+        if (m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState)
             return false;
-        if (deadline.hasExpired()) {
-            breakConnection(SocketCodes::TimedOut, tr("The mail server did not take the message in time"), true);
+        if (EventWait::abandoned()) {
+            closeQuietly();
             return false;
         }
-        m_socket.waitForBytesWritten(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        if (deadline.hasExpired()) {
+            noteError(tr("the message: not taken within %1").arg(seconds(timeoutMs)));
+            breakConnection(SocketCodes::TimedOut, m_lastError, true);
+            return false;
+        }
+        EventWait wait(deadline);
+        wait.finishOn(&socket(), &QIODevice::bytesWritten);
+        if (ssl())
+            wait.finishOn(ssl(), &QSslSocket::encryptedBytesWritten);
+        wait.finishOn(this, &SmtpClientControl::progressed);
+        wait.exec();
     }
-    return m_phase != Phase::Broken && m_socket.state() == QAbstractSocket::ConnectedState;
-}
-
-// A host name when this machine has a full one, else its address as a literal.
-QString SmtpClientControl::helloName() const
-{
-    static const QRegularExpression fullName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
-    const QString name = QSysInfo::machineHostName();
-    if (fullName.match(name).hasMatch())
-        return name;
-    QHostAddress local = m_socket.localAddress();
-    local.setScopeId(QString());
-    if (local.protocol() == QAbstractSocket::IPv6Protocol)
-        return QStringLiteral("[IPv6:") + local.toString() + QLatin1Char(']');
-    return QLatin1Char('[') + local.toString() + QLatin1Char(']');
+    return m_phase != Phase::Broken && socket().state() == QAbstractSocket::ConnectedState;
 }
 
 void SmtpClientControl::becomeReady()
@@ -378,16 +531,40 @@ void SmtpClientControl::becomeReady()
     postConnected();
 }
 
+// The server said no (or we cannot go on with it): the reason is kept, the
+// session is ended politely with QUIT, and OnError is posted.
+void SmtpClientControl::refuse(const QString &step, const Reply &reply)
+{
+    if (!step.isEmpty())
+        noteError(step + tr(" refused: ") + reply.summary());
+    if (m_phase == Phase::Ready || m_phase == Phase::Mail || m_phase == Phase::Data)
+        return;   // a call's own refusal: the caller goes on or quits
+    if (m_greeted) {
+        sendLine("QUIT");
+        m_quitSent = true;
+    }
+    breakConnection(reply.code ? reply.code : Failed, m_lastError, false);
+}
+
 void SmtpClientControl::breakConnection(int code, const QString &description, bool closeSocket)
 {
     if (m_phase == Phase::Idle || m_phase == Phase::Broken)
         return;
+    noteError(m_server ? tr("%1 (%2:%3)").arg(description, m_server->host).arg(m_server->port) : description);
     m_phase = Phase::Broken;
     m_handshakeTimer.stop();
+    m_lookup.cancel();
     m_awaitingReply = false;
     postError(code, description);
-    if (closeSocket)
-        m_socket.abort();
+    emit progressed();
+    if (closeSocket && m_socket)
+        m_socket->abort();
+}
+
+void SmtpClientControl::noteError(const QString &text)
+{
+    if (m_lastError.isEmpty())
+        m_lastError = text;
 }
 
 // Ends the connection without any notification; what was posted for the
@@ -397,11 +574,18 @@ void SmtpClientControl::closeQuietly()
     m_phase = Phase::Idle;
     ++m_session;
     m_handshakeTimer.stop();
-    m_socket.abort();
+    m_lookup.cancel();
+    if (m_socket)
+        m_socket->abort();
     m_input.clear();
-    m_partialText.clear();
     m_awaitingReply = false;
     m_reply.reset();
+    m_greeted = false;
+    m_quitSent = false;
+    m_encrypted = false;
+    m_extensions.clear();
+    m_loginLines.clear();
+    m_accepted = 0;
 }
 
 // Notifications are posted, so they reach the owner on its next pass of
@@ -421,7 +605,7 @@ void SmtpClientControl::postConnected()
 void SmtpClientControl::postError(int code, const QString &description)
 {
     const quint64 session = m_session;
-    const QString server = m_server;
+    const QString server = m_serverText;
     QMetaObject::invokeMethod(
         this,
         [this, session, code, description, server] {

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "probes/HostLookup.h"
+#include "actions/MailFormat.h"
 #include "probes/SocketCodes.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QSet>
+#include <QSslSocket>
 #include <QString>
-#include <QTcpSocket>
+#include <QStringList>
 #include <QTimer>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -22,36 +28,34 @@ private:
     int m_code;
 };
 
+// The time bounds of one mail. Tests shorten them all at once through
+// OSTREL_TEST_MAIL_TIME_SCALE (a divisor), so no test waits them out.
+struct MailBounds {
+    int greetingMs = 10000;    // connected and greeted (the sender's wait)
+    int handshakeMs = 30000;   // look-up, connection, greeting, EHLO, TLS, login together
+    int replyMs = 30000;       // the reply to MAIL FROM, RCPT TO or DATA
+    int sendMs = 30000;        // one written piece leaving the socket
+    int endReplyMs = 60000;    // the verdict on the whole message (the server may run filters)
+    int quitMs = 5000;
+    int wholeMs = 120000;      // connect to QUIT, however slow the server
+    static MailBounds current();
+};
+
 // An SMTP client (RFC 5321) driven the way the mail sender drives it: set the
 // server, connect, and wait for OnConnected or OnError, which arrive through
-// the event loop once the greeting and the EHLO (or HELO) exchange are over.
-// Then blocking calls, each with a bounded wait: sender and begin message
-// (MAIL FROM), recipients (RCPT TO), writes (DATA, the text in pieces with
-// CR LF line ends and dot-stuffing), end message, quit.
-//
-// Bounds, so that a stalled server ends the mail instead of hanging it:
-//   kHandshakeMs  connecting, greeting and EHLO/HELO together
-//   kReplyMs      the reply to MAIL FROM, RCPT TO or DATA
-//   kSendMs       one written piece leaving the socket
-//   kEndReplyMs   the server's verdict on the whole message (it may run filters)
-//   kQuitMs       the reply to QUIT (its result is not used)
-// A bound that runs out closes the connection, so every later call fails at
-// once and OnError is posted.
+// the event loop once the greeting, EHLO (or HELO), STARTTLS and the login
+// are over. Then calls that wait for their reply with the event loop running:
+// sender and begin message (MAIL FROM), recipients (RCPT TO), writes (DATA,
+// the text in pieces), end message, quit. A bound that runs out closes the
+// connection, so every later call fails at once and OnError is posted.
 class SmtpClientControl : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kDefaultPort = 25;
     static constexpr int kLargestPiece = 2048;
-    static constexpr int kHandshakeMs = 30000;
-    static constexpr int kReplyMs = 30000;
-    static constexpr int kSendMs = 30000;
-    static constexpr int kEndReplyMs = 60000;
-    static constexpr int kQuitMs = 5000;
 
-    // Results of the blocking calls besides the server's own reply codes
-    // (a refused sender or message returns the server's code, e.g. 550).
-    // OnError carries one of the others or the server's code.
+    // Results of the calls besides the server's own reply codes (a refused
+    // sender or message returns the server's code, e.g. 550).
     enum Code : int {
         Accepted = 0,
         Failed = -1,   // no usable connection, no answer in time, unreadable answer
@@ -68,7 +72,7 @@ public:
     // The preparation call: ends whatever an earlier mail left open.
     int Reset();
 
-    // "host" or "host:port" ("[v6 address]:port" for IPv6); port 25 when none is given.
+    // The mail server field (MailFormat::readMailServer).
     void SetHostName(const QString &server);
 
     // Starts connecting and returns at once: 0 when the attempt began.
@@ -76,6 +80,8 @@ public:
     int Connect();
 
     void SetFrom(const QString &sender);
+    // Asks for SMTPUTF8 in MAIL FROM, where the server offers it.
+    void SetSmtpUtf8(bool wanted) { m_utf8Wanted = wanted; }
     // MAIL FROM: 0 when the server accepted the sender, else its reply code, or Failed.
     int BeginMessage();
     // RCPT TO for one address; raises SmtpFailure when it was not accepted.
@@ -85,56 +91,74 @@ public:
     int Write(const QString &text, int limit);
     // 0 when the server accepted the message, else its reply code, or Failed.
     int EndMessage();
+    // QUIT when the server has greeted and the session can still carry it.
     int Quit();
+
+    bool offersSmtpUtf8() const { return m_extensions.contains(QStringLiteral("SMTPUTF8")); }
+    // This end of the connection as a mail domain (EHLO name, sender's domain).
+    QString localDomain() const;
+    // The first failure of this session: the step and the server's reply.
+    QString lastError() const { return m_lastError; }
 
 signals:
     void OnConnected();
     void OnError(int errorCode, const QString &description, const QString &server);
+    // A reply arrived or the connection broke: a waiting call looks again.
+    void progressed();
 
 private:
-    enum class Phase { Idle, Connecting, Greeting, Hello, HelloFallback, Ready, Mail, Data, Broken };
-    struct Reply {
-        int code = 0;
-        QString text;
-        bool positive() const { return code >= 200 && code < 300; }
-    };
+    enum class Phase { Idle, LookingUp, Connecting, Greeting, Hello, HelloFallback, StartTls, Encrypting, Auth,
+                       Ready, Mail, Data, Broken };
 
+    void onLookupFinished();
     void onConnected();
     void onReadyRead();
-    void onSocketError(QAbstractSocket::SocketError error);
-    void onDisconnected();
-    void onReply(const Reply &reply);
+    void onReply(const MailFormat::Reply &reply);
+    void afterHello();
+    void startLogin();
 
     void sendLine(const QByteArray &line);
-    std::optional<Reply> command(const QByteArray &line, int timeoutMs);
-    std::optional<Reply> awaitReply(int timeoutMs);
+    std::optional<MailFormat::Reply> command(const QByteArray &line, int timeoutMs, const QString &shown);
     bool flush(int timeoutMs);
     bool startData();
-    QByteArray toWire(QStringView piece);
-    QString helloName() const;
+    QDeadlineTimer stepDeadline(int timeoutMs) const;
 
     void becomeReady();
+    void refuse(const QString &step, const MailFormat::Reply &reply);
     void breakConnection(int code, const QString &description, bool closeSocket);
+    void noteError(const QString &text);
     void closeQuietly();
     void postConnected();
     void postError(int code, const QString &description);
 
-    QTcpSocket m_socket;
+    QTcpSocket &socket();
+    QSslSocket *ssl() const;   // the socket when the server's form asks for TLS
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    HostLookup m_lookup;
+    HostLookup m_ownName;
     QTimer m_handshakeTimer;
+    MailBounds m_bounds;
+    QDeadlineTimer m_whole;
     Phase m_phase = Phase::Idle;
     quint64 m_session = 0;   // notifications of an ended session are dropped
 
-    QString m_server;
-    QString m_host;
-    std::optional<quint16> m_port;
+    QString m_serverText;
+    std::optional<MailFormat::MailServer> m_server;
     QString m_from;
+    bool m_utf8Wanted = false;
+    bool m_greeted = false;
+    bool m_quitSent = false;
+    bool m_encrypted = false;
+    QSet<QString> m_extensions;
+    QList<QByteArray> m_loginLines;   // the answers still to give to 334
+    int m_accepted = 0;
+    QString m_lastError;
 
     QByteArray m_input;
-    QString m_partialText;   // lines of a multi-line reply so far
     bool m_awaitingReply = false;
-    std::optional<Reply> m_reply;
+    std::optional<MailFormat::Reply> m_reply;
 
     // Line state of the message text, kept from one written piece to the next.
-    bool m_atLineStart = true;
-    bool m_afterCr = false;
+    MailFormat::WireState m_wire;
 };

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <cstdio>
 
 namespace {
 
@@ -68,7 +69,10 @@ bool UnattendedRun::check(const CheckRequest &request)
 
     if (!request.strMailServer.isEmpty() && !request.strRecipients.isEmpty() && triggered
         && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients,
-                                        request.strPort, request.strDeviceName, passed))
+                                        request.strPort, request.strDeviceName, passed)) {
         modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
+        // Why, for whoever reads the scheduler's mail.
+        std::fputs(qPrintable(QStringLiteral("mail: ") + m_mailSender.lastFailure() + QLatin1Char('\n')), stderr);
+    }
     return passed;
 }

@@ -4,56 +4,23 @@
 #include "probes/TextRules.h"
 #include "probes/modIP32.h"
 
-#include <QSocketNotifier>
+#include <QMetaObject>
 #include <QStringList>
-
-#include <memory>
+#include <algorithm>
 #include <mutex>
 #include <netdb.h>
-#include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
-namespace HostLookup {
-
-namespace {
-
-// Shared by the waiting caller and the look-up thread; the last one to let
-// go closes the descriptor.
-struct Pending {
-    int wake = -1;
+// What the thread shares with its owner; the owner lets go of it by
+// clearing `owner`, under the lock, before it goes away.
+struct HostLookup::Shared {
     std::mutex mutex;
-    bool done = false;
-    QList<QHostAddress> found;
-
-    ~Pending()
-    {
-        if (wake >= 0)
-            ::close(wake);
-    }
+    HostLookup *owner = nullptr;
 };
 
-QList<QHostAddress> systemLookUp(const QByteArray &name)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;   // one entry per address
-    addrinfo *list = nullptr;
-    if (::getaddrinfo(name.constData(), nullptr, &hints, &list) != 0)
-        return {};
-    QList<QHostAddress> v4;
-    QList<QHostAddress> v6;
-    for (const addrinfo *entry = list; entry; entry = entry->ai_next) {
-        const QHostAddress address(entry->ai_addr);
-        if (entry->ai_family == AF_INET)
-            v4 << address;
-        else if (entry->ai_family == AF_INET6)
-            v6 << address;
-    }
-    ::freeaddrinfo(list);
-    return v4 + v6;
-}
+namespace {
 
 // Four decimal parts of one to three digits, each up to 255 (a leading zero
 // is no octal sign here).
@@ -80,7 +47,81 @@ std::optional<QHostAddress> ipv4(const QString &text)
 
 } // namespace
 
-std::optional<QHostAddress> literal(const QString &name)
+HostLookup::HostLookup(QObject *parent)
+    : QObject(parent)
+{
+}
+
+HostLookup::~HostLookup()
+{
+    cancel();
+}
+
+void HostLookup::cancel()
+{
+    if (!m_shared)
+        return;
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->owner = nullptr;
+    m_shared.reset();
+}
+
+void HostLookup::start(const QString &host)
+{
+    cancel();
+    m_addresses.clear();
+    m_canonicalName.clear();
+    auto shared = std::make_shared<Shared>();
+    shared->owner = this;
+    m_shared = shared;
+    const auto deliver = [shared](const QList<QHostAddress> &addresses, const QString &canonical) {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        HostLookup *owner = shared->owner;
+        if (!owner)
+            return;
+        // Posted events for an owner that is deleted meanwhile are dropped with it.
+        QMetaObject::invokeMethod(
+            owner,
+            [owner, shared, addresses, canonical] {
+                if (owner->m_shared != shared)
+                    return;
+                owner->m_shared.reset();
+                owner->m_addresses = addresses;
+                owner->m_canonicalName = canonical;
+                emit owner->finished();
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        std::thread([deliver, name = host.toUtf8()] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;   // one entry per address
+            hints.ai_flags = AI_CANONNAME;
+            addrinfo *found = nullptr;
+            QList<QHostAddress> addresses;
+            QString canonical;
+            if (::getaddrinfo(name.constData(), nullptr, &hints, &found) == 0) {
+                if (found && found->ai_canonname)
+                    canonical = QString::fromUtf8(found->ai_canonname);
+                for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+                    const QHostAddress address(entry->ai_addr);
+                    if (!address.isNull() && !addresses.contains(address))
+                        addresses << address;
+                }
+                ::freeaddrinfo(found);
+            }
+            std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress &address) {
+                return address.protocol() == QAbstractSocket::IPv4Protocol;
+            });
+            deliver(addresses, canonical);
+        }).detach();
+    } catch (const std::system_error &) {
+        deliver({}, {});   // no thread to be had: as if the name were unknown
+    }
+}
+
+std::optional<QHostAddress> HostLookup::literal(const QString &name)
 {
     QString text = TextRules::trimSpaces(name);
     if (const auto address = ipv4(text))
@@ -95,41 +136,23 @@ std::optional<QHostAddress> literal(const QString &name)
     return address;
 }
 
-QList<QHostAddress> resolve(const QString &name, QDeadlineTimer deadline)
+QList<QHostAddress> HostLookup::resolve(const QString &name, QDeadlineTimer deadline)
 {
     if (const auto address = literal(name))
         return {*address};
-    const QByteArray bytes = TextRules::trimSpaces(name).toLocal8Bit();
-    if (bytes.isEmpty() || bytes.contains('\0') || EventWait::abandoned())
+    const QString trimmed = TextRules::trimSpaces(name);
+    if (trimmed.isEmpty() || trimmed.contains(QChar(0)) || EventWait::abandoned())
         return {};
-
-    auto pending = std::make_shared<Pending>();
-    pending->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (pending->wake < 0)
-        return {};
-    QSocketNotifier woken(pending->wake, QSocketNotifier::Read);
+    HostLookup lookup;
     EventWait wait(deadline);
-    wait.finishOn(&woken, &QSocketNotifier::activated);
-    try {
-        std::thread([pending, bytes] {
-            QList<QHostAddress> found = systemLookUp(bytes);
-            const std::lock_guard<std::mutex> lock(pending->mutex);
-            pending->found = std::move(found);
-            pending->done = true;
-            const eventfd_t one = 1;
-            ::eventfd_write(pending->wake, one);
-        }).detach();
-    } catch (const std::system_error &) {
-        return {};   // no thread to be had: as if the name were unknown
-    }
-    wait.exec();
-    const std::lock_guard<std::mutex> lock(pending->mutex);
-    if (!pending->done || EventWait::abandoned())
+    wait.finishOn(&lookup, &HostLookup::finished);
+    lookup.start(trimmed);
+    if (!wait.exec())
         return {};
-    return pending->found;
+    return lookup.addresses();
 }
 
-std::optional<QHostAddress> deviceAddress(const QString &name, QDeadlineTimer deadline)
+std::optional<QHostAddress> HostLookup::deviceAddress(const QString &name, QDeadlineTimer deadline)
 {
     if (const auto address = literal(name))
         return address;
@@ -140,5 +163,3 @@ std::optional<QHostAddress> deviceAddress(const QString &name, QDeadlineTimer de
         return std::nullopt;
     return found.first();
 }
-
-} // namespace HostLookup

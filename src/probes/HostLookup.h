@@ -3,27 +3,53 @@
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
+#include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 
 // Name look-ups that hold neither the window nor the process: the system
-// resolver runs on a detached thread that owns its own state, while the
-// caller waits with the event loop running. A caller that stops waiting
-// (deadline, abandoned) leaves the thread to finish alone; nothing waits
-// for it at exit.
-namespace HostLookup {
+// resolver runs on a detached thread of its own. Nothing waits for that
+// thread: a look-up that never ends holds neither the caller nor the end of
+// the program, and its late answer is dropped.
+class HostLookup : public QObject
+{
+    Q_OBJECT
+public:
+    explicit HostLookup(QObject *parent = nullptr);
+    ~HostLookup() override;
 
-// The address a device name is by itself: an IPv4 dotted address, or an IPv6
-// literal with or without brackets. Blanks around it are allowed.
-std::optional<QHostAddress> literal(const QString &name);
+    // Starts resolving `host`; `finished` follows through the event loop.
+    // A look-up still running is forgotten.
+    void start(const QString &host);
+    void cancel();
 
-// Every address of the name, IPv4 ones first; empty when it has none, the
-// deadline passed or waits were abandoned.
-QList<QHostAddress> resolve(const QString &name, QDeadlineTimer deadline);
+    // IPv4 addresses first, in the resolver's order.
+    QList<QHostAddress> addresses() const { return m_addresses; }
+    // The name the resolver gives as canonical ("" when none).
+    QString canonicalName() const { return m_canonicalName; }
+    bool isFinished() const { return !m_shared; }
 
-// The address a probe connects to: the literal itself, else the first
-// address the name resolves to. A text of the dotted shape that is no IPv4
-// address (999.1.1.1, 10.0.0.1.5) is never looked up.
-std::optional<QHostAddress> deviceAddress(const QString &name, QDeadlineTimer deadline);
+    // The address a device name is by itself: an IPv4 dotted address, or an
+    // IPv6 literal with or without brackets. Blanks around it are allowed.
+    static std::optional<QHostAddress> literal(const QString &name);
 
-} // namespace HostLookup
+    // Every address of the name, IPv4 ones first, waited for with the event
+    // loop running; empty when it has none, the deadline passed or waits
+    // were abandoned.
+    static QList<QHostAddress> resolve(const QString &name, QDeadlineTimer deadline);
+
+    // The address a probe connects to: the literal itself, else the first
+    // address the name resolves to. A text of the dotted shape that is no IPv4
+    // address (999.1.1.1, 10.0.0.1.5) is never looked up.
+    static std::optional<QHostAddress> deviceAddress(const QString &name, QDeadlineTimer deadline);
+
+signals:
+    void finished();
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+    QList<QHostAddress> m_addresses;
+    QString m_canonicalName;
+};

@@ -133,5 +133,5 @@ void frmOstrel::runCheck()
         && !modCommand::Send_ResultMail(m_mailSender, txtMailServer->text(), txtMail->text(),
                                         QString::number(port), deviceName, passed)
         && !m_closed)
-        warn(QStringLiteral("Error sending SMTP email."));
+        warn(QStringLiteral("Error sending SMTP email.\n") + m_mailSender.lastFailure());
 }

@@ -6,48 +6,29 @@
 
 namespace {
 
-QStringList serverArguments(const SmtpServer::Options &options, const QString &record)
+QStringList texts(const QJsonValue &value)
 {
-    QStringList arguments{QStringLiteral("--record"), record, QStringLiteral("--host"), options.host,
-                          QStringLiteral("--port"), QString::number(options.port)};
-    if (options.rejectSender)
-        arguments << QStringLiteral("--reject-sender");
-    for (const QString &address : options.rejectRecipients)
-        arguments << QStringLiteral("--reject-recipient") << address;
-    if (options.dropInData)
-        arguments << QStringLiteral("--drop-in-data");
-    if (options.noEhlo)
-        arguments << QStringLiteral("--no-ehlo");
-    return arguments;
+    QStringList list;
+    for (const QJsonValue &item : value.toArray())
+        list << item.toString();
+    return list;
 }
 
-SmtpServer::Headers headerPairs(const QJsonValue &value)
+SmtpServer::Pairs pairs(const QJsonValue &value)
 {
-    SmtpServer::Headers headers;
-    for (const QJsonValue &header : value.toArray())
-        headers.append({header[0].toString(), header[1].toString()});
-    return headers;
+    SmtpServer::Pairs list;
+    for (const QJsonValue &item : value.toArray())
+        list.append({item[0].toString(), item[1].toString()});
+    return list;
 }
 
 } // namespace
 
-SmtpServer::SmtpServer()
-    : SmtpServer(Options())
+SmtpServer::SmtpServer(const QString &flags)
+    : m_peer(QStringLiteral("smtp_server.py"),
+             QStringList{QStringLiteral("--record"), m_folder.filePath(QStringLiteral("record.jsonl"))}
+                 + flags.split(QLatin1Char(' '), Qt::SkipEmptyParts))
 {
-}
-
-SmtpServer::SmtpServer(const Options &options)
-    : m_options(options)
-    , m_peer(QStringLiteral("smtp_server.py"),
-             serverArguments(options, m_folder.filePath(QStringLiteral("record.jsonl"))))
-{
-}
-
-QString SmtpServer::address() const
-{
-    const QString host = m_options.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + m_options.host + QLatin1Char(']')
-                                                                    : m_options.host;
-    return host + QLatin1Char(':') + QString::number(port());
 }
 
 QList<QJsonObject> SmtpServer::records(const QString &event) const
@@ -68,28 +49,16 @@ QList<SmtpServer::Message> SmtpServer::messages() const
 {
     QList<Message> messages;
     for (const QJsonObject &entry : records(QStringLiteral("message"))) {
-        Message message{entry[QLatin1String("mail_from")].toString(), {}, entry[QLatin1String("data")].toString(),
-                        headerPairs(entry[QLatin1String("headers")]), headerPairs(entry[QLatin1String("raw_headers")]),
-                        entry[QLatin1String("body")].toString(), {}, entry[QLatin1String("parse_error")].toString()};
-        for (const QJsonValue &recipient : entry[QLatin1String("rcpt_tos")].toArray())
-            message.rcptTos << recipient.toString();
-        for (const QJsonValue &attachment : entry[QLatin1String("attachments")].toArray())
-            message.attachments.append({attachment[QLatin1String("filename")].toString(),
-                                        QByteArray::fromBase64(attachment[QLatin1String("content")].toString().toLatin1())});
-        messages << message;
+        messages << Message{entry[QLatin1String("mail_from")].toString(), texts(entry[QLatin1String("rcpt_tos")]),
+                            entry[QLatin1String("data")].toString(),      pairs(entry[QLatin1String("headers")]),
+                            texts(entry[QLatin1String("to")]),            entry[QLatin1String("body")].toString(),
+                            pairs(entry[QLatin1String("attachments")]),
+                            texts(entry[QLatin1String("problems")]).join(QLatin1Char(';'))};
     }
     return messages;
 }
 
-QStringList SmtpServer::Message::headerNames() const
-{
-    QStringList names;
-    for (const auto &header : headers)
-        names << header.first;
-    return names;
-}
-
-QStringList SmtpServer::Message::valuesOf(const Headers &headers, const QString &name)
+QStringList SmtpServer::Message::header(const QString &name) const
 {
     QStringList values;
     for (const auto &header : headers) {

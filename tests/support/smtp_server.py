@@ -2,8 +2,12 @@
 """A real SMTP server (aiosmtpd) on a loopback port for Ostrel's tests.
 
 Prints "ready <port>" once it listens and serves until its standard input
-closes. Appends one JSON line per connection ({"event": "connect"}) and per
-message (event "message", see handle_DATA and describe) to the --record file.
+closes. Appends one JSON line per event to the --record file: "connect",
+"data" (a DATA command), "quit", and "message" (see describe). A message that
+Python's email package (policy.default) finds any defect in, whose sender has
+no domain or that lacks a Message-ID is refused with 554 and the reason.
+With --exim a real exim daemon takes the mail instead and delivers into a
+file, whose messages are recorded as they arrive.
 """
 import argparse
 import asyncio
@@ -11,11 +15,16 @@ import base64
 import email
 import email.policy
 import json
-import re
+import mailbox
+import os
+import socket
+import ssl
+import subprocess
 import sys
 import threading
+import time
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
@@ -25,7 +34,14 @@ parser.add_argument("--reject-sender", action="store_true")
 parser.add_argument("--reject-recipient", action="append", default=[])
 parser.add_argument("--drop-in-data", action="store_true")
 parser.add_argument("--no-ehlo", action="store_true")
+parser.add_argument("--smtputf8", action="store_true")
+parser.add_argument("--delay", type=float, default=0, help="seconds before each reply after the greeting")
+parser.add_argument("--tls", choices=["starttls", "implicit"])
+parser.add_argument("--wrong-ca", action="store_true", help="a certificate from a CA other than ca.pem")
+parser.add_argument("--login", help="user:password the server demands")
+parser.add_argument("--exim", action="store_true")
 options = parser.parse_args()
+folder = os.path.dirname(os.path.abspath(options.record))
 
 
 def record(entry):
@@ -33,18 +49,33 @@ def record(entry):
         file.write(json.dumps(entry) + "\n")
 
 
-def describe(data):
-    message = email.message_from_bytes(data, policy=email.policy.default)
+def problems(message, mail_from, utf8):
+    found = [f"{type(d).__name__}" for d in message.defects]
+    for name, value in message.items():
+        found += [f"{name}: {type(d).__name__}" for d in getattr(value, "defects", [])
+                  # RFC 6532 allows it in a message sent with SMTPUTF8.
+                  if not (utf8 and type(d).__name__ == "NonASCIILocalPartDefect")]
+    if "@" not in mail_from:
+        found.append(f"envelope sender without a domain: {mail_from!r}")
+    senders = message["From"].addresses if message["From"] is not None else ()
+    if not senders or not all(sender.domain for sender in senders):
+        found.append(f"From without a domain: {message['From']!r}")
+    if message["Message-ID"] is None:
+        found.append("no Message-ID")
+    return found
+
+
+def describe(data, mail_from, utf8):
+    message = (email.message_from_string(data.decode("utf-8"), policy=email.policy.default) if utf8
+               else email.message_from_bytes(data, policy=email.policy.default))
     body_part = message.get_body(preferencelist=("plain",))
     return {
         "headers": [[name, str(value)] for name, value in message.items()],
-        # Unfolding removes the line breaks and keeps the blank that follows each.
-        "raw_headers": [[name, re.sub(r"\r?\n(?=[ \t])", "", value).rstrip("\r\n")]
-                        for name, value in message.raw_items()],
+        "to": [address.addr_spec for address in message["To"].addresses] if message["To"] is not None else [],
         "body": body_part.get_content() if body_part is not None else None,
-        "attachments": [{"filename": part.get_filename(),
-                         "content": base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")}
+        "attachments": [[part.get_filename(), base64.b64encode(part.get_payload(decode=True)).decode("ascii")]
                         for part in message.iter_attachments()],
+        "problems": problems(message, mail_from, utf8),
     }
 
 
@@ -53,11 +84,12 @@ class Handler:
         if options.reject_sender:
             return "550 5.7.1 Sender rejected"
         envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
         return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in options.reject_recipient:
-            return "550 5.1.1 Recipient rejected"
+            return "550 5.1.1 unknown user"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -66,11 +98,20 @@ class Handler:
         entry = {"event": "message", "mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
                  "data": data.decode("utf-8", errors="backslashreplace")}
         try:
-            entry.update(describe(data))
+            entry.update(describe(data, envelope.mail_from, "SMTPUTF8" in envelope.mail_options))
         except Exception as error:  # a message Python cannot parse is recorded as such
-            entry["parse_error"] = repr(error)
+            entry["problems"] = [repr(error)]
         record(entry)
+        if entry["problems"]:
+            return "554 5.6.0 " + "; ".join(entry["problems"])[:400]
         return "250 OK"
+
+
+def authenticate(server, session, envelope, mechanism, auth_data):
+    user, password = options.login.split(":", 1)
+    # Not "handled": aiosmtpd then answers a failure with 535 itself.
+    return AuthResult(success=auth_data.login == user.encode() and auth_data.password == password.encode(),
+                      handled=False)
 
 
 class ShapedSMTP(SMTP):
@@ -78,13 +119,24 @@ class ShapedSMTP(SMTP):
         record({"event": "connect"})
         super().connection_made(transport)
 
+    async def push(self, status):
+        if options.delay and getattr(self, "greeted", False):
+            await asyncio.sleep(options.delay)
+        await super().push(status)
+
     async def smtp_EHLO(self, hostname):
         if options.no_ehlo:
             await self.push("502 5.5.1 EHLO not implemented")
         else:
             await super().smtp_EHLO(hostname)
+            self.greeted = True
+
+    async def smtp_QUIT(self, arg):
+        record({"event": "quit"})
+        await super().smtp_QUIT(arg)
 
     async def smtp_DATA(self, arg):
+        record({"event": "data"})
         if options.drop_in_data and self.envelope.rcpt_tos:
             await self.push("354 End data with <CR><LF>.<CR><LF>")
             await self._reader.readline()
@@ -93,12 +145,128 @@ class ShapedSMTP(SMTP):
             await super().smtp_DATA(arg)
 
 
-loop = asyncio.new_event_loop()
-asyncio.set_event_loop(loop)
-server = loop.run_until_complete(loop.create_server(
-    lambda: ShapedSMTP(Handler(), loop=loop, hostname="ostrel-test.localhost", timeout=60),
-    host=options.host, port=options.port))
-print("ready", server.sockets[0].getsockname()[1], flush=True)
-# The test ends the server by closing our input (also when the test dies).
-threading.Thread(target=lambda: (sys.stdin.buffer.read(), loop.call_soon_threadsafe(loop.stop)), daemon=True).start()
-loop.run_forever()
+def certificates():
+    """ca.pem for the client; a server context whose certificate that CA signed (or another one)."""
+    def openssl(*arguments):
+        subprocess.run(["openssl", *arguments], check=True, capture_output=True, cwd=folder)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    for authority in ("ca", "other"):
+        openssl("req", "-x509", *key, "-days", "1", "-subj", "/CN=Ostrel test " + authority,
+                "-keyout", authority + ".key", "-out", authority + ".pem")
+    openssl("req", *key, "-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr")
+    with open(os.path.join(folder, "names.ext"), "w") as file:
+        file.write(f"subjectAltName=IP:{options.host},DNS:localhost\n")
+    signer = "other" if options.wrong_ca else "ca"
+    openssl("x509", "-req", "-in", "server.csr", "-CA", signer + ".pem", "-CAkey", signer + ".key",
+            "-CAcreateserial", "-days", "1", "-extfile", "names.ext", "-out", "server.pem")
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
+    return context
+
+
+def serve_aiosmtpd():
+    context = certificates() if options.tls else None
+    arguments = {"hostname": "ostrel-test.localhost", "timeout": 60, "enable_SMTPUTF8": options.smtputf8}
+    if options.tls == "starttls":
+        arguments.update(tls_context=context, require_starttls=True)
+    if options.login:
+        # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
+        arguments.update(authenticator=authenticate, auth_required=True,
+                         auth_require_tls=options.tls != "implicit")
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    server = loop.run_until_complete(loop.create_server(
+        lambda: ShapedSMTP(Handler(), loop=loop, **arguments), host=options.host, port=options.port,
+        ssl=context if options.tls == "implicit" else None))
+    print("ready", server.sockets[0].getsockname()[1], flush=True)
+    # The test ends the server by closing our input (also when the test dies).
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), loop.call_soon_threadsafe(loop.stop)),
+                     daemon=True).start()
+    loop.run_forever()
+
+
+EXIM_CONFIG = """
+exim_user = Debian-exim
+exim_group = Debian-exim
+never_users =
+primary_hostname = mx.ostrel-test.example
+qualify_domain = ostrel-test.example
+domainlist local_domains = ostrel-test.example
+spool_directory = {folder}/spool
+log_file_path = {folder}/spool/%s.log
+pid_file_path = {folder}/spool/exim.pid
+daemon_smtp_ports = {port}
+local_interfaces = 127.0.0.1
+# Stock exim refuses a sender at an address literal, which is all a host
+# without a full name has; such hosts set OSTREL_MAIL_FROM (see README).
+allow_domain_literals = true
+acl_smtp_rcpt = acl_rcpt
+acl_smtp_data = acl_data
+begin acl
+acl_rcpt:
+  accept  domains = +local_domains
+  deny    message = relay not permitted
+acl_data:
+  require verify = header_syntax
+  accept
+begin routers
+local:
+  driver = accept
+  domains = +local_domains
+  transport = mailbox
+begin transports
+mailbox:
+  driver = appendfile
+  file = {folder}/mail/inbox
+  user = Debian-exim
+  delivery_date_add
+  envelope_to_add
+  return_path_add
+"""
+
+
+def serve_exim():
+    probe = socket.socket()
+    probe.bind((options.host, 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    for sub in ("spool", "mail"):
+        os.makedirs(os.path.join(folder, sub), exist_ok=True)
+        subprocess.run(["chown", "Debian-exim:Debian-exim", os.path.join(folder, sub)], check=True)
+    os.chmod(folder, 0o755)
+    config = os.path.join(folder, "exim.conf")
+    with open(config, "w") as file:
+        file.write(EXIM_CONFIG.format(folder=folder, port=port))
+    daemon = subprocess.Popen(["/usr/sbin/exim4", "-C", config, "-bdf", "-oX", str(port)],
+                              stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "exim.err"), "w"))
+    for _ in range(100):
+        try:
+            socket.create_connection((options.host, port), timeout=1).close()
+            break
+        except OSError:
+            time.sleep(0.05)
+    print("ready", port, flush=True)
+    seen = set()
+    stop = threading.Event()
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), stop.set()), daemon=True).start()
+    while not stop.wait(0.05):
+        inbox = os.path.join(folder, "mail", "inbox")
+        if not os.path.exists(inbox):
+            continue
+        box = mailbox.mbox(inbox, create=False)
+        for key in box.keys():
+            if key in seen:
+                continue
+            seen.add(key)
+            data = box.get_bytes(key)
+            message = email.message_from_bytes(data, policy=email.policy.default)
+            entry = {"event": "message", "mail_from": str(message["Return-path"]).strip("<>"),
+                     "rcpt_tos": [address.strip() for address in str(message["Envelope-to"]).split(",")],
+                     "data": data.decode("utf-8", "replace")}
+            entry.update(describe(data, entry["mail_from"], False))
+            record(entry)
+    daemon.terminate()
+    daemon.wait()
+
+
+serve_exim() if options.exim else serve_aiosmtpd()

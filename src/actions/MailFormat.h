@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <optional>
+
+// The texts of the result mail on the wire, as functions from text to text:
+// SMTP replies, the mail server field, addresses, header fields, the message
+// text's line ends and the login from ~/.netrc. The SMTP client and the
+// message composer only move these texts.
+namespace MailFormat {
+
+struct Reply {
+    int code = 0;
+    QString text;   // the lines of a multi-line reply joined by LF
+    bool positive() const { return code >= 200 && code < 300; }
+    // "550 5.1.1 unknown user", one line, control characters blanked.
+    QString summary() const;
+};
+
+enum class ReplyState { Incomplete, Complete, Unreadable };
+
+// Takes one whole reply ("ddd-text" lines, then "ddd text") off the front of
+// `input`. Unreadable: a line not shaped so, or more than 64 KiB without an end.
+ReplyState takeReply(QByteArray &input, Reply &reply);
+
+struct MailServer {
+    enum Security { Plain, StartTls, Tls };
+    Security security = Plain;
+    QString user;   // "" when the field names none
+    QString host;   // without brackets
+    quint16 port = 25;
+};
+
+// The mail server field: "host", "host:port", "[v6]:port" or a bare IPv6
+// address as ever; "smtp://[user@]host[:port]" (STARTTLS, port 587) and
+// "smtps://[user@]host[:port]" (TLS from the start, port 465).
+std::optional<MailServer> readMailServer(const QString &text);
+
+// One recipient entry as an address: the domain in its ASCII (IDNA) form.
+// Nothing when the entry is no address (blank, no "@", blanks or controls in it).
+struct Address {
+    QString local;
+    QString domain;
+    bool needsUtf8() const;
+    QString text() const { return local + QLatin1Char('@') + domain; }
+};
+std::optional<Address> readAddress(const QString &entry);
+
+// The recipients text split at every ",", entries trimmed: "A,,B" keeps the
+// empty entry, "A," gives A alone, blanks alone give one empty entry.
+QStringList splitRecipients(const QString &recipients);
+
+// This machine as a mail domain: its host name when that is a full one,
+// else the address literal ("[192.0.2.7]", "[IPv6:...]").
+QString mailDomain(const QString &hostName, const QString &localAddress);
+
+// One header field ending in CR LF, folded before blanks near 78 octets,
+// never a line over 998 octets nor a line of only blanks. Control characters
+// become blanks; text beyond printable ASCII goes out as encoded words.
+QString headerField(const QString &name, const QString &value);
+// An address list field ("To: a@x, b@y"), folded between addresses.
+QString addressField(const QString &name, const QStringList &addresses);
+// "Name <address>" with the name quoted or encoded as needed.
+QString mailbox(const QString &displayName, const QString &address);
+
+// The message text on the wire: CR, LF and CR LF become CR LF and a "." that
+// begins a line is doubled. The state carries over from one piece to the next.
+struct WireState {
+    bool atLineStart = true;
+    bool afterCr = false;
+};
+QByteArray toWire(QStringView piece, WireState &state);
+
+// Login and password for `host` from the text of a .netrc file (the
+// "machine" entry, else "default"); `user` when given must match the login.
+struct Login {
+    QString user;
+    QString password;
+};
+std::optional<Login> netrcLogin(const QString &netrc, const QString &host, const QString &user);
+
+} // namespace MailFormat
