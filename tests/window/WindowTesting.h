@@ -33,9 +33,9 @@ bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
         WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
 
 // A data table of one column, "row", holding structs named by their first member.
-#define ROWS(Type, rows)                                                                                    \
+#define ROWS(Type, ...)                                                                                     \
     QTest::addColumn<Type>("row");                                                                          \
-    for (const Type &row : rows)                                                                            \
+    for (const Type &row : std::initializer_list<Type>{__VA_ARGS__})                                        \
         QTest::newRow(row.name) << row;
 
 // An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
@@ -47,10 +47,10 @@ public:
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
     QString folder() const { return m_folder.path(); }
     QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const { return m_folder.filePath(name); }
-    std::optional<QByteArray> bytes(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
+    QByteArray bytes(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
     {
         QFile file(filePath(name));
-        return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
     }
     // Writes a file here as a user's hand would, parent folder included.
     bool writeFile(const QByteArray &content, const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
@@ -59,8 +59,7 @@ public:
         return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly)
             && file.write(content) == content.size();
     }
-    // The texts stored in the section "Settings".
-    QMap<QString, QString> storedTexts() const
+    QMap<QString, QString> storedTexts() const // of the section "Settings"
     {
         QSettings settings(filePath(), QSettings::IniFormat);
         settings.beginGroup(QStringLiteral("Settings"));
