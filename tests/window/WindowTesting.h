@@ -19,18 +19,15 @@ template <typename Control = QWidget>
 Control *control(const QWidget &window, const QString &name)
 {
     auto *found = window.findChild<Control *>(name);
-    if (!found)
-        qFatal("no control named %s", qPrintable(name));
-    return found;
+    return found ? found : (qFatal("no control named %s", qPrintable(name)), nullptr);
 }
 
 bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace WindowTesting
 
-#define WINDOW_TEST(Class)                                                                                  \
-    [[maybe_unused]] static const bool registered##Class =                                                  \
-        WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
+#define WINDOW_TEST(Class) \
+    [[maybe_unused]] static const bool registered##Class = WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
 
 // A data table of one column, "row", holding structs named by their first member.
 #define ROWS(Type, ...)                                                                                     \
@@ -98,8 +95,8 @@ public:
         });
         m_timer.start(10);
     }
-    bool seen() const { return m_seen; }     // a modal window came up
-    bool forced() const { return m_forced; } // and had to be closed by force
+    bool seen() const { return m_seen; }
+    bool forced() const { return m_forced; }
 
 private:
     QTimer m_timer;

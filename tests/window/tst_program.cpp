@@ -1,14 +1,13 @@
 // The built program as a user starts it from the build tree: it loads its
 // window module beside it; under a real X server (Xvfb) Escape ends it at
 // once, also in the middle of a check; an X display that cannot be reached
-// counts as none; an unattended run leaves the stored settings alone.
+// counts as none.
 #include "LoopbackPeers.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
 #include "WindowTesting.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 namespace {
 
@@ -36,7 +35,7 @@ private slots:
     {
         int display = 170;
         while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-            ++display;
+            ++display; // nothing behind it
         m_environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
         for (const bool help : {true, false}) {
             QProcess program;
@@ -89,20 +88,6 @@ private slots:
             server.terminate();
             server.waitForFinished(5000);
         }
-    }
-
-    void unattendedRunLeavesStoreAlone()
-    {
-        const TemporarySettings settings;
-        QVERIFY(settings.writeFile("[Settings]\nDeviceName=stored\n"));
-        const QDateTime modified = QFileInfo(settings.filePath()).lastModified();
-        const LoopbackPort port = LoopbackPort::open();
-        ProgramFolder program;
-        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.folder());
-        QVERIFY(program.run({QStringLiteral("127.0.0.1,%1,2,PASS").arg(port.port())}, 60000, m_environment).finished);
-        QCOMPARE(program.logMessages(QStringLiteral("success.log")).value_or(QStringList()).size(), 1);
-        QCOMPARE(settings.bytes(), "[Settings]\nDeviceName=stored\n");
-        QCOMPARE(QFileInfo(settings.filePath()).lastModified(), modified);
     }
 };
 
