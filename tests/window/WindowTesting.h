@@ -44,11 +44,6 @@ public:
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
     QString folder() const { return m_folder.path(); }
     QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const { return m_folder.filePath(name); }
-    QByteArray bytes(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
-    {
-        QFile file(filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-    }
     // Writes a file here as a user's hand would, parent folder included.
     bool writeFile(const QByteArray &content, const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
     {

@@ -1,7 +1,6 @@
 // The built program as a user starts it from the build tree: it loads its
 // window module beside it; under a real X server (Xvfb) Escape ends it at
-// once, also in the middle of a check; an X display that cannot be reached
-// counts as none.
+// once, also in the middle of a check.
 #include "LoopbackPeers.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
@@ -29,25 +28,6 @@ class TestProgram : public QObject
     QProcessEnvironment m_environment = ProgramFolder::headless();
 
 private slots:
-    // A stale DISPLAY (an ssh session, a cron job that exports one): help on
-    // standard output, the start-up failure on standard error, no abort.
-    void unreachableDisplay()
-    {
-        int display = 170;
-        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-            ++display; // nothing behind it
-        m_environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
-        for (const bool help : {true, false}) {
-            QProcess program;
-            program.setProcessEnvironment(m_environment);
-            program.start(QStringLiteral(OSTREL_PROGRAM), help ? QStringList{"/?"} : QStringList());
-            QVERIFY(program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit);
-            QCOMPARE(program.exitCode(), help ? 0 : 1);
-            QCOMPARE(program.readAllStandardOutput().left(15), help ? "Use the followi" : "");
-            QCOMPARE(program.readAllStandardError().left(25), help ? "" : "Error loading main form, ");
-        }
-    }
-
     void underX()
     {
         for (const bool checking : {false, true}) {
