@@ -1,6 +1,5 @@
-// The check window as the user meets it: its look as it opens, field rules,
-// port field and service list in step, the browse dialog, and the stored
-// settings.
+// The check window as the user meets it: its look as it opens, the port
+// field and service list in step, the browse dialog, the stored settings.
 #include "MarkerScript.h"
 #include "WindowTesting.h"
 #include "shell/MessageBox.h"
