@@ -19,23 +19,20 @@ template <typename Control = QWidget>
 Control *control(const QWidget &window, const QString &name)
 {
     auto *found = window.findChild<Control *>(name);
-    if (!found)
-        qFatal("no control named %s", qPrintable(name));
-    return found;
+    return found ? found : (qFatal("no control named %s", qPrintable(name)), nullptr);
 }
 
 bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace WindowTesting
 
-#define WINDOW_TEST(Class)                                                                                  \
-    [[maybe_unused]] static const bool registered##Class =                                                  \
-        WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
+#define WINDOW_TEST(Class) \
+    [[maybe_unused]] static const bool registered##Class = WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
 
 // A data table of one column, "row", holding structs named by their first member.
-#define ROWS(Type, rows)                                                                                    \
+#define ROWS(Type, ...)                                                                                     \
     QTest::addColumn<Type>("row");                                                                          \
-    for (const Type &row : rows)                                                                            \
+    for (const Type &row : std::initializer_list<Type>{__VA_ARGS__})                                        \
         QTest::newRow(row.name) << row;
 
 // An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
@@ -47,11 +44,6 @@ public:
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
     QString folder() const { return m_folder.path(); }
     QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const { return m_folder.filePath(name); }
-    std::optional<QByteArray> bytes(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
-    {
-        QFile file(filePath(name));
-        return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
-    }
     // Writes a file here as a user's hand would, parent folder included.
     bool writeFile(const QByteArray &content, const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
     {
@@ -59,8 +51,7 @@ public:
         return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly)
             && file.write(content) == content.size();
     }
-    // The texts stored in the section "Settings".
-    QMap<QString, QString> storedTexts() const
+    QMap<QString, QString> storedTexts() const // of the section "Settings"
     {
         QSettings settings(filePath(), QSettings::IniFormat);
         settings.beginGroup(QStringLiteral("Settings"));
@@ -99,8 +90,8 @@ public:
         });
         m_timer.start(10);
     }
-    bool seen() const { return m_seen; }     // a modal window came up
-    bool forced() const { return m_forced; } // and had to be closed by force
+    bool seen() const { return m_seen; }
+    bool forced() const { return m_forced; }
 
 private:
     QTimer m_timer;

@@ -3,21 +3,17 @@
 #include "WindowTesting.h"
 #include "window/frmOstrel.h"
 
-#include <QApplication>
 #include <QMap>
 
-using Factory = std::function<std::unique_ptr<QObject>()>;
-
-static QMap<QString, Factory> &classes()
+static QMap<QString, std::function<std::unique_ptr<QObject>()>> &classes()
 {
-    static QMap<QString, Factory> all;
+    static QMap<QString, std::function<std::unique_ptr<QObject>()>> all;
     return all;
 }
 
-bool WindowTesting::add(const char *name, Factory make)
+bool WindowTesting::add(const char *name, std::function<std::unique_ptr<QObject>()> make)
 {
-    classes().insert(QLatin1String(name), std::move(make));
-    return true;
+    return classes().insert(QLatin1String(name), std::move(make)), true;
 }
 
 int main(int argc, char **argv)
