@@ -85,85 +85,79 @@ class TestModIP32 : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void systemLookUp();
-    void echoOnLoopback();
-    void echoInOwnNamespace_data();
-    void echoInOwnNamespace();
+    void initTestCase()
+    {
+        m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test", {}});
+    }
+
+    void systemLookUp()
+    {
+        // Blanks around the name are trimmed; the first IPv4 address comes first.
+        QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(Get_HostIP(QStringLiteral("[::1]")), QStringLiteral("::1"));
+        if (!m_resolverConfined)
+            QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
+        QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
+        QCOMPARE(Get_HostIP(QStringLiteral("v6only.test")), QStringLiteral("::1"));
+    }
+
+    void echoOnLoopback()
+    {
+        const QString request = QStringLiteral("echo request");
+        QVERIFY(Ping_Host(QStringLiteral("[::1]"), 2, 200, request));
+        // Linux would answer an echo to 0.0.0.0 or :: from the local host.
+        QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, request));
+        QVERIFY(!Ping_Host(QStringLiteral("::"), 2, 200, request));
+        if (m_resolverConfined)
+            QVERIFY(Ping_Host(QStringLiteral("v6only.test"), 2, 200, request));
+    }
+
+    void echoInOwnNamespace_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("pingGroupRange");
+        QTest::addColumn<bool>("echoIgnored");
+        QTest::addColumn<int>("user");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("replied");
+
+        // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
+        for (const QString &target : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
+            const QByteArray v = target.toLatin1();
+            QTest::addRow("%s: root, raw socket", v.data()) << target << "1 0" << false << 0 << 1 << true;
+            QTest::addRow("%s: root, own requests are no replies", v.data()) << target << "1 0" << true << 0 << 2 << false;
+            QTest::addRow("%s: nobody, datagram socket", v.data()) << target << "0 65534" << false << 65534 << 1 << true;
+            QTest::addRow("%s: nobody, no ICMP socket", v.data()) << target << "1 0" << false << 65534 << 0 << false;
+        }
+    }
+
+    void echoInOwnNamespace()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, pingGroupRange);
+        QFETCH(bool, echoIgnored);
+        QFETCH(int, user);
+        QFETCH(int, requests);
+        QFETCH(bool, replied);
+        if (::geteuid() != 0)
+            QSKIP("making a network namespace needs root");
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--echo-in-namespace"), target, pingGroupRange, echoIgnored ? "1" : "0",
+                     QString::number(user)});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        if (child.exitCode() == CannotIsolate)
+            QSKIP("no network namespace could be made here");
+        QCOMPARE(child.exitCode(), 2 * requests + (replied ? 1 : 0));
+    }
+
 
 private:
     bool m_resolverConfined = false;
     QString m_resolverWhy;
 };
-
-void TestModIP32::initTestCase()
-{
-    m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test", {}});
-}
-
-void TestModIP32::systemLookUp()
-{
-    // Blanks around the name are trimmed; the first IPv4 address comes first.
-    QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));
-    QCOMPARE(Get_HostIP(QStringLiteral("[::1]")), QStringLiteral("::1"));
-    if (!m_resolverConfined)
-        QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
-    QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
-    QCOMPARE(Get_HostIP(QStringLiteral("v6only.test")), QStringLiteral("::1"));
-}
-
-void TestModIP32::echoOnLoopback()
-{
-    const QString request = QStringLiteral("echo request");
-    QVERIFY(Ping_Host(QStringLiteral("127.0.0.1"), 2, 200, request));
-    QVERIFY(Ping_Host(QStringLiteral("[::1]"), 2, 200, request));
-    // Linux would answer an echo to 0.0.0.0 or :: from the local host.
-    QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, request));
-    QVERIFY(!Ping_Host(QStringLiteral("::"), 2, 200, request));
-    if (m_resolverConfined)
-        QVERIFY(Ping_Host(QStringLiteral("v6only.test"), 2, 200, request));
-}
-
-void TestModIP32::echoInOwnNamespace_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("pingGroupRange");
-    QTest::addColumn<bool>("echoIgnored");
-    QTest::addColumn<int>("user");
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<bool>("replied");
-
-    // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
-    for (const QString &target : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
-        const QByteArray v = target.toLatin1();
-        QTest::addRow("%s: root, raw socket", v.data()) << target << "1 0" << false << 0 << 1 << true;
-        QTest::addRow("%s: root, own requests are no replies", v.data()) << target << "1 0" << true << 0 << 2 << false;
-        QTest::addRow("%s: nobody, datagram socket", v.data()) << target << "0 65534" << false << 65534 << 1 << true;
-        QTest::addRow("%s: nobody, no ICMP socket", v.data()) << target << "1 0" << false << 65534 << 0 << false;
-    }
-}
-
-void TestModIP32::echoInOwnNamespace()
-{
-    QFETCH(QString, target);
-    QFETCH(QString, pingGroupRange);
-    QFETCH(bool, echoIgnored);
-    QFETCH(int, user);
-    QFETCH(int, requests);
-    QFETCH(bool, replied);
-    if (::geteuid() != 0)
-        QSKIP("making a network namespace needs root");
-
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--echo-in-namespace"), target, pingGroupRange, echoIgnored ? "1" : "0",
-                 QString::number(user)});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    if (child.exitCode() == CannotIsolate)
-        QSKIP("no network namespace could be made here");
-    QCOMPARE(child.exitCode(), 2 * requests + (replied ? 1 : 0));
-}
 
 int main(int argc, char **argv)
 {
