@@ -57,7 +57,8 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
         return CannotIsolate;
     // Sees every ICMP message on the wire; opened before the user changes.
     const bool v6 = std::strchr(target, ':') != nullptr;
-    const int wire = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_NONBLOCK, v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
+    const int wire = v6 ? ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_ICMPV6)
+                        : ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_ICMP);
     // Changing to another user drops every capability, CAP_NET_RAW included.
     if (wire < 0
         || (user != 0
@@ -97,53 +98,47 @@ private slots:
         m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test", {}});
     }
 
-    void systemLookUp()
+    void lookUpAndEchoOnLoopback()
     {
         // Blanks around the name are trimmed; the first IPv4 address comes first.
         QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));
         QCOMPARE(Get_HostIP(QStringLiteral("[::1]")), QStringLiteral("::1"));
-        if (!m_resolverConfined)
-            QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
-        QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
-        QCOMPARE(Get_HostIP(QStringLiteral("v6only.test")), QStringLiteral("::1"));
-    }
-
-    void echoOnLoopback()
-    {
         const QString request = QStringLiteral("echo request");
         QVERIFY(Ping_Host(QStringLiteral("[::1]"), 2, 200, request));
         // Linux would answer an echo to 0.0.0.0 or :: from the local host.
         QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, request));
         QVERIFY(!Ping_Host(QStringLiteral("::"), 2, 200, request));
-        if (m_resolverConfined)
-            QVERIFY(Ping_Host(QStringLiteral("v6only.test"), 2, 200, request));
+        if (!m_resolverConfined)
+            QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
+        QCOMPARE(Get_HostIP(QStringLiteral("nohost.invalid")), QString());
+        QCOMPARE(Get_HostIP(QStringLiteral("v6only.test")), QStringLiteral("::1"));
+        QVERIFY(Ping_Host(QStringLiteral("v6only.test"), 2, 200, request));
     }
 
     void echoInOwnNamespace_data()
     {
         QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("pingGroupRange");
-        QTest::addColumn<bool>("echoIgnored");
-        QTest::addColumn<int>("user");
+        QTest::addColumn<QStringList>("settings");   // ping_group_range, echo ignored, user
         QTest::addColumn<int>("requests");
         QTest::addColumn<bool>("replied");
 
         // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
         for (const QString &target : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
             const QByteArray v = target.toLatin1();
-            QTest::addRow("%s: root, raw socket", v.data()) << target << "1 0" << false << 0 << 1 << true;
-            QTest::addRow("%s: root, own requests are no replies", v.data()) << target << "1 0" << true << 0 << 2 << false;
-            QTest::addRow("%s: nobody, datagram socket", v.data()) << target << "0 65534" << false << 65534 << 1 << true;
-            QTest::addRow("%s: nobody, no ICMP socket", v.data()) << target << "1 0" << false << 65534 << 0 << false;
+            QTest::addRow("%s: root, raw socket", v.data()) << target << QStringList{"1 0", "0", "0"} << 1 << true;
+            QTest::addRow("%s: root, own requests are no replies", v.data())
+                << target << QStringList{"1 0", "1", "0"} << 2 << false;
+            QTest::addRow("%s: nobody, datagram socket", v.data())
+                << target << QStringList{"0 65534", "0", "65534"} << 1 << true;
+            QTest::addRow("%s: nobody, no ICMP socket", v.data())
+                << target << QStringList{"1 0", "0", "65534"} << 0 << false;
         }
     }
 
     void echoInOwnNamespace()
     {
         QFETCH(QString, target);
-        QFETCH(QString, pingGroupRange);
-        QFETCH(bool, echoIgnored);
-        QFETCH(int, user);
+        QFETCH(QStringList, settings);
         QFETCH(int, requests);
         QFETCH(bool, replied);
         if (::geteuid() != 0)
@@ -151,16 +146,13 @@ private slots:
 
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--echo-in-namespace"), target, pingGroupRange, echoIgnored ? "1" : "0",
-                     QString::number(user)});
+                    QStringList{QStringLiteral("--echo-in-namespace"), target} + settings);
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         if (child.exitCode() == CannotIsolate)
             QSKIP("no network namespace could be made here");
         QCOMPARE(child.exitCode(), 2 * requests + (replied ? 1 : 0));
     }
-
-
 
     void numbers_data()
     {
@@ -176,7 +168,6 @@ private slots:
         QTest::newRow("above 16 bits") << "65536" << kNone << kNone;
         QTest::newRow("exponent, half to even") << "25E-1" << 2 << 2;
         QTest::newRow("leading point rounds") << ".6" << 1 << 1;
-        QTest::newRow("trailing point") << "5." << 5 << 5;
         QTest::newRow("huge exponent") << "1e400" << kNone << kNone;
         QTest::newRow("empty") << "" << kNone << kNone;
         QTest::newRow("digits then letters") << "23a" << kNone << kNone;
@@ -196,14 +187,6 @@ private slots:
         QCOMPARE(portNumber ? int(*portNumber) : kNone, port);
     }
 
-    void blanks()
-    {
-        QCOMPARE(TextRules::trimSpaces(QStringLiteral("  a b  ")), QStringLiteral("a b"));
-        QCOMPARE(TextRules::trimSpaces(QStringLiteral("\ta\n")), QStringLiteral("\ta\n"));
-        QVERIFY(TextRules::isBlank(QStringLiteral("    ")) && TextRules::isBlank(QString()));
-        QVERIFY(!TextRules::isBlank(QStringLiteral(" \t ")));
-    }
-
     void dottedAddress_data()
     {
         QTest::addColumn<QString>("text");
@@ -212,7 +195,6 @@ private slots:
 
         QTest::newRow("address") << "192.168.1.10" << true << 0x0A01A8C0u;
         QTest::newRow("three parts") << "192.168.1" << false << 0u;
-        QTest::newRow("empty") << "" << false << 0u;
         QTest::newRow("no range check: lowest 8 bits") << "999.1.1.1" << true << 0x010101E7u;
         QTest::newRow("five parts, rest reads as 4.5") << "1.2.3.4.5" << true << 0u;
         QTest::newRow("six parts") << "1.2.3.4.5.6" << false << 0u;
