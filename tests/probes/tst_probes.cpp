@@ -144,38 +144,38 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("listener");
         QTest::addColumn<int>("timeout");
         QTest::addColumn<bool>("answered");
 
         const QString v4 = QStringLiteral("127.0.0.1");
         const QString v6 = QStringLiteral("::1");
-        QTest::newRow("open port") << v4 << "open" << v4 << 5 << true;
-        QTest::newRow("refused port") << v4 << "refused" << v4 << 5 << false;
+        QTest::newRow("open port") << v4 << "open" << 5 << true;
+        QTest::newRow("refused port") << v4 << "refused" << 5 << false;
         // Only the command line gives a limit of 0 or below: the fallback bound holds.
-        QTest::newRow("silent port, time limit below 0") << v4 << "blackholed" << v4 << -1 << false;
-        QTest::newRow("open port, time limit 0") << v4 << "open" << v4 << 0 << true;
-        QTest::newRow("blank host is no local host") << "   " << "open" << v4 << 5 << false;
-        QTest::newRow("leading zeros read as decimal") << "127.000.000.001" << "open" << v4 << 5 << true;
-        QTest::newRow("IPv6 open port") << v6 << "open" << v6 << 5 << true;
-        QTest::newRow("IPv6 in brackets, open port") << "[::1]" << "open" << v6 << 5 << true;
-        QTest::newRow("name with only an IPv6 address") << "v6only.test" << "open" << v6 << 5 << true;
-        // Nothing listens on ::1 at that port: only IPv4 reaches it.
-        QTest::newRow("name with both: IPv4 first") << "both.test" << "open" << v4 << 5 << true;
+        QTest::newRow("silent port, time limit below 0") << v4 << "blackholed" << -1 << false;
+        QTest::newRow("open port, time limit 0") << v4 << "open" << 0 << true;
+        QTest::newRow("blank host is no local host") << "   " << "open" << 5 << false;
+        QTest::newRow("leading zeros read as decimal") << "127.000.000.001" << "open" << 5 << true;
+        QTest::newRow("IPv6 open port") << v6 << "open" << 5 << true;
+        QTest::newRow("IPv6 in brackets, open port") << "[::1]" << "open" << 5 << true;
+        QTest::newRow("name with only an IPv6 address") << "v6only.test" << "open" << 5 << true;
+        QTest::newRow("name with both: IPv4 first") << "both.test" << "open" << 5 << true;
         // Dotted, but no address: never handed to the resolver, which would hang.
-        QTest::newRow("999.1.1.1") << "999.1.1.1" << "open" << v4 << 5 << false;
+        QTest::newRow("999.1.1.1") << "999.1.1.1" << "open" << 5 << false;
     }
 
     void tcpOutcome()
     {
         QFETCH(QString, host);
         QFETCH(QString, kind);
-        QFETCH(QString, listener);
         QFETCH(int, timeout);
         QFETCH(bool, answered);
         if (host.contains(QLatin1String(".test")) && !m_resolverConfined)
             QSKIP(qPrintable(m_resolverWhy));
 
+        // both.test also names ::1, where nothing listens: IPv4 must come first.
+        const QString listener = host.contains(QLatin1Char(':')) || host.startsWith(QLatin1String("v6"))
+            ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
         LoopbackPort port = kind == QLatin1String("open") ? LoopbackPort::open(listener)
             : kind == QLatin1String("refused")             ? LoopbackPort::refused(listener)
                                                            : LoopbackPort::blackholed(listener);
