@@ -214,20 +214,16 @@ private slots:
             << v4 << ready << Lines{"331 password please\r\n", "230 welcome\r\n"} << anonymous << 0 << both;
         QTest::newRow("no password needed, IPv6")
             << "[::1]" << ready << Lines{"230 welcome\r\n"} << anonymous << 0 << userOnly;
-        QTest::newRow("multi-line replies")
-            << v4 << QByteArray("220-first line\r\n220-second line\r\n 220 not the end\r\n220 ready\r\n")
-            << Lines{"331 password please\r\n", "230-welcome\r\n230 logged in\r\n"} << anonymous << 0 << both;
+        QTest::newRow("multi-line replies, some lines ending in a bare line feed")
+            << v4 << QByteArray("220-first line\n220-second line\r\n 220 not the end\n220 ready\r\n")
+            << Lines{"331 password please\n", "230-welcome\n230 logged in\r\n"} << anonymous << 0 << both;
         QTest::newRow("wait, then greeting") << v4 << QByteArray("120 ready in 1 minute\r\n220 ready\r\n")
                                              << Lines{"230 welcome\r\n"} << anonymous << 0 << userOnly;
-        QTest::newRow("bare line feeds")
-            << v4 << QByteArray("220-first\n220 ready\n") << Lines{"230 welcome\n"} << anonymous << 0 << userOnly;
         QTest::newRow("logon refused")
             << v4 << ready << Lines{"331 password please\r\n", "530 not allowed\r\n"} << anonymous << 530 << both;
-        QTest::newRow("user refused at once")
-            << v4 << ready << Lines{"530 go away\r\n"} << anonymous << 530 << userOnly;
         QTest::newRow("not an FTP server") << v4 << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << anonymous
                                            << int(FtpClientControl::ProtocolError) << Lines{"QUIT"};
-        QTest::newRow("line breaks in the user name stay on one line")
+        QTest::newRow("user refused at once; line breaks in the name stay on one line")
             << v4 << ready << Lines{"530 go away\r\n"} << "anonymous\r\nDELE x" << 530
             << Lines{"USER anonymousDELE x", "QUIT"};
         QTest::newRow("line longer than any reply") << v4 << QByteArray(FtpClientControl::kLongestLine + 2, 'x')
