@@ -23,12 +23,6 @@ using Lines = QList<QByteArray>;
 
 namespace {
 
-// CPU time of the whole process, every thread included.
-qint64 cpuMs()
-{
-    return qint64(std::clock()) * 1000 / CLOCKS_PER_SEC;
-}
-
 int logOn(quint16 port, int seconds, const QString &user = "anonymous", const QString &host = "127.0.0.1")
 {
     FtpClientControl client;
@@ -77,8 +71,7 @@ private slots:
         if (kind == QLatin1String("lookup") && !m_resolverConfined)
             QSKIP(qPrintable(m_resolverWhy));
         const LoopbackPort tcpPort = LoopbackPort::blackholed();
-        // The FTP server runs in the event loop the waits keep running: a line
-        // of its greeting every 50 ms, for 3 s, so a limit not kept shows.
+        // In the event loop the waits run: a greeting line every 50 ms for 3 s.
         const QString ftpAddress = privateLoopbackAddress();
         QTcpServer ftpServer;
         QVERIFY(ftpServer.listen(QHostAddress(ftpAddress), 21));
@@ -107,6 +100,7 @@ private slots:
         tick.start(50);
         QElapsedTimer clock;
         clock.start();
+        const auto cpuMs = [] { return qint64(std::clock()) * 1000 / CLOCKS_PER_SEC; };   // every thread's
         const qint64 cpuBefore = cpuMs();
         QVERIFY(!check());
         const qint64 elapsed = clock.elapsed();
@@ -129,8 +123,7 @@ private slots:
     {
         if (!m_resolverConfined)
             QSKIP(qPrintable(m_resolverWhy));
-        // The child gives up on a look-up after 200 ms and ends while the
-        // resolver still waits for its answer.
+        // The child gives up on a look-up after 200 ms; the resolver still waits.
         QProcess child;
         QElapsedTimer clock;
         clock.start();
