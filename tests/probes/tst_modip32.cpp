@@ -1,17 +1,16 @@
-// How users' texts are read (numbers, ports, dotted addresses); host look-up
-// and ICMP echo for real, on loopback and in network namespaces of our own.
+// Numbers, ports and dotted addresses as typed; look-up and ICMP echo for real.
 #include "LoopbackResolver.h"
 #include "probes/TextRules.h"
 #include "probes/modIP32.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <grp.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -29,29 +28,22 @@ constexpr int kNone = INT_MIN;   // the text gives no number
 // The child's exit, unless 2 * (echo requests on the wire) + (1 when replied).
 enum ChildExit { CannotIsolate = 77, FrozeWhileWaiting = 99 };
 
-bool writeProc(const char *path, const char *value)
-{
-    QFile file(QString::fromLatin1(path));
-    return file.open(QIODevice::WriteOnly) && file.write(value) > 0 && file.flush();
-}
-
 // Child: one Ping_Host as the window sends it, in a network namespace of its own.
 int echoInNamespace(const char *target, const char *pingGroupRange, const char *ignoreEcho, uid_t user)
 {
     if (::unshare(CLONE_NEWNET) != 0)
         return CannotIsolate;
+    const auto set = [](const char *path, const char *value) {
+        return bool(std::ofstream(path) << value << std::flush);
+    };
     const int control = ::socket(AF_INET, SOCK_DGRAM, 0);
     ifreq loopback{};
     std::strcpy(loopback.ifr_name, "lo");
-    if (control < 0 || ::ioctl(control, SIOCGIFFLAGS, &loopback) != 0)
-        return CannotIsolate;
-    loopback.ifr_flags |= IFF_UP | IFF_RUNNING;
-    if (::ioctl(control, SIOCSIFFLAGS, &loopback) != 0)
-        return CannotIsolate;
-    ::close(control);
-    if (!writeProc("/proc/sys/net/ipv4/ping_group_range", pingGroupRange)
-        || !writeProc("/proc/sys/net/ipv4/icmp_echo_ignore_all", ignoreEcho)
-        || !writeProc("/proc/sys/net/ipv6/icmp/echo_ignore_all", ignoreEcho))
+    loopback.ifr_flags = IFF_UP;
+    if (control < 0 || ::ioctl(control, SIOCSIFFLAGS, &loopback) != 0
+        || !set("/proc/sys/net/ipv4/ping_group_range", pingGroupRange)
+        || !set("/proc/sys/net/ipv4/icmp_echo_ignore_all", ignoreEcho)
+        || !set("/proc/sys/net/ipv6/icmp/echo_ignore_all", ignoreEcho))
         return CannotIsolate;
     // Sees every ICMP message on the wire; opened before the user changes.
     const bool v6 = std::strchr(target, ':') != nullptr;

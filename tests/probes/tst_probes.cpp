@@ -1,5 +1,4 @@
-// The TCP and FTP probes against real loopback peers, IPv4 and IPv6, and
-// their waits: timers fire throughout, the CPU sleeps, abandoning ends them.
+// The TCP and FTP probes against real loopback peers, and how their waits behave.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "PythonPeer.h"
