@@ -169,10 +169,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, whole16);
         QFETCH(int, port);
-        const auto number = TextRules::toWholeNumber16(text);
-        QCOMPARE(number ? int(*number) : kNone, whole16);
-        const auto portNumber = TextRules::toPortNumber(text);
-        QCOMPARE(portNumber ? int(*portNumber) : kNone, port);
+        const auto value = [](auto number) { return number ? int(*number) : kNone; };
+        QCOMPARE(value(TextRules::toWholeNumber16(text)), whole16);
+        QCOMPARE(value(TextRules::toPortNumber(text)), port);
     }
 
     void dottedAddress_data()
