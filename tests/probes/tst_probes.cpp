@@ -63,7 +63,7 @@ private slots:
         QTest::newRow("name look-up, silent resolver") << "lookup";
     }
 
-    // A check with a time limit of 1 s that gets no answer.
+    // A check with a time limit of 1 s that its peer never completes.
     void silentPeer()
     {
         QFETCH(QString, kind);
