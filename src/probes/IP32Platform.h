@@ -7,7 +7,7 @@
 
 // The operating system services behind modIP32: sockets start-up and
 // clean-up, host look-up and ICMP echo. One implementation per platform
-// (IP32PlatformLinux.cpp here); tests put their own in its place.
+// (IP32PlatformLinux.cpp here).
 namespace modIP32 {
 
 // What a sockets start-up reports.
@@ -58,21 +58,5 @@ public:
 
 // This system's services.
 Platform &systemPlatform();
-
-// The services modIP32 uses: the system's unless a PlatformOverride is alive.
-Platform &platform();
-
-// Puts another implementation in place for its lifetime (tests only).
-class PlatformOverride
-{
-public:
-    explicit PlatformOverride(Platform &replacement);
-    ~PlatformOverride();
-    PlatformOverride(const PlatformOverride &) = delete;
-    PlatformOverride &operator=(const PlatformOverride &) = delete;
-
-private:
-    Platform *m_previous;
-};
 
 } // namespace modIP32

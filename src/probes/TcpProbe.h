@@ -18,9 +18,6 @@ public:
     // socket; so does a call made while another probe of this object is still waiting.
     bool Check_Socket(const QString &strIP, quint16 intSocketType, qint16 intTimeOut);
 
-    SocketControl &Socket1() { return m_socket1; }
-    qint16 intSocketState() const { return m_intSocketState; }
-
 private slots:
     void Socket1_OnConnect();
     void Socket1_OnError(int errorCode, const QString &description, const QString &remote);

@@ -13,8 +13,6 @@ namespace modIP32 {
 
 namespace {
 
-Platform *g_override = nullptr;
-
 // A part of a packed address; nothing when it is not a whole number.
 std::optional<quint32> addressByte(const QString &part)
 {
@@ -25,22 +23,6 @@ std::optional<quint32> addressByte(const QString &part)
 }
 
 } // namespace
-
-Platform &platform()
-{
-    return g_override ? *g_override : systemPlatform();
-}
-
-PlatformOverride::PlatformOverride(Platform &replacement)
-    : m_previous(g_override)
-{
-    g_override = &replacement;
-}
-
-PlatformOverride::~PlatformOverride()
-{
-    g_override = m_previous;
-}
 
 bool Is_IPAddress(const QString &text)
 {
@@ -71,7 +53,7 @@ qint32 Socket_Startup(QString *message)
     bool started = false;
     try {
         WSAData data;
-        if (platform().WSAStartup(kSocketsVersion, data) == 0) {
+        if (systemPlatform().WSAStartup(kSocketsVersion, data) == 0) {
             started = true;
             const qint32 major = Lo_Byte(data.wVersion);
             const qint32 minor = Hi_Byte(data.wVersion);
@@ -102,7 +84,7 @@ qint32 Socket_Startup(QString *message)
 void Socket_Cleanup()
 {
     try {
-        platform().WSACleanup();
+        systemPlatform().WSACleanup();
     } catch (...) {
         // Nothing is left to do about it.
     }
@@ -118,7 +100,7 @@ QString Get_HostIP(const QString &name)
     QString address;
     try {
         const QByteArray buffer = TextRules::trimSpaces(name).left(kHostNameBufferLength).toLocal8Bit();
-        const auto host = platform().gethostbyname(buffer);
+        const auto host = systemPlatform().gethostbyname(buffer);
         if (host && !host->h_addr_list.isEmpty() && host->h_length == 16) {
             // A name with no IPv4 address: its IPv6 one, in the usual text form.
             const QByteArray first = host->h_addr_list.first();
@@ -163,15 +145,15 @@ bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &p
         const quint32 packed = IP_ToLong(address);
         const Q_IPV6ADDR bytes = v6 ? v6->toIPv6Address() : Q_IPV6ADDR{};
         const QByteArray packed6(reinterpret_cast<const char *>(bytes.c), 16);
-        handle = v6 ? platform().Icmp6CreateFile() : platform().IcmpCreateFile();
+        handle = v6 ? systemPlatform().Icmp6CreateFile() : systemPlatform().IcmpCreateFile();
         const QByteArray request = payload.toLatin1();
         QByteArray reply(kEchoReplyBufferSize, '\0');
         const quint32 timeoutMs = wait > 0 ? static_cast<quint32>(wait) : 0;
         // No further request once the window has gone away.
         for (qint32 attempt = 1;
              handle != kInvalidEchoHandle && attempt <= count && !replied && !EventWait::abandoned(); ++attempt) {
-            replied = (v6 ? platform().Icmp6SendEcho(handle, packed6, request, reply, timeoutMs)
-                          : platform().IcmpSendEcho(handle, packed, request, reply, timeoutMs))
+            replied = (v6 ? systemPlatform().Icmp6SendEcho(handle, packed6, request, reply, timeoutMs)
+                          : systemPlatform().IcmpSendEcho(handle, packed, request, reply, timeoutMs))
                 > 0;
         }
     } catch (...) {
@@ -179,7 +161,7 @@ bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &p
     }
     try {
         if (handle != kInvalidEchoHandle)
-            platform().IcmpCloseHandle(handle);
+            systemPlatform().IcmpCloseHandle(handle);
     } catch (...) {
     }
     Socket_Cleanup();
