@@ -79,7 +79,7 @@ def main():
     subprocess.run(["g++", "-O2", "-fPIC", os.path.join(HERE, "minimal_window.cpp"), "-o", minimal, *flags],
                    check=True)
     # Xvfb picks a free display itself and names it once it is ready.
-    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True)
     try:
         display = ":" + server.stdout.readline().strip()

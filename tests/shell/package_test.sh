@@ -91,7 +91,7 @@ case "$2" in filetype) echo text/html ;; default) echo browser.desktop ;; esac
 EOF
 printf '#!/bin/sh\necho "$1" >"%s/opened"\n' "$work" >"$work/fake/xdg-open"
 chmod +x "$work/fake/xdg-mime" "$work/fake/xdg-open"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
 pids+=($!)
 within 10 test -s "$work/display" || fail "Xvfb did not start"
 display=:$(head -1 "$work/display")

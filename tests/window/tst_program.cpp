@@ -53,7 +53,7 @@ private slots:
     {
         for (const bool checking : {false, true}) {
             QProcess server; // picks a free display itself and says which once it is ready
-            server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+            server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp", "-noreset"});
             QVERIFY2(server.waitForStarted(5000), "needs Xvfb (./dev.sh test installs it)");
             QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 10000));
             const TemporarySettings settings;
