@@ -106,7 +106,8 @@ private slots:
         const qint64 cpu = cpuMs() - cpuBefore;
         QVERIFY2(elapsed >= 950 && elapsed < 1300, qPrintable(QString::number(elapsed)));
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
-        QVERIFY2(cpu < elapsed / 10, qPrintable(QStringLiteral("%1 ms CPU").arg(cpu)));
+        // A spinning wait burns nearly all of it; a quarter leaves room for a loaded sanitizer build.
+        QVERIFY2(cpu < elapsed / 4, qPrintable(QStringLiteral("%1 ms CPU").arg(cpu)));
 
         // Abandoned at 0.3 s: the check ends at once, and so does every later one.
         QTimer::singleShot(300, [] { EventWait::abandonAll(); });
