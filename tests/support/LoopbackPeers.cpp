@@ -1,66 +1,61 @@
 #include "LoopbackPeers.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
-#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-// An IPv4 or IPv6 (text with a ":") socket address, and its length.
-std::pair<sockaddr_storage, socklen_t> loopback(quint16 port, const QString &host = QStringLiteral("127.0.0.1"))
-{
+struct Address {
     sockaddr_storage storage{};
-    const QByteArray text = host.toLatin1();
-    if (host.contains(QLatin1Char(':'))) {
-        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
-        address->sin6_family = AF_INET6;
-        address->sin6_port = htons(port);
-        ::inet_pton(AF_INET6, text.constData(), &address->sin6_addr);
-        return {storage, socklen_t(sizeof(sockaddr_in6))};
-    }
-    auto *address = reinterpret_cast<sockaddr_in *>(&storage);
-    address->sin_family = AF_INET;
-    address->sin_port = htons(port);
-    ::inet_pton(AF_INET, text.constData(), &address->sin_addr);
-    return {storage, socklen_t(sizeof(sockaddr_in))};
+    socklen_t length = sizeof(sockaddr_in);
+    sockaddr *get() { return reinterpret_cast<sockaddr *>(&storage); }
+};
+
+// The port sits at the same place in both families' addresses.
+Address loopback(const QString &host, quint16 port)
+{
+    Address address;
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&address.storage);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address.storage);
+    const bool isV6 = host.contains(QLatin1Char(':'));
+    address.storage.ss_family = isV6 ? AF_INET6 : AF_INET;
+    v4->sin_port = htons(port);
+    if (isV6)
+        address.length = sizeof(sockaddr_in6);
+    ::inet_pton(address.storage.ss_family, host.toLatin1().constData(),
+                isV6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr);
+    return address;
 }
 
-int boundSocket(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 0)
+bool readable(int fd, int timeoutMs)
 {
-    auto [address, length] = loopback(port, host);
-    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket() failed");
-    const int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind() failed");
-    }
-    return fd;
+    pollfd waiting{fd, POLLIN, 0};
+    return ::poll(&waiting, 1, timeoutMs) == 1;
 }
 
 } // namespace
 
-LoopbackPort::LoopbackPort(int fd)
-    : m_fd(fd)
+LoopbackPort::LoopbackPort(const QString &host, quint16 port)
 {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    // The port sits at the same place in both families' addresses.
-    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    Address address = loopback(host, port);
+    m_fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (m_fd < 0 || ::bind(m_fd, address.get(), address.length) != 0
+        || ::getsockname(m_fd, address.get(), &address.length) != 0) {
+        ::close(m_fd);
+        throw std::runtime_error("cannot bind a loopback port");
+    }
+    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address.storage)->sin_port);
 }
 
 LoopbackPort::LoopbackPort(LoopbackPort &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-    , m_port(other.m_port)
-    , m_held(std::move(other.m_held))
+    : m_fd(std::exchange(other.m_fd, -1)), m_port(other.m_port), m_held(std::move(other.m_held))
 {
 }
 
@@ -76,42 +71,41 @@ QString privateLoopbackAddress()
 {
     static int calls = 0;
     const int pid = static_cast<int>(::getpid());
-    ++calls;
-    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + calls % 250);
+    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + ++calls % 250);
 }
 
 LoopbackPort LoopbackPort::open(const QString &address, quint16 portNumber)
 {
-    LoopbackPort port(boundSocket(address, portNumber));
+    LoopbackPort port(address, portNumber);
     ::listen(port.m_fd, 16);
     return port;
 }
 
 LoopbackPort LoopbackPort::refused(const QString &address)
 {
-    return LoopbackPort(boundSocket(address));
+    return LoopbackPort(address, 0);
 }
 
 LoopbackPort LoopbackPort::blackholed(const QString &host)
 {
-    LoopbackPort port(boundSocket(host));
+    LoopbackPort port(host, 0);
     ::listen(port.m_fd, 0);
-    // One completed connection fills a queue of backlog 0; from then on the
-    // system drops every new attempt's first packet.
-    auto [address, length] = loopback(port.m_port, host);
-    const int filler = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(filler, reinterpret_cast<sockaddr *>(&address), length) != 0)
+    // One completed connection fills a queue of backlog 0; the system then drops every new SYN.
+    Address address = loopback(host, port.m_port);
+    port.m_held.push_back(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(port.m_held.back(), address.get(), address.length) != 0)
         throw std::runtime_error("could not fill the listen queue");
-    port.m_held.push_back(filler);
     return port;
+}
+
+void LoopbackPort::answer()
+{
+    ::listen(m_fd, 64);
 }
 
 int LoopbackPort::accept(int timeoutMs)
 {
-    pollfd waiting{m_fd, POLLIN, 0};
-    if (::poll(&waiting, 1, timeoutMs) != 1)
-        return -1;
-    const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = readable(m_fd, timeoutMs) ? ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     if (fd >= 0)
         m_held.push_back(fd);
     return fd;
@@ -119,81 +113,57 @@ int LoopbackPort::accept(int timeoutMs)
 
 bool peerClosed(int fd, int timeoutMs)
 {
-    pollfd waiting{fd, POLLIN, 0};
-    if (::poll(&waiting, 1, timeoutMs) != 1)
-        return false;
     char byte;
-    return ::recv(fd, &byte, 1, MSG_PEEK) == 0;
+    return readable(fd, timeoutMs) && ::recv(fd, &byte, 1, MSG_PEEK) == 0;
 }
 
 ScriptedPeer::ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies,
                            const QString &address, quint16 port)
-    : m_listener(LoopbackPort::open(address, port))
-    , m_greeting(greeting)
-    , m_replies(replies)
+    : m_listener(LoopbackPort::open(address, port)), m_greeting(greeting), m_replies(replies)
+    , m_thread([this] { serve(); })
 {
-    if (::pipe2(m_wake, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2() failed");
-    m_thread = std::thread([this] { serve(); });
 }
 
 ScriptedPeer::~ScriptedPeer()
 {
-    [[maybe_unused]] const auto woken = ::write(m_wake[1], "x", 1);
+    m_stop = true;
     m_thread.join();
-    ::close(m_wake[0]);
-    ::close(m_wake[1]);
 }
 
 void ScriptedPeer::serve()
 {
-    // Every wait also watches the wake pipe, so the destructor can end the thread.
+    // Waits in slices, so the destructor can end the thread.
     const auto waitFor = [this](int fd) {
-        pollfd waiting[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        return ::poll(waiting, 2, 30000) > 0 && (waiting[0].revents & (POLLIN | POLLHUP)) != 0
-            && (waiting[1].revents & POLLIN) == 0;
+        for (int slice = 0; slice < 300 && !m_stop; ++slice)
+            if (readable(fd, 100))
+                return true;
+        return false;
     };
-    if (!waitFor(m_listener.m_fd))
-        return;
-    const int fd = ::accept4(m_listener.m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
-        return;
-    m_listener.m_held.push_back(fd);
-    ::send(fd, m_greeting.constData(), m_greeting.size(), MSG_NOSIGNAL);
+    const int fd = waitFor(m_listener.m_fd) ? m_listener.accept(0) : -1;
+    if (fd >= 0)
+        ::send(fd, m_greeting.constData(), m_greeting.size(), MSG_NOSIGNAL);
     QByteArray pending;
     qsizetype next = 0;
-    while (waitFor(fd)) {
-        char buffer[1024];
-        const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            break;
+    char buffer[1024];
+    for (ssize_t count; fd >= 0 && waitFor(fd) && (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
         pending.append(buffer, count);
-        for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
             {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 m_received << pending.left(end).trimmed();
             }
-            pending.remove(0, end + 1);
-            if (next < m_replies.size()) {
-                const QByteArray &reply = m_replies.at(next++);
+            if (const QByteArray reply = m_replies.value(next++); !reply.isEmpty())
                 ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
-            }
         }
     }
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_closed = true;
+    m_changed.notify_all();
 }
 
 QList<QByteArray> ScriptedPeer::received(int timeoutMs)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_closed)
-                break;
-        }
-        ::usleep(10000);
-    }
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });
     return m_received;
 }
