@@ -198,12 +198,12 @@ private slots:
         QTest::addColumn<QString>("name");      // the marker script's file name
         QTest::addColumn<QString>("command");   // {script}, {folder}: the marker script and its folder
         QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("from");      // "path": its folder on PATH; "folder": it is the current folder
+        QTest::addColumn<QString>("setup");     // "path": its folder on PATH; "folder": it is the current folder; the desktop
         QTest::addColumn<bool>("result");
         QTest::addColumn<bool>("hidden");
         QTest::addColumn<QStringList>("arguments");   // the started script's; empty when nothing starts
 
-        const QString script = QStringLiteral("marker.sh");
+        const QString script = QStringLiteral("marker.sh"), opener = QStringLiteral("xdg-open");
         const QStringList none;
         QTest::newRow("argument with a quoted blank") << script << "{script}" << R"(one "two words" three)" << "" << true << false
                                                       << QStringList{"one", "two words", "three"};
@@ -217,6 +217,12 @@ private slots:
                                                      << false << false << none;
         QTest::newRow("bare name found on PATH") << "ostrel-marker" << "ostrel-marker" << "x" << "path" << true << false << QStringList{"x"};
         QTest::newRow("leading blank is part of the name") << " blank.sh" << " blank.sh" << "x" << "folder" << true << false << QStringList{"x"};
+        // A document is handed to the desktop's opener, for the type's application.
+        QTest::newRow("document, hidden") << opener << "{folder}/notes.txt /s" << "ignored" << "path" << true << true << QStringList{"{folder}/notes.txt"};
+        QTest::newRow("folder") << opener << "{folder}" << "ignored" << "path" << true << false << QStringList{"{folder}"};
+        QTest::newRow("document, no display") << opener << "{folder}/notes.txt" << "" << "path no display" << false << false << none;
+        QTest::newRow("no application for the type") << opener << "{folder}/notes.txt" << "" << "path no application" << false << false << none;
+        QTest::newRow("type query hangs") << opener << "{folder}/notes.txt" << "" << "path hangs" << false << false << none;
     }
 
     void runCommand()
@@ -224,7 +230,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, command);
         QFETCH(QString, argument);
-        QFETCH(QString, from);
+        QFETCH(QString, setup);
         QFETCH(bool, result);
         QFETCH(bool, hidden);
         QFETCH(QStringList, arguments);
@@ -233,12 +239,22 @@ private slots:
         const auto expand = [&script](QString text) {
             return text.replace(QLatin1String("{script}"), script.path()).replace(QLatin1String("{folder}"), script.folder());
         };
+        // xdg-mime answers as the desktop would.
+        writeFile(script.filePath(QStringLiteral("notes.txt")), "notes\n");
+        QVERIFY(MarkerScript::writeExecutable(
+            script.filePath(QStringLiteral("xdg-mime")),
+            "#!/bin/sh\n" + QByteArray(setup.contains(QLatin1String("hangs")) ? "exec /bin/sleep 60\n" : "")
+                + "case \"$1 $2\" in\n'query filetype') if [ -d \"$3\" ]; then echo inode/directory; "
+                  "else echo 'text/plain; charset=us-ascii'; fi ;;\n'query default') case \"$3\" in text/plain|inode/directory) echo '"
+                + (setup.contains(QLatin1String("no application")) ? "" : "viewer.desktop") + "' ;; esac ;;\n*) exit 1 ;;\nesac\n"));
         const QTemporaryDir elsewhere;
         const QString previousFolder = QDir::currentPath();
-        QDir::setCurrent(from.contains(QLatin1String("folder")) ? script.folder() : elsewhere.path());
+        QDir::setCurrent(setup.contains(QLatin1String("folder")) ? script.folder() : elsewhere.path());
         const auto back = qScopeGuard([&previousFolder] { QDir::setCurrent(previousFolder); });
-        const auto path = setEnvironment("PATH", (from.contains(QLatin1String("path")) ? QFile::encodeName(script.folder()) + ":" : "")
+        const auto path = setEnvironment("PATH", (setup.contains(QLatin1String("path")) ? QFile::encodeName(script.folder()) + ":" : "")
                                                      + "/usr/bin:/bin");
+        const auto x11 = setEnvironment("DISPLAY", setup.contains(QLatin1String("no display")) ? std::nullopt : std::optional<QByteArray>(":99"));
+        const auto wayland = setEnvironment("WAYLAND_DISPLAY", std::nullopt);
 
         QCOMPARE(modCommand::Run_Command(expand(command), expand(argument)), result);
         if (!arguments.isEmpty()) {
@@ -253,53 +269,6 @@ private slots:
         }
         // Nothing ever read the texts as shell syntax.
         QVERIFY(!QFile::exists(script.filePath(QStringLiteral("X"))));
-    }
-
-    void documents_data()
-    {
-        QTest::addColumn<QString>("desktop");   // "ready", "no display", "no application" or "hangs"
-        QTest::addColumn<bool>("folder");
-        QTest::addColumn<int>("showState");
-        QTest::addColumn<bool>("opened");
-
-        QTest::newRow("text file, hidden") << "ready" << false << modWin32Api::SW_HIDE << true;
-        QTest::newRow("folder") << "ready" << true << modWin32Api::SW_SHOWNORMAL << true;
-        QTest::newRow("no display") << "no display" << false << modWin32Api::SW_SHOWNORMAL << false;
-        QTest::newRow("no application for the type") << "no application" << false << modWin32Api::SW_SHOWNORMAL << false;
-        QTest::newRow("type query hangs") << "hangs" << false << modWin32Api::SW_SHOWNORMAL << false;
-    }
-
-    void documents()
-    {
-        QFETCH(QString, desktop);
-        QFETCH(bool, folder);
-        QFETCH(int, showState);
-        QFETCH(bool, opened);
-
-        // xdg-open records what it was asked to open; xdg-mime answers as the desktop would.
-        const MarkerScript opener(QStringLiteral("xdg-open"));
-        QVERIFY(MarkerScript::writeExecutable(
-            opener.filePath(QStringLiteral("xdg-mime")),
-            "#!/bin/sh\n" + QByteArray(desktop == QLatin1String("hangs") ? "exec /bin/sleep 60\n" : "")
-                + "case \"$1 $2\" in\n'query filetype') if [ -d \"$3\" ]; then echo inode/directory; "
-                  "else echo 'text/plain; charset=us-ascii'; fi ;;\n'query default') case \"$3\" in text/plain|inode/directory) echo '"
-                + (desktop == QLatin1String("no application") ? "" : "viewer.desktop") + "' ;; esac ;;\n*) exit 1 ;;\nesac\n"));
-        const QTemporaryDir documents;
-        const QString document = folder ? documents.path() : documents.filePath(QStringLiteral("notes.txt"));
-        if (!folder)
-            writeFile(document, "notes\n");
-        const auto path = setEnvironment("PATH", QFile::encodeName(opener.folder()));
-        const auto x11 = setEnvironment("DISPLAY", desktop == QLatin1String("no display") ? std::nullopt : std::optional<QByteArray>(":99"));
-        const auto wayland = setEnvironment("WAYLAND_DISPLAY", std::nullopt);
-
-        QCOMPARE(modWin32Api::Shell_Execute(document, QStringLiteral("ignored parameters"), showState) > 32, opened);
-        if (opened) {
-            QVERIFY(opener.waitForMarker());
-            const auto record = opener.record();
-            QVERIFY(record);
-            QCOMPARE(record->arguments, QStringList{document});
-            verifyStreams(*record, showState == modWin32Api::SW_HIDE);
-        }
     }
 
     void run_data()
