@@ -1,11 +1,9 @@
-// The unattended run, step by step as tables (the calling sequence, the result-log writer, the
-// follow-up command), then the real program, copied into a folder of its own and run the way a
+// The unattended run, step by step as tables (the calling sequence, the follow-up command), then the real program, copied into a folder of its own and run the way a
 // scheduler runs it: no display, a calling sequence, the logs beside it.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
-#include "actions/ResultLogs.h"
 #include "actions/RunCommand.h"
 #include "actions/modWin32Api.h"
 #include "entry/CallingSequence.h"
@@ -57,19 +55,6 @@ auto setEnvironment(const char *name, const std::optional<QByteArray> &value)
     const auto previous = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
     apply(value);
     return qScopeGuard([apply, previous] { apply(previous); });
-}
-
-// The started script's streams: all on the null device, or output and errors where ours go (our
-// input may be closed, and its number then reused).
-void verifyStreams(const MarkerScript::Record &record, bool hidden)
-{
-    const QString null = QStringLiteral("/dev/null");
-    if (hidden && descriptorTarget(1) == null)
-        QSKIP("this test's own output goes to the null device");
-    if (hidden)
-        QCOMPARE(record.standardInput, null);
-    QCOMPARE(record.standardOutput, hidden ? null : descriptorTarget(1));
-    QCOMPARE(record.standardError, hidden ? null : descriptorTarget(2));
 }
 
 } // namespace
@@ -130,67 +115,6 @@ private slots:
                                   request->strArgument, request->strMailServer, request->strRecipients}
                           .join(QLatin1Char('|'))),
                      expected);
-    }
-
-    void writeLine_data()
-    {
-        QTest::addColumn<QString>("planted");   // what stands at the log's path first
-        QTest::addColumn<bool>("append");
-        QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QStringList>("kept");   // the log's messages afterwards; empty: what was planted stays
-
-        const QStringList three{"check failed", "command failed", "mail failed"}, none;
-        QTest::newRow("success log keeps only the latest line") << "" << false << three << QStringList{three.last()};
-        QTest::newRow("line breaks and other controls become blanks")
-            << "" << true << QStringList{"Ästhetik\r\n2026-01-01 00:00:00\tPort 22\x01\x7f is available."}
-            << QStringList{"Ästhetik  2026-01-01 00:00:00 Port 22   is available."};
-        QTest::newRow("FIFO with a reader as error log") << "fifo" << true << three << none;
-        QTest::newRow("hard link as error log") << "hard link" << true << three << none;
-        QTest::newRow("folder as success log") << "folder" << false << three << none;
-    }
-
-    // Links and FIFOs planted while a real run waits are in plantedLogsWhileWaiting.
-    void writeLine()
-    {
-        QFETCH(QString, planted);
-        QFETCH(bool, append);
-        QFETCH(QStringList, written);
-        QFETCH(QStringList, kept);
-
-        QTemporaryDir folder;
-        const QString path = folder.filePath(ResultLog::kErrorLog);
-        const QByteArray native = QFile::encodeName(path);
-        const QString target = folder.filePath(QStringLiteral("root-only"));
-        writeFile(target, kSecret);
-        int reader = -1;
-        if (planted == QLatin1String("hard link"))
-            QVERIFY(::link(QFile::encodeName(target).constData(), native.constData()) == 0);
-        else if (planted == QLatin1String("folder"))
-            QVERIFY(QDir().mkdir(path));
-        else if (planted == QLatin1String("fifo")) {
-            // With a reader, opening for writing succeeds: only the file's type tells.
-            QVERIFY(::mkfifo(native.constData(), 0666) == 0);
-            QVERIFY((reader = ::open(native.constData(), O_RDONLY | O_NONBLOCK)) >= 0);
-        }
-        struct stat before {}, after {};
-        ::lstat(native.constData(), &before);
-        for (const QString &message : written)
-            ResultLog::writeLine(path, message, append);
-
-        if (reader >= 0) {
-            char byte;
-            QCOMPARE(::read(reader, &byte, 1), ssize_t(0));   // no writer left, nothing sent
-            ::close(reader);
-        }
-        QCOMPARE(readFile(target), kSecret);
-        QCOMPARE(::lstat(native.constData(), &after), 0);
-        if (kept.isEmpty())
-            QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
-        else
-            QCOMPARE(readLogMessages(path), kept);
-        // No new file is left behind beside the log.
-        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-                 (QStringList{ResultLog::kErrorLog, QStringLiteral("root-only")}));
     }
 
     void runCommand_data()
@@ -265,7 +189,13 @@ private slots:
                 expected = expand(expected);
             QCOMPARE(record->arguments, arguments);
             QCOMPARE(record->folder, QDir(QDir::currentPath()).canonicalPath());   // it works in the current folder
-            verifyStreams(*record, hidden);
+            // All on the null device, or output and errors where ours go (our input may be closed, its number reused).
+            const QString null = QStringLiteral("/dev/null");
+            if (hidden && descriptorTarget(1) == null)
+                QSKIP("this test's own output goes to the null device");
+            QVERIFY(!hidden || record->standardInput == null);
+            QCOMPARE(record->standardOutput, hidden ? null : descriptorTarget(1));
+            QCOMPARE(record->standardError, hidden ? null : descriptorTarget(2));
         }
         // Nothing ever read the texts as shell syntax.
         QVERIFY(!QFile::exists(script.filePath(QStringLiteral("X"))));
@@ -304,10 +234,10 @@ private slots:
         // Dotted, but no address: failing at once, never asking the silent resolver.
         row("999.1.1.1", {"999.1.1.1,{port},1", "open", unset, 0, none, down("999.1.1.1")});
         row("10.0.0.1.5", {"10.0.0.1.5,{port},1", "open", unset, 0, none, down("10.0.0.1.5")});
-        row("line breaks in device and command",
-            {"evil\r\n2026-01-01 00:00:00\tPort 22 on device 10.9.9.9 is available.,{port},5,FAIL,/nonexistent/tool\r\nforged",
+        row("line breaks and other controls in device and command",
+            {"evil\r\n2026-01-01 00:00:00\tPort 22\x01\x7f on device 10.9.9.9 is available.,{port},5,FAIL,/nonexistent/tool\r\nforged",
              "refused", unset, 0, none,
-             down("evil  2026-01-01 00:00:00 Port 22 on device 10.9.9.9 is available.")
+             down("evil  2026-01-01 00:00:00 Port 22   on device 10.9.9.9 is available.")
                  << "Error executing specified command, /nonexistent/tool  forged"});
         // The command runs when the trigger matches the outcome, after the result line.
         row("FAIL, check failed: started", {"127.0.0.1,{port},5,FAIL" + command, "refused", unset, 0, none, down(local), twoWords});
@@ -427,18 +357,21 @@ private slots:
     void plantedLogsWhileWaiting_data()
     {
         QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("linked");   // the log planted as a link; the other becomes a FIFO
-        QTest::newRow("available: link as success.log, FIFO as error.log") << true << kSuccess;
-        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << kError;
-        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << kSuccess;
+        QTest::addColumn<QString>("success");   // what is planted as each log: link, hard link, fifo (with a reader) or folder
+        QTest::addColumn<QString>("error");
+        QTest::newRow("available: link as success.log, FIFO as error.log") << true << "link" << "fifo";
+        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << "fifo" << "link";
+        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << "link" << "fifo";
+        QTest::newRow("un-available: hard link as error.log, folder as success.log") << false << "folder" << "hard link";
     }
 
-    // A link or FIFO planted in the shared folder after the start-of-run delete, while the run waits:
-    // the link's target is never written and the run ends on time.
+    // Things planted in the shared folder after the start-of-run delete, while the run waits: the
+    // link's target is never written, nothing goes into a FIFO and the run ends on time.
     void plantedLogsWhileWaiting()
     {
         QFETCH(bool, opens);
-        QFETCH(QString, linked);
+        QFETCH(QString, success);
+        QFETCH(QString, error);
         constexpr int kTimeout = 2;
         auto port = LoopbackPort::blackholed();
         ProgramFolder program;
@@ -452,8 +385,18 @@ private slots:
         clock.start();
         const auto run = program.launch({QStringLiteral("127.0.0.1,%1,%2").arg(port.port()).arg(kTimeout)});
         QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(program.filePath(kSuccess)) && !QFile::exists(program.filePath(kError)); }, 5000));
-        QVERIFY(QFile::link(target, program.filePath(linked)));
-        QVERIFY(::mkfifo(QFile::encodeName(program.filePath(linked == kSuccess ? kError : kSuccess)).constData(), 0666) == 0);
+        std::vector<int> readers;
+        for (const auto &[log, planted] : {std::pair{kSuccess, success}, std::pair{kError, error}}) {
+            const QByteArray path = QFile::encodeName(program.filePath(log));
+            if (planted == QLatin1String("link"))
+                QVERIFY(QFile::link(target, program.filePath(log)));
+            else if (planted == QLatin1String("hard link"))
+                QCOMPARE(::link(QFile::encodeName(target).constData(), path.constData()), 0);
+            else if (planted == QLatin1String("folder"))
+                QVERIFY(QDir().mkdir(program.filePath(log)));
+            else   // with a reader, opening for writing succeeds: only the file's type tells
+                QVERIFY(::mkfifo(path.constData(), 0666) == 0 && (readers.emplace_back(::open(path.constData(), O_RDONLY | O_NONBLOCK))) >= 0);
+        }
         if (opens)
             port.answer();
 
@@ -462,10 +405,16 @@ private slots:
         QVERIFY2(clock.elapsed() < (kTimeout + 1) * 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(run->exitCode(), 0);
         QCOMPARE(readFile(target), kSecret);
-        if (linked == (opens ? kSuccess : kError))
-            QCOMPARE(QFileInfo(program.filePath(linked)).isSymLink(), !opens);   // success.log is replaced, never followed
+        for (const int reader : readers) {
+            char byte;
+            QCOMPARE(::read(reader, &byte, 1), ssize_t(0));   // no writer left, nothing sent
+            ::close(reader);
+        }
+        // success.log is replaced, never followed; error.log is left as planted.
         if (opens)
             QCOMPARE(program.logMessages(kSuccess), QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is available.").arg(port.port())});
+        else
+            QCOMPARE(QFileInfo(program.filePath(kError)).isFile() && !QFileInfo(program.filePath(kError)).isSymLink(), error == "hard link");
     }
 };
 
