@@ -1,6 +1,6 @@
 #include "LoopbackPeers.h"
 
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -10,26 +10,23 @@
 
 namespace {
 
-struct Address {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof(sockaddr_in);
-    sockaddr *get() { return reinterpret_cast<sockaddr *>(&storage); }
-};
-
-// The port sits at the same place in both families' addresses.
-Address loopback(const QString &host, quint16 port)
+// A numeric address only: nothing is looked up.
+int connected(const QString &host, quint16 port, bool bindInstead)
 {
-    Address address;
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&address.storage);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address.storage);
-    const bool isV6 = host.contains(QLatin1Char(':'));
-    address.storage.ss_family = isV6 ? AF_INET6 : AF_INET;
-    v4->sin_port = htons(port);
-    if (isV6)
-        address.length = sizeof(sockaddr_in6);
-    ::inet_pton(address.storage.ss_family, host.toLatin1().constData(),
-                isV6 ? static_cast<void *>(&v6->sin6_addr) : &v4->sin_addr);
-    return address;
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.toLatin1().constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+        throw std::runtime_error("not a numeric address");
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    const int result = bindInstead ? ::bind(fd, found->ai_addr, found->ai_addrlen) : ::connect(fd, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    if (result != 0)
+        throw std::runtime_error(bindInstead ? "bind() failed" : "could not fill the listen queue");
+    return fd;
 }
 
 bool readable(int fd, int timeoutMs)
@@ -40,18 +37,25 @@ bool readable(int fd, int timeoutMs)
 
 } // namespace
 
-LoopbackPort::LoopbackPort(const QString &host, quint16 port)
+QString privateLoopbackAddress()
 {
-    Address address = loopback(host, port);
-    m_fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (m_fd < 0 || ::bind(m_fd, address.get(), address.length) != 0
-        || ::getsockname(m_fd, address.get(), &address.length) != 0) {
-        ::close(m_fd);
-        throw std::runtime_error("cannot bind a loopback port");
-    }
-    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address.storage)->sin_port);
+    static int calls = 0;
+    const int pid = static_cast<int>(::getpid());
+    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + ++calls % 250);
+}
+
+LoopbackPort::LoopbackPort(const QString &host, quint16 port, int backlog)
+    : m_fd(connected(host, port, true))
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);   // at the same place for IPv6
+    if (backlog >= 0)
+        ::listen(m_fd, backlog);
+    // One completed connection fills a queue of backlog 0; the system then drops every new SYN.
+    if (backlog == 0)
+        m_held.push_back(connected(host, m_port, false));
 }
 
 LoopbackPort::LoopbackPort(LoopbackPort &&other) noexcept
@@ -67,36 +71,9 @@ LoopbackPort::~LoopbackPort()
         ::close(m_fd);
 }
 
-QString privateLoopbackAddress()
-{
-    static int calls = 0;
-    const int pid = static_cast<int>(::getpid());
-    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + ++calls % 250);
-}
-
-LoopbackPort LoopbackPort::open(const QString &address, quint16 portNumber)
-{
-    LoopbackPort port(address, portNumber);
-    ::listen(port.m_fd, 16);
-    return port;
-}
-
-LoopbackPort LoopbackPort::refused(const QString &address)
-{
-    return LoopbackPort(address, 0);
-}
-
-LoopbackPort LoopbackPort::blackholed(const QString &host)
-{
-    LoopbackPort port(host, 0);
-    ::listen(port.m_fd, 0);
-    // One completed connection fills a queue of backlog 0; the system then drops every new SYN.
-    Address address = loopback(host, port.m_port);
-    port.m_held.push_back(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::connect(port.m_held.back(), address.get(), address.length) != 0)
-        throw std::runtime_error("could not fill the listen queue");
-    return port;
-}
+LoopbackPort LoopbackPort::open(const QString &address, quint16 port) { return LoopbackPort(address, port, 16); }
+LoopbackPort LoopbackPort::refused(const QString &address) { return LoopbackPort(address, 0, -1); }
+LoopbackPort LoopbackPort::blackholed(const QString &address) { return LoopbackPort(address, 0, 0); }
 
 void LoopbackPort::answer()
 {
@@ -117,48 +94,46 @@ bool peerClosed(int fd, int timeoutMs)
     return readable(fd, timeoutMs) && ::recv(fd, &byte, 1, MSG_PEEK) == 0;
 }
 
-ScriptedPeer::ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies,
-                           const QString &address, quint16 port)
-    : m_listener(LoopbackPort::open(address, port)), m_greeting(greeting), m_replies(replies)
-    , m_thread([this] { serve(); })
+ScriptedPeer::ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies, const QString &address, quint16 port)
+    : m_listener(LoopbackPort::open(address, port))
 {
+    m_thread = std::thread([this, greeting, replies] {
+        // Waits in slices, so the destructor can end the thread.
+        const auto waitFor = [this](int fd) {
+            for (int slice = 0; slice < 300 && !m_stop; ++slice)
+                if (readable(fd, 100))
+                    return true;
+            return false;
+        };
+        int fd = -1;
+        for (int slice = 0; slice < 300 && !m_stop && fd < 0; ++slice)
+            fd = m_listener.accept(100);
+        if (fd >= 0)
+            ::send(fd, greeting.constData(), greeting.size(), MSG_NOSIGNAL);
+        QByteArray pending;
+        qsizetype next = 0;
+        char buffer[1024];
+        for (ssize_t count; fd >= 0 && waitFor(fd) && (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            pending.append(buffer, count);
+            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+                {
+                    const std::lock_guard<std::mutex> lock(m_mutex);
+                    m_received << pending.left(end).trimmed();
+                }
+                if (const QByteArray reply = replies.value(next++); !reply.isEmpty())
+                    ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+            }
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_changed.notify_all();
+    });
 }
 
 ScriptedPeer::~ScriptedPeer()
 {
     m_stop = true;
     m_thread.join();
-}
-
-void ScriptedPeer::serve()
-{
-    // Waits in slices, so the destructor can end the thread.
-    const auto waitFor = [this](int fd) {
-        for (int slice = 0; slice < 300 && !m_stop; ++slice)
-            if (readable(fd, 100))
-                return true;
-        return false;
-    };
-    const int fd = waitFor(m_listener.m_fd) ? m_listener.accept(0) : -1;
-    if (fd >= 0)
-        ::send(fd, m_greeting.constData(), m_greeting.size(), MSG_NOSIGNAL);
-    QByteArray pending;
-    qsizetype next = 0;
-    char buffer[1024];
-    for (ssize_t count; fd >= 0 && waitFor(fd) && (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-        pending.append(buffer, count);
-        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_received << pending.left(end).trimmed();
-            }
-            if (const QByteArray reply = m_replies.value(next++); !reply.isEmpty())
-                ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
-        }
-    }
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_closed = true;
-    m_changed.notify_all();
 }
 
 QList<QByteArray> ScriptedPeer::received(int timeoutMs)

@@ -10,14 +10,14 @@
 #include <vector>
 
 // A loopback address of its own for each call (127.x.y.z, never 127.0.0.1), for servers on a fixed
-// port such as 21 that must not meet each other or the machine's own services.
+// port such as 21 or 53 that must not meet each other or the machine's own services.
 QString privateLoopbackAddress();
 
 // A TCP end on loopback ("::1" for IPv6) on a free port unless told.
 class LoopbackPort
 {
 public:
-    // Accepts connections: the system completes them even when nobody reads.
+    // The system completes connections even when nobody reads.
     static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     // Bound but not listening: every attempt is refused at once.
     static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
@@ -36,8 +36,7 @@ public:
     int accept(int timeoutMs);
 
 private:
-    LoopbackPort(const QString &address, quint16 port);
-    friend class ScriptedPeer;
+    LoopbackPort(const QString &address, quint16 port, int backlog);
 
     int m_fd = -1;
     quint16 m_port = 0;
@@ -47,8 +46,8 @@ private:
 // True when the peer of a connected socket has closed its end within the time given.
 bool peerClosed(int fd, int timeoutMs);
 
-// A TCP peer on loopback playing a fixed dialogue from its own thread: to the first connection it
-// sends the greeting, then answers each line it receives with the next reply, recording the lines.
+// Plays a fixed dialogue from its own thread: to the first connection it sends the greeting, then
+// answers each line it receives with the next reply, recording the lines.
 class ScriptedPeer
 {
 public:
@@ -61,14 +60,10 @@ public:
     QList<QByteArray> received(int timeoutMs);
 
 private:
-    void serve();
-
     LoopbackPort m_listener;
-    QByteArray m_greeting;
-    QList<QByteArray> m_replies;
-    std::mutex m_mutex;
     QList<QByteArray> m_received;
     bool m_closed = false;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -1,7 +1,5 @@
 #include "MarkerScript.h"
 
-#include <QFile>
-#include <QTest>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +25,6 @@ bool MarkerScript::writeExecutable(const QString &path, const QByteArray &conten
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size()
         && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-}
-
-bool MarkerScript::waitForMarker(int timeoutMs) const
-{
-    return QTest::qWaitFor([this] { return QFile::exists(markerPath()); }, timeoutMs);
 }
 
 std::optional<MarkerScript::Record> MarkerScript::record() const

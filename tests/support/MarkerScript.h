@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QFile>
+#include <QTest>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -26,7 +28,10 @@ public:
     QString filePath(const QString &name) const { return m_folder.filePath(name); }
 
     // The script runs detached, so the marker is polled for.
-    bool waitForMarker(int timeoutMs = 20000) const;
+    bool waitForMarker(int timeoutMs = 20000) const
+    {
+        return QTest::qWaitFor([this] { return QFile::exists(markerPath()); }, timeoutMs);
+    }
     // Nothing while the script has not finished the marker.
     std::optional<Record> record() const;
 

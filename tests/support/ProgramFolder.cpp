@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <unistd.h>
 
 ProgramFolder::ProgramFolder()
 {
@@ -26,10 +27,10 @@ std::unique_ptr<QProcess> ProgramFolder::launch(const QStringList &arguments,
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(QDir::tempPath());
     const QString program = filePath(QStringLiteral("ostrel"));
-    if (asNobody)
-        process->start(QStringLiteral("setpriv"), QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + arguments);
-    else
-        process->start(program, arguments);
+    // Dropping to another user needs root; others are such a user already.
+    const bool drop = asNobody && ::geteuid() == 0;
+    const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups", program};
+    process->start(drop ? QStringLiteral("setpriv") : program, drop ? nobody + arguments : arguments);
     return process;
 }
 
@@ -51,19 +52,13 @@ ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutM
     return result;
 }
 
-std::optional<QStringList> ProgramFolder::logMessages(const QString &name) const
-{
-    return readLogMessages(filePath(name));
-}
-
 std::optional<QStringList> readLogMessages(const QString &path)
 {
     QFile log(path);
     if (!log.open(QIODevice::ReadOnly))
         return std::nullopt;
     static const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t(.*)\\r$"));
-    QStringList messages;
-    QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    QStringList messages, lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
     // Every line ends in CR LF, so nothing follows the last one.
     const QString last = lines.takeLast();
     for (const QString &text : lines) {

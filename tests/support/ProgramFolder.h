@@ -6,6 +6,10 @@
 #include <memory>
 #include <optional>
 
+// The messages of a result log at any path, one per line, each checked for its time stamp, tab and
+// CR LF; nothing when the file does not exist.
+std::optional<QStringList> readLogMessages(const QString &path);
+
 // A temporary folder holding a copy of the built program, so that its result logs land where the
 // test reads them. Runs have no display at all unless the environment given says otherwise.
 class ProgramFolder
@@ -36,12 +40,8 @@ public:
 
     static QProcessEnvironment headless();
 
-    // The messages of a result log, one per line, each checked for its time stamp, tab and CR LF.
-    std::optional<QStringList> logMessages(const QString &name) const;
+    std::optional<QStringList> logMessages(const QString &name) const { return readLogMessages(filePath(name)); }
 
 private:
     QTemporaryDir m_folder;
 };
-
-// The same for a log at any path; nothing when the file does not exist.
-std::optional<QStringList> readLogMessages(const QString &path);
