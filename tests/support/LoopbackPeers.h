@@ -13,15 +13,14 @@
 // port such as 21 or 53 that must not meet each other or the machine's own services.
 QString privateLoopbackAddress();
 
-// A TCP end on loopback ("::1" for IPv6) on a free port unless told.
+// A TCP end on loopback ("::1" for IPv6) on a free port unless told. An open one accepts (the system
+// completes connections even when nobody reads); a refused one is bound but not listening; a
+// blackholed one has backlog 0 and a full queue: attempts get no answer, as behind a dropping firewall.
 class LoopbackPort
 {
 public:
-    // The system completes connections even when nobody reads.
     static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
-    // Bound but not listening: every attempt is refused at once.
     static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
-    // Backlog 0 with the queue already full: attempts get no answer, as behind a dropping firewall.
     static LoopbackPort blackholed(const QString &address = QStringLiteral("127.0.0.1"));
 
     LoopbackPort(LoopbackPort &&other) noexcept;
@@ -29,8 +28,7 @@ public:
     ~LoopbackPort();
 
     quint16 port() const { return m_port; }
-    // A blackholed port starts answering: the attempts waiting on it are taken when their SYN is
-    // sent again, about a second after they began, all in the same instant.
+    // A blackholed port starts answering: waiting attempts are taken at their next SYN, all at once.
     void answer();
     // Accepts one pending connection within the time given; -1 when none came.
     int accept(int timeoutMs);

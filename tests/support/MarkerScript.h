@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
-#include <QFile>
 #include <QTest>
 #include <QTemporaryDir>
 #include <optional>
@@ -14,10 +14,8 @@ class MarkerScript
 {
 public:
     struct Record {
-        QString standardInput;   // what /proc/<pid>/fd/0 points at
-        QString standardOutput;
-        QString standardError;
-        QString folder;          // physical working folder
+        QString standardInput, standardOutput, standardError;   // where /proc/<pid>/fd/0, 1 and 2 point
+        QString folder;                                          // physical working folder
         QStringList arguments;
     };
 

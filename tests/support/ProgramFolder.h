@@ -20,8 +20,7 @@ public:
         QProcess::ExitStatus exitStatus = QProcess::CrashExit;
         int exitCode = -1;
         qint64 elapsedMs = 0;
-        QByteArray standardOutput;
-        QByteArray standardError;
+        QByteArray standardOutput, standardError;
     };
 
     ProgramFolder();
@@ -34,8 +33,7 @@ public:
     Run run(const QStringList &arguments, int timeoutMs = 60000,
             const QProcessEnvironment &environment = headless(), bool asNobody = false) const;
     // Starts the program and returns at once.
-    std::unique_ptr<QProcess> launch(const QStringList &arguments,
-                                     const QProcessEnvironment &environment = headless(),
+    std::unique_ptr<QProcess> launch(const QStringList &arguments, const QProcessEnvironment &environment = headless(),
                                      bool asNobody = false) const;
 
     static QProcessEnvironment headless();

@@ -8,8 +8,8 @@ PythonPeer::PythonPeer(const QString &script, const QStringList &arguments)
     m_process.start(QStringLiteral("/usr/bin/python3"),
                     QStringList{QDir(QStringLiteral(OSTREL_TEST_SUPPORT_DIR)).filePath(script)} + arguments);
     const QDeadlineTimer deadline(20000);
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(int(deadline.remainingTime()))) {
-    }
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(int(deadline.remainingTime())))
+        continue;
     const QByteArray line = m_process.readLine();
     if (line.startsWith("ready "))
         m_port = quint16(line.mid(6).trimmed().toUInt());

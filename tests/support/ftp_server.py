@@ -10,21 +10,15 @@ from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
 host, port, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 home = tempfile.mkdtemp(prefix="ostrel-ftp-")
-authorizer = DummyAuthorizer()
+FTPHandler.authorizer = DummyAuthorizer()
 if mode == "anonymous":
-    authorizer.add_anonymous(home)
+    FTPHandler.authorizer.add_anonymous(home)
 else:
-    authorizer.add_user("operator", "secret", home)
-
-
-class Handler(FTPHandler):
-    # Longer than one line allows, so the greeting comes as a multi-line reply.
-    banner = "Ostrel test server. " + "This greeting is long enough to be sent as a multi-line reply. " * 2
-    auth_failed_timeout = 0.1   # pyftpdlib waits 3 s before refusing a logon
-
-
-Handler.authorizer = authorizer
-server = FTPServer((host, port), Handler)
+    FTPHandler.authorizer.add_user("operator", "secret", home)
+# Longer than one line allows, so the greeting comes as a multi-line reply.
+FTPHandler.banner = "Ostrel test server. " + "This greeting is long enough to be sent as a multi-line reply. " * 2
+FTPHandler.auth_failed_timeout = 0.1   # pyftpdlib waits 3 s before refusing a logon
+server = FTPServer((host, port), FTPHandler)
 print("ready", server.socket.getsockname()[1], flush=True)
 threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
 server.serve_forever(timeout=0.2)
