@@ -3,27 +3,24 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QtGlobal>
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-// A loopback address of its own for each call (127.x.y.z, never 127.0.0.1),
-// for servers that must listen on a fixed port such as 21 without meeting
-// each other or the machine's own services.
+// A loopback address of its own for each call (127.x.y.z, never 127.0.0.1), for servers on a fixed
+// port such as 21 or 53 that must not meet each other or the machine's own services.
 QString privateLoopbackAddress();
 
-// TCP ends on loopback for tests (127.0.0.1 unless told, "::1" for IPv6),
-// each on a free port chosen by the system.
+// A TCP end on loopback ("::1" for IPv6) on a free port unless told. An open one accepts (the system
+// completes connections even when nobody reads); a refused one is bound but not listening; a
+// blackholed one has backlog 0 and a full queue: attempts get no answer, as behind a dropping firewall.
 class LoopbackPort
 {
 public:
-    // Accepts connections: the system completes them even when nobody reads.
     static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
-    // Bound but not listening: every connection attempt is refused at once.
     static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
-    // Listening with a backlog of 0 whose queue is already full: attempts get
-    // no answer at all, like a port behind a dropping firewall.
     static LoopbackPort blackholed(const QString &address = QStringLiteral("127.0.0.1"));
 
     LoopbackPort(LoopbackPort &&other) noexcept;
@@ -31,13 +28,13 @@ public:
     ~LoopbackPort();
 
     quint16 port() const { return m_port; }
-
+    // A blackholed port starts answering: waiting attempts are taken at their next SYN, all at once.
+    void answer();
     // Accepts one pending connection within the time given; -1 when none came.
     int accept(int timeoutMs);
 
 private:
-    explicit LoopbackPort(int fd);
-    friend class ScriptedPeer;
+    LoopbackPort(const QString &address, quint16 port, int backlog);
 
     int m_fd = -1;
     quint16 m_port = 0;
@@ -47,9 +44,8 @@ private:
 // True when the peer of a connected socket has closed its end within the time given.
 bool peerClosed(int fd, int timeoutMs);
 
-// A TCP peer on loopback that plays a fixed dialogue from a thread of its
-// own: on the first connection it sends the greeting, then answers every
-// line it receives with the next reply, and records the lines.
+// Plays a fixed dialogue from its own thread: to the first connection it sends the greeting, then
+// answers each line it receives with the next reply, recording the lines.
 class ScriptedPeer
 {
 public:
@@ -58,20 +54,15 @@ public:
     ~ScriptedPeer();
 
     quint16 port() const { return m_listener.port(); }
-
-    // The lines received, without line ends, once the client has closed the
-    // connection or the time given has passed.
+    // The lines received, without line ends, once the client has closed or the time has passed.
     QList<QByteArray> received(int timeoutMs);
 
 private:
-    void serve();
-
     LoopbackPort m_listener;
-    QByteArray m_greeting;
-    QList<QByteArray> m_replies;
-    std::mutex m_mutex;
     QList<QByteArray> m_received;
     bool m_closed = false;
-    int m_wake[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

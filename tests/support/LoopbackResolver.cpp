@@ -1,37 +1,29 @@
 #include "LoopbackResolver.h"
+#include "LoopbackPeers.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace LoopbackResolver {
 
-namespace {
-
-// Writes `content` to a temporary file and mounts it over `target`.
-bool mountFile(const char *target, const QByteArray &content)
+// Writes `content` to a temporary file and mounts it over `target` (the mount keeps the file).
+static bool mountFile(const char *target, const QByteArray &content)
 {
     char path[] = "/tmp/ostrel-resolv-XXXXXX";
     const int fd = ::mkstemp(path);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size());
-    ::close(fd);
+    const bool written = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
     const bool mounted = written && ::mount(path, target, nullptr, MS_BIND, nullptr) == 0;
     const int error = errno;
-    ::unlink(path);   // the bind mount keeps it
+    if (fd >= 0)
+        ::close(fd), ::unlink(path);
     errno = error;
-    // Without any resolv.conf the resolver asks 127.0.0.1 anyway.
-    return mounted || (written && errno == ENOENT && std::strcmp(target, "/etc/resolv.conf") == 0);
+    return mounted;
 }
-
-} // namespace
 
 bool confine(QString *why, const Setup &setup)
 {
@@ -39,34 +31,28 @@ bool confine(QString *why, const Setup &setup)
         *why = QStringLiteral("%1: %2").arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     };
-    if (::unshare(CLONE_NEWNS) != 0)
-        return fail("unshare");
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return fail("private mounts");
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return fail("private mount namespace");
     const QByteArray options = setup.options.isEmpty() ? QByteArray() : "options " + setup.options + "\n";
-    if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options))
+    // Without any resolv.conf the resolver asks 127.0.0.1 anyway.
+    if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options) && errno != ENOENT)
         return fail("bind mount over /etc/resolv.conf");
-    if (!setup.hosts.isEmpty()
-        && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
+    if (!setup.hosts.isEmpty() && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
         return fail("bind mount over /etc/hosts");
     return true;
 }
 
-QByteArray silentNameServer(const QByteArray &address)
+QByteArray silentNameServer(const QByteArray &wanted)
 {
-    sockaddr_in bound{};
-    bound.sin_family = AF_INET;
-    bound.sin_port = htons(53);
-    if (::inet_pton(AF_INET, address.constData(), &bound.sin_addr) != 1)
-        return {};
-    // Kept open until the process ends; queries queue up unread.
+    // Tests running at the same time each need a port 53 of their own; queries queue up unread.
+    const QByteArray address = wanted.isEmpty() ? privateLoopbackAddress().toLatin1() : wanted;
+    sockaddr_in bound{AF_INET, htons(53), {}, {}};
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return {};
-    }
-    return address;
+    if (::inet_pton(AF_INET, address.constData(), &bound.sin_addr) == 1
+        && ::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) == 0)
+        return address;
+    ::close(fd);
+    return {};
 }
 
 } // namespace LoopbackResolver

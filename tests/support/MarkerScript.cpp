@@ -1,52 +1,30 @@
 #include "MarkerScript.h"
 
-#include <QFile>
-#include <QTest>
+#include <sys/stat.h>
 #include <unistd.h>
 
 MarkerScript::MarkerScript(const QString &name)
     : m_name(name)
 {
-    // Readable by all and writable by all, for runs as another user.
-    if (!m_folder.isValid()
-        || !QFile::setPermissions(m_folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                       | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-                                                       | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther))
-        qFatal("cannot make a folder for a marker script");
     const QByteArray marker = QFile::encodeName(markerPath());
-    const QByteArray script = "#!/bin/sh\n"
-                              "PATH=/usr/bin:/bin\n"
-                              "input=$(readlink /proc/$$/fd/0)\n"
-                              "output=$(readlink /proc/$$/fd/1)\n"
-                              "error=$(readlink /proc/$$/fd/2)\n"
-                              "marker='" + marker + "'\n"
-                              "{\n"
-                              "  printf 'stdin %s\\n' \"$input\"\n"
-                              "  printf 'stdout %s\\n' \"$output\"\n"
-                              "  printf 'stderr %s\\n' \"$error\"\n"
-                              "  printf 'folder %s\\n' \"$(pwd -P)\"\n"
-                              "  for argument in \"$@\"; do printf 'argument %s\\n' \"$argument\"; done\n"
-                              "} > \"$marker.partial\"\n"
-                              "mv \"$marker.partial\" \"$marker\"\n"
-                              "echo 'marker script output'\n"
-                              "echo 'marker script error output' >&2\n";
-    if (!writeExecutable(path(), script))
+    // One line each: the three streams, the folder, the arguments; the marker appears whole, by a rename.
+    const QByteArray script = "#!/bin/sh\nPATH=/usr/bin:/bin\n"
+                              "in=$(readlink /proc/$$/fd/0) out=$(readlink /proc/$$/fd/1) err=$(readlink /proc/$$/fd/2)\n"
+                              "printf '%s\\n' \"$in\" \"$out\" \"$err\" \"$(pwd -P)\" \"$@\" > '" + marker + ".partial'\n"
+                              "mv '" + marker + ".partial' '" + marker + "'\n"
+                              "echo 'marker script output'\necho 'marker script error output' >&2\n";
+    // Writable by all, for runs as another user.
+    if (!m_folder.isValid() || ::chmod(QFile::encodeName(folder()).constData(), 0777) != 0
+        || !writeExecutable(path(), script))
         qFatal("cannot write a marker script");
 }
 
 bool MarkerScript::writeExecutable(const QString &path, const QByteArray &content)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
-        return false;
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size()
+        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-}
-
-bool MarkerScript::waitForMarker(int timeoutMs) const
-{
-    return QTest::qWaitFor([this] { return QFile::exists(markerPath()); }, timeoutMs);
 }
 
 std::optional<MarkerScript::Record> MarkerScript::record() const
@@ -54,28 +32,16 @@ std::optional<MarkerScript::Record> MarkerScript::record() const
     QFile file(markerPath());
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    Record record;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QString text = QString::fromLocal8Bit(line);
-        const QString value = text.section(QLatin1Char(' '), 1);
-        if (text.startsWith(QLatin1String("stdin ")))
-            record.standardInput = value;
-        else if (text.startsWith(QLatin1String("stdout ")))
-            record.standardOutput = value;
-        else if (text.startsWith(QLatin1String("stderr ")))
-            record.standardError = value;
-        else if (text.startsWith(QLatin1String("folder ")))
-            record.folder = value;
-        else if (text.startsWith(QLatin1String("argument ")))
-            record.arguments << value;
-    }
-    return record;
+    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeLast();   // after the last line end
+    if (lines.size() < 4)
+        return std::nullopt;
+    return Record{lines.at(0), lines.at(1), lines.at(2), lines.at(3), lines.mid(4)};
 }
 
 QString descriptorTarget(int fd)
 {
     char target[4096];
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
-    const ssize_t size = ::readlink(link.constData(), target, sizeof target);
+    const ssize_t size = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), target, sizeof target);
     return size < 0 ? QString() : QString::fromLocal8Bit(target, size);
 }

@@ -3,9 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
-// A test server written in Python (tests/support/*.py), run by Debian's own
-// interpreter, which has the server packages. The script prints
-// "ready <port>" once it listens and ends when its input closes.
+// A test server in Python (tests/support/*.py) run by Debian's interpreter, which has the server
+// packages. The script prints "ready <port>" once it listens and ends when its input closes.
 class PythonPeer
 {
 public:

@@ -1,15 +1,7 @@
 #!/usr/bin/python3
-"""FTP server for tests, on a loopback address.
-
-usage: ftp_server.py HOST PORT {anonymous|named-only}
-anonymous: anyone may log on as "anonymous"; named-only: anonymous logons are refused.
-Prints "ready <port>" once listening and serves until its standard input closes.
-"""
-import logging
-import os
-import sys
-import tempfile
-import threading
+"""Test FTP server: ftp_server.py HOST PORT {anonymous|named-only}. Prints "ready <port>" once
+listening; serves until its standard input closes (also when the test dies)."""
+import logging, os, sys, tempfile, threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -18,23 +10,15 @@ from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
 host, port, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 home = tempfile.mkdtemp(prefix="ostrel-ftp-")
-authorizer = DummyAuthorizer()
+FTPHandler.authorizer = DummyAuthorizer()
 if mode == "anonymous":
-    authorizer.add_anonymous(home)
+    FTPHandler.authorizer.add_anonymous(home)
 else:
-    authorizer.add_user("operator", "secret", home)
-
-
-class Handler(FTPHandler):
-    # Longer than one line allows, so the greeting comes as a multi-line reply.
-    banner = "Ostrel test server. " + "This greeting is long enough to be sent as a multi-line reply. " * 2
-    # pyftpdlib waits 3 s before refusing a logon; tests need not.
-    auth_failed_timeout = 0.1
-
-
-Handler.authorizer = authorizer
-server = FTPServer((host, port), Handler)
+    FTPHandler.authorizer.add_user("operator", "secret", home)
+# Longer than one line allows, so the greeting comes as a multi-line reply.
+FTPHandler.banner = "Ostrel test server. " + "This greeting is long enough to be sent as a multi-line reply. " * 2
+FTPHandler.auth_failed_timeout = 0.1   # pyftpdlib waits 3 s before refusing a logon
+server = FTPServer((host, port), FTPHandler)
 print("ready", server.socket.getsockname()[1], flush=True)
-# The test ends the server by closing our input (also when the test dies).
 threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
 server.serve_forever(timeout=0.2)
