@@ -14,14 +14,6 @@ QStringList texts(const QJsonValue &value)
     return list;
 }
 
-SmtpServer::Pairs pairs(const QJsonValue &value)
-{
-    SmtpServer::Pairs list;
-    for (const QJsonValue &item : value.toArray())
-        list.append({item[0].toString(), item[1].toString()});
-    return list;
-}
-
 } // namespace
 
 SmtpServer::SmtpServer(const QString &flags)
@@ -35,25 +27,31 @@ QList<QJsonObject> SmtpServer::records(const QString &event) const
 {
     QFile file(m_folder.filePath(QStringLiteral("record.jsonl")));
     QList<QJsonObject> entries;
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
-        if (entry.value(QLatin1String("event")).toString() == event)
-            entries << entry;
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            if (entry.value(QLatin1String("event")).toString() == event)
+                entries << entry;
+        }
     }
     return entries;
+}
+
+int SmtpServer::count(const QString &event) const
+{
+    return static_cast<int>(records(event).size());
 }
 
 QList<SmtpServer::Message> SmtpServer::messages() const
 {
     QList<Message> messages;
     for (const QJsonObject &entry : records(QStringLiteral("message"))) {
-        messages << Message{entry[QLatin1String("mail_from")].toString(), texts(entry[QLatin1String("rcpt_tos")]),
-                            entry[QLatin1String("data")].toString(),      pairs(entry[QLatin1String("headers")]),
-                            texts(entry[QLatin1String("to")]),            entry[QLatin1String("body")].toString(),
-                            pairs(entry[QLatin1String("attachments")]),
-                            texts(entry[QLatin1String("problems")]).join(QLatin1Char(';'))};
+        Message message{entry[QLatin1String("mail_from")].toString(), texts(entry[QLatin1String("rcpt_tos")]), {},
+                        texts(entry[QLatin1String("to")]), entry[QLatin1String("body")].toString(),
+                        texts(entry[QLatin1String("problems")]).join(QLatin1Char(';'))};
+        for (const QJsonValue &header : entry[QLatin1String("headers")].toArray())
+            message.headers.append({header[0].toString(), header[1].toString()});
+        messages << message;
     }
     return messages;
 }

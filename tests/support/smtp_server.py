@@ -1,17 +1,12 @@
 #!/usr/bin/python3
-"""A real SMTP server (aiosmtpd) on a loopback port for Ostrel's tests.
+"""A real SMTP server (aiosmtpd) on loopback for Ostrel's tests; with --exim a real exim daemon delivering into a file.
 
-Prints "ready <port>" once it listens and serves until its standard input
-closes. Appends one JSON line per event to the --record file: "connect",
-"data" (a DATA command), "quit", and "message" (see describe). A message that
-Python's email package (policy.default) finds any defect in, whose sender has
-no domain or that lacks a Message-ID is refused with 554 and the reason.
-With --exim a real exim daemon takes the mail instead and delivers into a
-file, whose messages are recorded as they arrive.
+Prints "ready <port>", serves until its input closes and appends one JSON line per event ("connect", "data", "quit",
+"message") to --record. A message with any defect Python's email package (policy.default) finds, a sender without a
+domain or no Message-ID is recorded with its problems and refused with 554.
 """
 import argparse
 import asyncio
-import base64
 import email
 import email.policy
 import json
@@ -29,17 +24,13 @@ from aiosmtpd.smtp import SMTP, AuthResult
 parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
 parser.add_argument("--host", default="127.0.0.1")
-parser.add_argument("--port", type=int, default=0)
 parser.add_argument("--reject-sender", action="store_true")
 parser.add_argument("--reject-recipient", action="append", default=[])
-parser.add_argument("--drop-in-data", action="store_true")
-parser.add_argument("--no-ehlo", action="store_true")
-parser.add_argument("--smtputf8", action="store_true")
-parser.add_argument("--delay", type=float, default=0, help="seconds before each reply after the greeting")
+for flag in ("--drop-in-data", "--no-ehlo", "--smtputf8", "--exim", "--wrong-ca"):
+    parser.add_argument(flag, action="store_true")
+parser.add_argument("--delay", type=float, default=0)  # seconds before each reply after EHLO
 parser.add_argument("--tls", choices=["starttls", "implicit"])
-parser.add_argument("--wrong-ca", action="store_true", help="a certificate from a CA other than ca.pem")
-parser.add_argument("--login", help="user:password the server demands")
-parser.add_argument("--exim", action="store_true")
+parser.add_argument("--login")  # user:password the server demands
 options = parser.parse_args()
 folder = os.path.dirname(os.path.abspath(options.record))
 
@@ -49,34 +40,23 @@ def record(entry):
         file.write(json.dumps(entry) + "\n")
 
 
-def problems(message, mail_from, utf8):
-    found = [f"{type(d).__name__}" for d in message.defects]
-    for name, value in message.items():
-        found += [f"{name}: {type(d).__name__}" for d in getattr(value, "defects", [])
-                  # RFC 6532 allows it in a message sent with SMTPUTF8.
-                  if not (utf8 and type(d).__name__ == "NonASCIILocalPartDefect")]
-    if "@" not in mail_from:
-        found.append(f"envelope sender without a domain: {mail_from!r}")
-    senders = message["From"].addresses if message["From"] is not None else ()
-    if not senders or not all(sender.domain for sender in senders):
-        found.append(f"From without a domain: {message['From']!r}")
-    if message["Message-ID"] is None:
-        found.append("no Message-ID")
-    return found
-
-
 def describe(data, mail_from, utf8):
     message = (email.message_from_string(data.decode("utf-8"), policy=email.policy.default) if utf8
                else email.message_from_bytes(data, policy=email.policy.default))
-    body_part = message.get_body(preferencelist=("plain",))
-    return {
-        "headers": [[name, str(value)] for name, value in message.items()],
-        "to": [address.addr_spec for address in message["To"].addresses] if message["To"] is not None else [],
-        "body": body_part.get_content() if body_part is not None else None,
-        "attachments": [[part.get_filename(), base64.b64encode(part.get_payload(decode=True)).decode("ascii")]
-                        for part in message.iter_attachments()],
-        "problems": problems(message, mail_from, utf8),
-    }
+    problems = [type(d).__name__ for d in message.defects]
+    for name, value in message.items():
+        # RFC 6532 allows a local part beyond ASCII in a message sent with SMTPUTF8.
+        problems += [f"{name}: {type(d).__name__}" for d in getattr(value, "defects", [])
+                     if not (utf8 and type(d).__name__ == "NonASCIILocalPartDefect")]
+    senders = message["From"].addresses if message["From"] is not None else ()
+    if "@" not in mail_from or not senders or not all(sender.domain for sender in senders):
+        problems.append(f"sender without a domain: {mail_from!r}, {message['From']!r}")
+    if message["Message-ID"] is None:
+        problems.append("no Message-ID")
+    body = message.get_body(preferencelist=("plain",))
+    return {"headers": [[name, str(value)] for name, value in message.items()], "problems": problems,
+            "to": [a.addr_spec for a in message["To"].addresses] if message["To"] is not None else [],
+            "body": body.get_content() if body is not None else None}
 
 
 class Handler:
@@ -94,23 +74,19 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        data = envelope.original_content
-        entry = {"event": "message", "mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-                 "data": data.decode("utf-8", errors="backslashreplace")}
+        entry = {"event": "message", "mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos}
         try:
-            entry.update(describe(data, envelope.mail_from, "SMTPUTF8" in envelope.mail_options))
+            entry.update(describe(envelope.original_content, envelope.mail_from, "SMTPUTF8" in envelope.mail_options))
         except Exception as error:  # a message Python cannot parse is recorded as such
             entry["problems"] = [repr(error)]
         record(entry)
-        if entry["problems"]:
-            return "554 5.6.0 " + "; ".join(entry["problems"])[:400]
-        return "250 OK"
+        return "554 5.6.0 " + "; ".join(entry["problems"])[:400] if entry["problems"] else "250 OK"
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
     user, password = options.login.split(":", 1)
     # Not "handled": aiosmtpd then answers a failure with 535 itself.
-    return AuthResult(success=auth_data.login == user.encode() and auth_data.password == password.encode(),
+    return AuthResult(success=(auth_data.login, auth_data.password) == (user.encode(), password.encode()),
                       handled=False)
 
 
@@ -126,10 +102,9 @@ class ShapedSMTP(SMTP):
 
     async def smtp_EHLO(self, hostname):
         if options.no_ehlo:
-            await self.push("502 5.5.1 EHLO not implemented")
-        else:
-            await super().smtp_EHLO(hostname)
-            self.greeted = True
+            return await self.push("502 5.5.1 EHLO not implemented")
+        await super().smtp_EHLO(hostname)
+        self.greeted = True
 
     async def smtp_QUIT(self, arg):
         record({"event": "quit"})
@@ -137,12 +112,11 @@ class ShapedSMTP(SMTP):
 
     async def smtp_DATA(self, arg):
         record({"event": "data"})
-        if options.drop_in_data and self.envelope.rcpt_tos:
-            await self.push("354 End data with <CR><LF>.<CR><LF>")
-            await self._reader.readline()
-            self.transport.close()
-        else:
-            await super().smtp_DATA(arg)
+        if not (options.drop_in_data and self.envelope.rcpt_tos):
+            return await super().smtp_DATA(arg)
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        await self._reader.readline()
+        self.transport.close()
 
 
 def certificates():
@@ -150,15 +124,15 @@ def certificates():
     def openssl(*arguments):
         subprocess.run(["openssl", *arguments], check=True, capture_output=True, cwd=folder)
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
-    for authority in ("ca", "other"):
-        openssl("req", "-x509", *key, "-days", "1", "-subj", "/CN=Ostrel test " + authority,
-                "-keyout", authority + ".key", "-out", authority + ".pem")
+    for ca in ("ca", "other"):
+        openssl("req", "-x509", *key, "-days", "1", "-subj", "/CN=Ostrel test " + ca, "-keyout", ca + ".key",
+                "-out", ca + ".pem")
     openssl("req", *key, "-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr")
     with open(os.path.join(folder, "names.ext"), "w") as file:
         file.write(f"subjectAltName=IP:{options.host},DNS:localhost\n")
-    signer = "other" if options.wrong_ca else "ca"
-    openssl("x509", "-req", "-in", "server.csr", "-CA", signer + ".pem", "-CAkey", signer + ".key",
-            "-CAcreateserial", "-days", "1", "-extfile", "names.ext", "-out", "server.pem")
+    ca = "other" if options.wrong_ca else "ca"
+    openssl("x509", "-req", "-in", "server.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-CAcreateserial",
+            "-days", "1", "-extfile", "names.ext", "-out", "server.pem")
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
     return context
@@ -171,12 +145,11 @@ def serve_aiosmtpd():
         arguments.update(tls_context=context, require_starttls=True)
     if options.login:
         # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
-        arguments.update(authenticator=authenticate, auth_required=True,
-                         auth_require_tls=options.tls != "implicit")
+        arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit")
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
-        lambda: ShapedSMTP(Handler(), loop=loop, **arguments), host=options.host, port=options.port,
+        lambda: ShapedSMTP(Handler(), loop=loop, **arguments), host=options.host, port=0,
         ssl=context if options.tls == "implicit" else None))
     print("ready", server.sockets[0].getsockname()[1], flush=True)
     # The test ends the server by closing our input (also when the test dies).
@@ -219,17 +192,15 @@ mailbox:
   driver = appendfile
   file = {folder}/mail/inbox
   user = Debian-exim
-  delivery_date_add
   envelope_to_add
   return_path_add
 """
 
 
 def serve_exim():
-    probe = socket.socket()
-    probe.bind((options.host, 0))
-    port = probe.getsockname()[1]
-    probe.close()
+    with socket.socket() as probe:
+        probe.bind((options.host, 0))
+        port = probe.getsockname()[1]
     for sub in ("spool", "mail"):
         os.makedirs(os.path.join(folder, sub), exist_ok=True)
         subprocess.run(["chown", "Debian-exim:Debian-exim", os.path.join(folder, sub)], check=True)
@@ -246,23 +217,16 @@ def serve_exim():
         except OSError:
             time.sleep(0.05)
     print("ready", port, flush=True)
-    seen = set()
-    stop = threading.Event()
+    inbox, seen, stop = os.path.join(folder, "mail", "inbox"), set(), threading.Event()
     threading.Thread(target=lambda: (sys.stdin.buffer.read(), stop.set()), daemon=True).start()
     while not stop.wait(0.05):
-        inbox = os.path.join(folder, "mail", "inbox")
-        if not os.path.exists(inbox):
-            continue
-        box = mailbox.mbox(inbox, create=False)
-        for key in box.keys():
-            if key in seen:
-                continue
+        box = mailbox.mbox(inbox, create=False) if os.path.exists(inbox) else {}
+        for key in set(box.keys()) - seen:
             seen.add(key)
             data = box.get_bytes(key)
             message = email.message_from_bytes(data, policy=email.policy.default)
             entry = {"event": "message", "mail_from": str(message["Return-path"]).strip("<>"),
-                     "rcpt_tos": [address.strip() for address in str(message["Envelope-to"]).split(",")],
-                     "data": data.decode("utf-8", "replace")}
+                     "rcpt_tos": [address.strip() for address in str(message["Envelope-to"]).split(",")]}
             entry.update(describe(data, entry["mail_from"], False))
             record(entry)
     daemon.terminate()
