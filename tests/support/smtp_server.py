@@ -158,45 +158,6 @@ def serve_aiosmtpd():
     loop.run_forever()
 
 
-EXIM_CONFIG = """
-exim_user = Debian-exim
-exim_group = Debian-exim
-never_users =
-primary_hostname = mx.ostrel-test.example
-qualify_domain = ostrel-test.example
-domainlist local_domains = ostrel-test.example
-spool_directory = {folder}/spool
-log_file_path = {folder}/spool/%s.log
-pid_file_path = {folder}/spool/exim.pid
-daemon_smtp_ports = {port}
-local_interfaces = 127.0.0.1
-# Stock exim refuses a sender at an address literal, which is all a host
-# without a full name has; such hosts set OSTREL_MAIL_FROM (see README).
-allow_domain_literals = true
-acl_smtp_rcpt = acl_rcpt
-acl_smtp_data = acl_data
-begin acl
-acl_rcpt:
-  accept  domains = +local_domains
-  deny    message = relay not permitted
-acl_data:
-  require verify = header_syntax
-  accept
-begin routers
-local:
-  driver = accept
-  domains = +local_domains
-  transport = mailbox
-begin transports
-mailbox:
-  driver = appendfile
-  file = {folder}/mail/inbox
-  user = Debian-exim
-  envelope_to_add
-  return_path_add
-"""
-
-
 def serve_exim():
     with socket.socket() as probe:
         probe.bind((options.host, 0))
@@ -206,8 +167,9 @@ def serve_exim():
         subprocess.run(["chown", "Debian-exim:Debian-exim", os.path.join(folder, sub)], check=True)
     os.chmod(folder, 0o755)
     config = os.path.join(folder, "exim.conf")
-    with open(config, "w") as file:
-        file.write(EXIM_CONFIG.format(folder=folder, port=port))
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "exim.conf")) as template, \
+            open(config, "w") as file:
+        file.write(template.read().format(folder=folder, port=port))
     daemon = subprocess.Popen(["/usr/sbin/exim4", "-C", config, "-bdf", "-oX", str(port)],
                               stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "exim.err"), "w"))
     for _ in range(100):
