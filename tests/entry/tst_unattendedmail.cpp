@@ -2,18 +2,30 @@
 // scheduler runs it: no display, a calling sequence, the logs beside it, the
 // reason of a failed mail on standard error.
 #include "LoopbackPeers.h"
+#include "LoopbackResolver.h"
 #include "ProgramFolder.h"
 #include "SmtpServer.h"
 
-#include <QElapsedTimer>
-#include <QTemporaryFile>
 #include <QTest>
-#include <QUdpSocket>
 
 class TestUnattendedMail : public QObject
 {
     Q_OBJECT
+    QString m_unconfined;   // why look-ups could not be kept on loopback
+
 private slots:
+    // Every look-up goes to a name server on loopback that never answers.
+    void initTestCase()
+    {
+        const QByteArray server = LoopbackResolver::silentNameServer();
+        if (server.isEmpty() || !LoopbackResolver::confine(&m_unconfined, {server, {}, "timeout:5 attempts:2"}))
+            m_unconfined += QStringLiteral(" (no silent name server)");
+    }
+    void init()
+    {
+        if (!m_unconfined.isEmpty())
+            QSKIP(qPrintable(m_unconfined));
+    }
     void mailStep_data();
     void mailStep();
     void silentResolverDoesNotHoldTheRun();
@@ -93,39 +105,22 @@ void TestUnattendedMail::mailStep()
 }
 
 // A mail server whose name the resolver never answers: the run ends once the
-// mail step gives up, not when the look-up would.
+// mail step gives up (100 ms with the bounds scaled), not when the look-up would.
 void TestUnattendedMail::silentResolverDoesNotHoldTheRun()
 {
-    QUdpSocket silent;   // takes the queries and never answers
-    const QString resolver = privateLoopbackAddress();
-    QVERIFY2(silent.bind(QHostAddress(resolver), 53), qPrintable(silent.errorString()));
-    QTemporaryFile resolvConf;
-    QVERIFY(resolvConf.open());
-    resolvConf.write(QStringLiteral("nameserver %1\noptions timeout:5 attempts:2\n").arg(resolver).toLatin1());
-    resolvConf.flush();
-
-    const LoopbackPort device = LoopbackPort::open();
+    const LoopbackPort device = LoopbackPort::open(), down = LoopbackPort::refused();
     ProgramFolder program;
     QProcessEnvironment environment = ProgramFolder::headless();
-    environment.insert(QStringLiteral("OSTREL_TEST_MAIL_TIME_SCALE"), QStringLiteral("100"));   // 100 ms bound
+    environment.insert(QStringLiteral("OSTREL_TEST_MAIL_TIME_SCALE"), QStringLiteral("100"));
     const auto timed = [&](const QString &mailServer) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral("unshare"),
-                      {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
-                       QStringLiteral("mount --bind \"$0\" /etc/resolv.conf && exec \"$1\" \"$2\""), resolvConf.fileName(),
-                       program.filePath(QStringLiteral("ostrel")),
-                       QStringLiteral("127.0.0.1,%1,5,PASS,,,%2,ops@test").arg(device.port()).arg(mailServer)});
-        QElapsedTimer clock;
-        clock.start();
-        const bool ended = process.waitForFinished(30000);
-        return ended && process.exitCode() == 0 ? clock.elapsed() : -1;
+        const auto run = program.run({QStringLiteral("127.0.0.1,%1,5,PASS,,,%2,ops@test").arg(device.port()).arg(mailServer)},
+                                     30000, environment);
+        return run.finished && run.exitCode == 0 ? run.elapsedMs : -1;
     };
-    // The same run with a server that refuses at once gives the start-up costs.
-    const LoopbackPort down = LoopbackPort::refused();
+    // A server that refuses at once gives the start-up costs.
     const qint64 baseline = timed(QStringLiteral("127.0.0.1:%1").arg(down.port()));
     const qint64 elapsed = timed(QStringLiteral("mail.ostrel-test.example"));
-    QVERIFY2(baseline >= 0 && elapsed >= 0, "the runs did not end, or unshare is not allowed here");
+    QVERIFY(baseline >= 0 && elapsed >= 0);
     QVERIFY2(elapsed < baseline + 100 + 300, qPrintable(QStringLiteral("%1 ms, baseline %2 ms").arg(elapsed).arg(baseline)));
     QCOMPARE(program.logMessages(QStringLiteral("error.log")), QStringList{"Error sending SMTP email."});
 }
