@@ -7,16 +7,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
-#include <functional>
-#include <memory>
 
 // Every window test class lives in one executable (tst_window), run one
 // class at a time by name: tst_window TestCheckWindow [QTest options].
 namespace WindowTesting {
 
-template <typename Control = QWidget>
-Control *control(const QWidget &window, const QString &name)
+template <typename Control = QWidget> Control *control(const QWidget &window, const QString &name)
 {
     auto *found = window.findChild<Control *>(name);
     return found ? found : (qFatal("no control named %s", qPrintable(name)), nullptr);
@@ -39,6 +35,9 @@ bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 // lives, for this process and the programs it starts; never ~/.config.
 class TemporarySettings
 {
+    QTemporaryDir m_folder;
+    QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
+
 public:
     TemporarySettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
@@ -60,10 +59,6 @@ public:
             texts.insert(key, settings.value(key).toString());
         return texts;
     }
-
-private:
-    QTemporaryDir m_folder;
-    QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
 };
 
 // Acts on the next modal window from inside its own event loop, so a test can
@@ -71,32 +66,24 @@ private:
 // most 10 s; a window still open 0.5 s after the action is closed by force.
 class ModalWatch
 {
+    QTimer m_timer;
+    QPointer<QWidget> m_modal;
+    int m_polls = 0;
+    bool m_seen = false, m_forced = false;
+
 public:
     explicit ModalWatch(std::function<void(QWidget *modal)> action)
     {
         m_timer.callOnTimeout([this, action] {
-            if (++m_polls > 1000) {
+            if (++m_polls > 1000 || (m_seen && (!m_modal || !m_modal->isVisible())))
                 m_timer.stop();
-            } else if (!m_seen && (m_modal = QApplication::activeModalWidget()) && m_modal->isVisible()) {
-                m_seen = true;
-                m_polls = 950;
-                action(m_modal);
-            } else if (m_seen && (!m_modal || !m_modal->isVisible())) {
-                m_timer.stop();
-            } else if (m_seen && m_polls == 1000) {
-                m_forced = true;
-                m_modal->close();
-            }
+            else if (!m_seen && (m_modal = QApplication::activeModalWidget()) && m_modal->isVisible())
+                m_seen = true, m_polls = 950, action(m_modal);
+            else if (m_seen && m_polls == 1000)
+                m_forced = true, m_modal->close();
         });
         m_timer.start(10);
     }
     bool seen() const { return m_seen; }
     bool forced() const { return m_forced; }
-
-private:
-    QTimer m_timer;
-    QPointer<QWidget> m_modal;
-    int m_polls = 0;
-    bool m_seen = false;
-    bool m_forced = false;
 };

@@ -19,8 +19,6 @@
 #include <QScrollBar>
 #include <unistd.h>
 
-namespace {
-
 // The window with its fields set the way a user would set them; each
 // follow-up row on "OK" (pass), "N/A" (fail) or "" (off).
 class CheckWindow : public frmOstrel
@@ -30,35 +28,25 @@ public:
                 const QString &mailServer = QString(), const QString &mailOn = QString())
     {
         show();
-        const QMap<QString, QString> texts{{"txtDeviceName", device}, {"txtPort", QString::number(port)}, {"txtEXE", command},
-            {"txtArg", "\"two words\" last"}, {"txtMailServer", mailServer}, {"txtMail", "a@example.com, b@example.com"}};
-        for (auto text = texts.cbegin(); text != texts.cend(); ++text)
-            find<QLineEdit>(text.key())->setText(text.value());
+        for (const auto &[name, text] : {std::pair<const char *, QString>{"txtDeviceName", device}, {"txtPort", QString::number(port)},
+                 {"txtEXE", command}, {"txtArg", "\"two words\" last"}, {"txtMailServer", mailServer}, {"txtMail", "a@example.com, b@example.com"}})
+            find<QLineEdit>(name)->setText(text);
         click(QStringLiteral("optCheck%1").arg(kind)), click("chkLogon");
-        for (const auto &[row, on] : {std::pair{"EXE", commandOn}, {"Mail", mailOn}}) {
+        for (const auto &[row, on] : {std::pair{"EXE", commandOn}, {"Mail", mailOn}})
             if (!on.isEmpty())
                 click(QStringLiteral("chk") + row), click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1));
-        }
     }
-    template <typename T = QWidget>
-    T *find(const QString &name) { return WindowTesting::control<T>(*this, name); }
+    template <typename T = QWidget> T *find(const QString &name) { return WindowTesting::control<T>(*this, name); }
     void click(const QString &name) { find<QAbstractButton>(name)->click(); }
     QString outcome()
     {
-        return find<QLabel>("lblResult")->text() + QLatin1String(find("imgGreen")->isVisible() ? " (green)" : "")
-            + QLatin1String(find("imgRed")->isVisible() ? " (red)" : "");
+        return find<QLabel>("lblResult")->text() + (find("imgGreen")->isVisible() ? " (green)" : "") + (find("imgRed")->isVisible() ? " (red)" : "");
     }
 };
 
-} // namespace
-
-struct CheckRow {
-    const char *name;
-    const char *peer; // open (on a port of its own or the one given), refused, ftp:anonymous, ftp:named-only
-    int kind, port; // port 0: the listener's own
-    const char *command, *mail; // the rows' triggers, then a command or mail server of their own
-    const char *outcome, *message, *mailBody;
-};
+// peer: open (on a port of its own or the one given), refused, ftp:anonymous, ftp:named-only; port 0: the
+// listener's own; command and mail: the rows' triggers, then a command or mail server of their own.
+struct CheckRow { const char *name, *peer; int kind, port; const char *command, *mail, *outcome, *message, *mailBody; };
 Q_DECLARE_METATYPE(CheckRow)
 
 class TestCheckAction : public QObject
@@ -103,11 +91,9 @@ private slots:
         const QString address = row.kind != 3 ? privateLoopbackAddress() : QStringLiteral("127.0.0.1");
         std::optional<LoopbackPort> listener;
         std::optional<PythonPeer> ftp;
-        if (peer.startsWith("open"))
-            listener.emplace(LoopbackPort::open(address, peer.section(':', 1).toUShort()));
-        else if (peer == "refused")
-            listener.emplace(LoopbackPort::refused());
-        else if (peer.startsWith("ftp:"))
+        if (peer.startsWith("open") || peer == "refused")
+            listener.emplace(peer == "refused" ? LoopbackPort::refused() : LoopbackPort::open(address, peer.section(':', 1).toUShort()));
+        else
             ftp.emplace(QStringLiteral("ftp_server.py"), QStringList{address, QStringLiteral("21"), peer.mid(4)});
         QVERIFY(!ftp || ftp->isReady());
         SmtpServer mail;
@@ -133,8 +119,8 @@ private slots:
         QCOMPARE(boxText, QString::fromLatin1(row.message).replace("%3", QString::number(noMailServer.port())));
         if (invalid)
             QCOMPARE(listener->accept(200), -1); // nothing probed
-        const bool passed = QByteArray(row.outcome).startsWith("Port Available");
-        const bool commandRuns = !command.contains(' ') && !command.isEmpty() && (command == "OK") == passed && !invalid;
+        const bool passed = QByteArray(row.outcome).startsWith("Port Available"),
+                   commandRuns = !command.contains(' ') && !command.isEmpty() && (command == "OK") == passed && !invalid;
         QCOMPARE(script.waitForMarker(commandRuns ? 20000 : 300), commandRuns);
         if (commandRuns)
             QCOMPARE(script.record()->arguments, (QStringList{"two words", "last"}));
@@ -151,7 +137,7 @@ private slots:
     // ends the check at once, with the fields stored and no follow-up started.
     void staysAliveAndCloses()
     {
-        for (const bool ftp : {false, true}) {
+        for (const bool ftp : {false, true})
             for (const int closeAt : {-1, 500}) {
                 EventWait::resetAbandoned();
                 const TemporarySettings settings;
@@ -162,13 +148,11 @@ private slots:
                 window.find<QScrollBar>("HScroll1")->setValue(2);
                 int ticks = 0;
                 QTimer ticker;
-                ticker.callOnTimeout([&ticks] { ++ticks; });
-                ticker.start(50);
+                ticker.callOnTimeout([&ticks] { ++ticks; }), ticker.start(50);
                 if (closeAt >= 0)
                     QTimer::singleShot(closeAt, &window, &QWidget::close);
                 QElapsedTimer clock;
-                clock.start();
-                window.click("btnCheck");
+                clock.start(), window.click("btnCheck");
                 const QString what = QStringLiteral("%1: %2 ticks in %3 ms").arg(ftp ? "FTP" : "TCP").arg(ticks).arg(clock.elapsed());
                 if (closeAt < 0) {
                     QVERIFY2(ticks >= 20 && clock.elapsed() >= 1900, qPrintable(what));
@@ -179,7 +163,6 @@ private slots:
                     QCOMPARE(settings.storedTexts().value("DeviceName"), address);
                 }
             }
-        }
     }
 };
 

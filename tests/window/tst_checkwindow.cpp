@@ -26,8 +26,7 @@ class TestCheckWindow : public QObject
     std::unique_ptr<frmOstrel> m_form;
     Texts m_created; // what the window shows as it opens with nothing stored
 
-    template <typename T = QWidget>
-    T *find(const QString &name) const { return WindowTesting::control<T>(*m_form, name); }
+    template <typename T = QWidget> T *find(const QString &name) const { return WindowTesting::control<T>(*m_form, name); }
     void open()
     {
         m_form = std::make_unique<frmOstrel>();
@@ -63,8 +62,7 @@ private slots:
     void initTestCase()
     {
         const TemporarySettings nothing;
-        open();
-        m_created = shown();
+        open(), m_created = shown();
     }
     void init() { m_settings = std::make_unique<TemporarySettings>(), open(); }
     void cleanup() { m_form.reset(), m_settings.reset(), MessageBox::takeShown(); }
@@ -78,10 +76,9 @@ private slots:
         const QImage approved = QImage(QStringLiteral(OSTREL_WINDOW_PICTURE)).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.size(), approved.size());
         int differing = 0;
-        for (int y = 0; y < shown.height(); ++y) {
+        for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x)
                 differing += std::abs(qGray(shown.pixel(x, y)) - qGray(approved.pixel(x, y))) > 48;
-        }
         QVERIFY2(differing <= 2, qPrintable(QString::number(differing) + " pixels differ"));
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Ostrel " OSTREL_VERSION));
         QCOMPARE(QApplication::focusWidget(), find("txtDeviceName"));
@@ -120,12 +117,10 @@ private slots:
     void browse()
     {
         QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("tools"));
-        QVERIFY(MarkerScript::writeExecutable(folder.filePath("check port.sh"), "#!/bin/sh\n"));
+        QVERIFY(QDir(folder.path()).mkdir("tools") && MarkerScript::writeExecutable(folder.filePath("check port.sh"), "#!/bin/sh\n"));
         for (const char *plain : {"notes.txt", "setup.exe", "README"})
             QVERIFY(QFile(folder.filePath(plain)).open(QIODevice::WriteOnly));
-        find<QCheckBox>("chkEXE")->click();
-        find<QLineEdit>("txtEXE")->setText(QStringLiteral("/opt/old command"));
+        find<QCheckBox>("chkEXE")->click(), find<QLineEdit>("txtEXE")->setText(QStringLiteral("/opt/old command"));
         QStringList seen;
         for (const QString &chosen : {QString(), folder.filePath("check port.sh")}) {
             ModalWatch watch([&](QWidget *modal) {
@@ -140,8 +135,7 @@ private slots:
                     QStringList names;
                     for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
                         names << view->model()->index(row, 0, view->rootIndex()).data().toString();
-                    names.sort();
-                    seen << types->currentText() + ": " + names.join(", ");
+                    seen << types->currentText() + ": " + (names.sort(), names.join(", "));
                 }
                 modal->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(chosen);
                 QMetaObject::invokeMethod(modal, chosen.isEmpty() ? "reject" : "accept");
@@ -172,13 +166,11 @@ private slots:
         for (const char *enabled : {"btnBrowse on", "optEXE0 on", "optEXE1 on", "optMail0 on", "optMail1 on"})
             expected.insert(enabled, "yes");
         QCOMPARE(shown(), expected);
-        QTest::keyClicks(find("txtDeviceName"), "edited");
-        QTest::keyClick(find("txtDeviceName"), Qt::Key_Escape);
+        QTest::keyClicks(find("txtDeviceName"), "edited"), QTest::keyClick(find("txtDeviceName"), Qt::Key_Escape);
         QVERIFY(!m_form->isVisible());
         QFile file(m_settings->filePath());
         QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
-        open();
-        startCheck();
+        open(), startCheck();
         const QString longText(40000, 'x');
         const Texts typed{{"txtDeviceName", " host name "}, {"txtPort", "007"}, {"txtEXE", "/opt/a=b;c.sh"},
                           {"txtArg", longText}, {"txtMail", "@a@x, b@y,"}, {"txtMailServer", "[mail]"}};
@@ -189,11 +181,9 @@ private slots:
         find<QScrollBar>("HScroll1")->setValue(7);
         const Texts shownBefore = shown();
         QVERIFY(m_form->close());
-        QCOMPARE(m_settings->storedTexts(),
-                 (Texts{{"DeviceName", " host name "}, {"Port", "007"}, {"EXEName", "/opt/a=b;c.sh"}, {"Argument", longText},
-                        {"MailAddr", "@a@x, b@y,"}, {"MailServer", "[mail]"}, {"PortType", "0"}, {"EXEOK", "True"},
-                        {"MAILOK", "True"}, {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "2"}, {"Timeout", "7"},
-                        {"Note", "not ours"}}));
+        QCOMPARE(m_settings->storedTexts(), (Texts{{"DeviceName", " host name "}, {"Port", "007"}, {"EXEName", "/opt/a=b;c.sh"},
+            {"Argument", longText}, {"MailAddr", "@a@x, b@y,"}, {"MailServer", "[mail]"}, {"PortType", "0"}, {"EXEOK", "True"},
+            {"MAILOK", "True"}, {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "2"}, {"Timeout", "7"}, {"Note", "not ours"}}));
         QCOMPARE(QSettings(m_settings->filePath(), QSettings::IniFormat).value("Other/keep").toString(), "1");
         open();
         QCOMPARE(shown(), shownBefore);
@@ -211,8 +201,7 @@ private slots:
         }
         QVERIFY(m_settings->writeFile("[Settings]\nArgument=mine\n"));
         open();
-        QCOMPARE(shown().value("txtArg"), "mine");
-        QCOMPARE(shown().value("lblTimeout"), m_created.value("lblTimeout"));
+        QCOMPARE(shown().value("txtArg") + " " + shown().value("lblTimeout"), "mine " + m_created.value("lblTimeout"));
         startCheck();
         QVERIFY(m_form->close());
         QCOMPARE(m_settings->storedTexts().value("EXEOK"), "False");

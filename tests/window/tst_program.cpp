@@ -9,19 +9,20 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-namespace {
+static void start(QProcess &process, const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+}
 
-QString xdotool(const QStringList &arguments, const QProcessEnvironment &environment)
+static QString xdotool(const QStringList &arguments, const QProcessEnvironment &environment)
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("xdotool"), arguments);
+    start(process, QStringLiteral("xdotool"), arguments, environment);
     if (!process.waitForFinished(10000))
         process.kill();
     return QString::fromUtf8(process.readAllStandardOutput()).section('\n', 0, 0);
 }
-
-} // namespace
 
 class TestProgram : public QObject
 {
@@ -40,8 +41,7 @@ private slots:
         environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
         for (const bool help : {true, false}) {
             QProcess program;
-            program.setProcessEnvironment(environment);
-            program.start(QStringLiteral(OSTREL_PROGRAM), help ? QStringList{"/?"} : QStringList{});
+            start(program, QStringLiteral(OSTREL_PROGRAM), help ? QStringList{"/?"} : QStringList{}, environment);
             QVERIFY(program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit);
             QCOMPARE(program.exitCode(), help ? 0 : 1);
             QCOMPARE(program.readAllStandardOutput().left(15), help ? "Use the followi" : "");
@@ -68,8 +68,7 @@ private slots:
             // The sanitizer's leak search at exit is no part of the program's own ending.
             environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
             QProcess program;
-            program.setProcessEnvironment(environment);
-            program.start(QStringLiteral(OSTREL_PROGRAM), QStringList());
+            start(program, QStringLiteral(OSTREL_PROGRAM), {}, environment);
             // Mapped only once the module beside the program has been loaded.
             const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Ostrel "}, environment);
             QVERIFY2(!window.isEmpty(), "needs xdotool (./dev.sh test installs it)");
@@ -80,14 +79,12 @@ private slots:
                 QCOMPARE(program.state(), QProcess::Running);
             }
             QElapsedTimer clock;
-            clock.start();
-            xdotool({"key", "Escape"}, environment);
+            clock.start(), xdotool({"key", "Escape"}, environment);
             QVERIFY(program.waitForFinished(3000));
             QVERIFY2(clock.elapsed() <= (checking ? 500 : 300), qPrintable(QString::number(clock.elapsed()) + " ms"));
             QVERIFY(!script.waitForMarker(checking ? 500 : 0));
             QCOMPARE(settings.storedTexts().contains("Argument"), checking);
-            server.terminate();
-            server.waitForFinished(5000);
+            server.terminate(), server.waitForFinished(5000);
         }
     }
 };

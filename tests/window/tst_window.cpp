@@ -5,11 +5,7 @@
 
 #include <QMap>
 
-static QMap<QString, std::function<std::unique_ptr<QObject>()>> &classes()
-{
-    static QMap<QString, std::function<std::unique_ptr<QObject>()>> all;
-    return all;
-}
+static auto &classes() { static QMap<QString, std::function<std::unique_ptr<QObject>()>> all; return all; }
 
 bool WindowTesting::add(const char *name, std::function<std::unique_ptr<QObject>()> make)
 {
