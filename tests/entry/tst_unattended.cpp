@@ -4,7 +4,6 @@
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
 #include "actions/RunCommand.h"
-#include "actions/modWin32Api.h"
 #include "entry/CallingSequence.h"
 
 #include <QDir>
@@ -111,11 +110,9 @@ private slots:
         const auto request = CallingSequence::read(text, [](const QString &name) { return QStringLiteral("addr(%1)").arg(name); });
         QCOMPARE(request.has_value(), !expected.isEmpty());
         if (request)
-            QCOMPARE((QStringList{request->strDeviceName, request->strAddress, request->strPort, request->strTimeout,
-                                  request->bolPass ? QStringLiteral("PASS") : QStringLiteral("FAIL"), request->strCommand,
-                                  request->strArgument, request->strMailServer, request->strRecipients}
-                          .join(QLatin1Char('|'))),
-                     expected);
+            QCOMPARE(QStringList({request->strDeviceName, request->strAddress, request->strPort, request->strTimeout,
+                                  request->bolPass ? "PASS" : "FAIL", request->strCommand, request->strArgument,
+                                  request->strMailServer, request->strRecipients}).join(QLatin1Char('|')), expected);
     }
 
     void runCommand_data()
@@ -249,11 +246,10 @@ private slots:
         QFETCH(RunCase, c);
         if (!m_resolverConfined)
             QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
-        const QString what = c.kind.section(QLatin1Char(' '), 0, 0), address = c.kind.section(QLatin1Char(' '), 1, 1);
-        const QString at = address.isEmpty() ? QStringLiteral("127.0.0.1") : address;
-        const LoopbackPort port = what == QLatin1String("open") ? LoopbackPort::open(at)
-            : what == QLatin1String("refused")                   ? LoopbackPort::refused(at)
-                                                                 : LoopbackPort::blackholed(at);
+        const QString what = c.kind.section(QLatin1Char(' '), 0, 0), at = c.kind.section(QLatin1Char(' '), 1, 1);
+        const QString on = at.isEmpty() ? QStringLiteral("127.0.0.1") : at;
+        const LoopbackPort port = what == QLatin1String("open") ? LoopbackPort::open(on)
+            : what == QLatin1String("refused") ? LoopbackPort::refused(on) : LoopbackPort::blackholed(on);
         const MarkerScript script;
         const auto expand = [&](QString text) {
             return text.replace(QLatin1String("{port}"), QString::number(port.port())).replace(QLatin1String("{script}"), script.path());
@@ -337,12 +333,11 @@ private slots:
     void plantedLogsWhileWaiting_data()
     {
         QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("success");   // what is planted as each log: link, hard link, fifo (with a reader) or folder
-        QTest::addColumn<QString>("error");
-        QTest::newRow("available: link as success.log, FIFO as error.log") << true << "link" << "fifo";
-        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << "fifo" << "link";
-        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << "link" << "fifo";
-        QTest::newRow("un-available: hard link as error.log, folder as success.log") << false << "folder" << "hard link";
+        QTest::addColumn<QStringList>("planted");   // as success.log and error.log: link, hard link, fifo (with a reader) or folder
+        QTest::newRow("available: link as success.log, FIFO as error.log") << true << QStringList{"link", "fifo"};
+        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << QStringList{"fifo", "link"};
+        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << QStringList{"link", "fifo"};
+        QTest::newRow("un-available: hard link as error.log, folder as success.log") << false << QStringList{"folder", "hard link"};
     }
 
     // Things planted in the shared folder after the start-of-run delete, while the run waits: the
@@ -350,8 +345,7 @@ private slots:
     void plantedLogsWhileWaiting()
     {
         QFETCH(bool, opens);
-        QFETCH(QString, success);
-        QFETCH(QString, error);
+        QFETCH(QStringList, planted);
         const int kTimeout = opens ? 2 : 1;   // the opening port answers at the SYN sent again after a second
         auto port = LoopbackPort::blackholed();
         ProgramFolder program;
@@ -366,13 +360,13 @@ private slots:
         const auto run = program.launch({QStringLiteral("127.0.0.1,%1,%2").arg(port.port()).arg(kTimeout)});
         QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(program.filePath(kSuccess)) && !QFile::exists(program.filePath(kError)); }, 5000));
         std::vector<int> readers;
-        for (const auto &[log, planted] : {std::pair{kSuccess, success}, std::pair{kError, error}}) {
+        for (const auto &[log, what] : {std::pair{kSuccess, planted[0]}, std::pair{kError, planted[1]}}) {
             const QByteArray path = QFile::encodeName(program.filePath(log));
-            if (planted == QLatin1String("link"))
+            if (what == QLatin1String("link"))
                 QVERIFY(QFile::link(target, program.filePath(log)));
-            else if (planted == QLatin1String("hard link"))
+            else if (what == QLatin1String("hard link"))
                 QCOMPARE(::link(QFile::encodeName(target).constData(), path.constData()), 0);
-            else if (planted == QLatin1String("folder"))
+            else if (what == QLatin1String("folder"))
                 QVERIFY(QDir().mkdir(program.filePath(log)));
             else   // with a reader, opening for writing succeeds: only the file's type tells
                 QVERIFY(::mkfifo(path.constData(), 0666) == 0 && (readers.emplace_back(::open(path.constData(), O_RDONLY | O_NONBLOCK))) >= 0);
@@ -396,7 +390,7 @@ private slots:
         if (opens)
             QCOMPARE(program.logMessages(kSuccess), QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is available.").arg(port.port())});
         else
-            QCOMPARE(QFileInfo(program.filePath(kError)).isFile() && !QFileInfo(program.filePath(kError)).isSymLink(), error == "hard link");
+            QCOMPARE(QFileInfo(program.filePath(kError)).isFile() && !QFileInfo(program.filePath(kError)).isSymLink(), planted[1] == "hard link");
     }
 };
 
