@@ -1,11 +1,9 @@
-// The unattended run, step by step as tables (the calling sequence, the follow-up command), then the real program, copied into a folder of its own and run the way a
-// scheduler runs it: no display, a calling sequence, the logs beside it.
+// The calling sequence and follow-up command as tables, then the real program run as a scheduler runs it: no display, logs beside it.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "MarkerScript.h"
 #include "ProgramFolder.h"
 #include "actions/RunCommand.h"
-#include "actions/modWin32Api.h"
 #include "entry/CallingSequence.h"
 
 #include <QDir>
@@ -30,12 +28,6 @@ void writeFile(const QString &path, const QByteArray &content)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // One unattended run: in the texts, {port} is the listener's port and {script} the marker script.
 struct RunCase {
     QString sequence;
@@ -57,9 +49,18 @@ auto setEnvironment(const char *name, const std::optional<QByteArray> &value)
     return qScopeGuard([apply, previous] { apply(previous); });
 }
 
+// One follow-up command: {script}, {folder} in the texts are the marker script and its folder; setup "path" puts
+// the folder on PATH, "folder" makes it the current folder, the rest says how the desktop answers.
+struct CommandCase {
+    QString name, command, argument, setup;   // name: the marker script's file name
+    bool result, hidden;
+    QStringList arguments;   // the started script's; empty when nothing starts
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(RunCase)
+Q_DECLARE_METATYPE(CommandCase)
 
 class TestUnattended : public QObject
 {
@@ -94,7 +95,6 @@ private slots:
         QTest::newRow("empty trigger field") << "host,23,15,,cmd" << "host|addr(host)|23|15|FAIL|cmd|||";
         QTest::newRow("command last, untrimmed") << "host,23,15,FAIL, ping.sh /S " << "host|addr(host)|23|15|FAIL| ping.sh /S |||";
         QTest::newRow("argument last, untrimmed") << "host,23,15,PASS, cmd , -c 1 " << "host|addr(host)|23|15|PASS|cmd| -c 1 ||";
-        QTest::newRow("trailing comma after argument") << "host,23,15,PASS,cmd,arg," << no;
         QTest::newRow("mail server last") << "host,23,15,PASS,cmd,arg,mail" << no;
         QTest::newRow("empty mail server, rest ignored") << "host,23,15,PASS,cmd,arg,,a@x,b@y" << "host|addr(host)|23|15|PASS|cmd|arg||";
         QTest::newRow("blanks around recipients, trailing comma") << "host, 23, 15, PASS, , , mail , a@x , b@y ,"
@@ -110,55 +110,38 @@ private slots:
         const auto request = CallingSequence::read(text, [](const QString &name) { return QStringLiteral("addr(%1)").arg(name); });
         QCOMPARE(request.has_value(), !expected.isEmpty());
         if (request)
-            QCOMPARE((QStringList{request->strDeviceName, request->strAddress, request->strPort, request->strTimeout,
-                                  request->bolPass ? QStringLiteral("PASS") : QStringLiteral("FAIL"), request->strCommand,
-                                  request->strArgument, request->strMailServer, request->strRecipients}
-                          .join(QLatin1Char('|'))),
-                     expected);
+            QCOMPARE(QStringList({request->strDeviceName, request->strAddress, request->strPort, request->strTimeout,
+                                  request->bolPass ? "PASS" : "FAIL", request->strCommand, request->strArgument,
+                                  request->strMailServer, request->strRecipients}).join(QLatin1Char('|')), expected);
     }
 
     void runCommand_data()
     {
-        QTest::addColumn<QString>("name");      // the marker script's file name
-        QTest::addColumn<QString>("command");   // {script}, {folder}: the marker script and its folder
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("setup");     // "path": its folder on PATH; "folder": it is the current folder; the desktop
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<bool>("hidden");
-        QTest::addColumn<QStringList>("arguments");   // the started script's; empty when nothing starts
+        QTest::addColumn<CommandCase>("c");
 
         const QString script = QStringLiteral("marker.sh"), opener = QStringLiteral("xdg-open");
         const QStringList none;
-        QTest::newRow("argument with a quoted blank") << script << "{script}" << R"(one "two words" three)" << "" << true << false
-                                                      << QStringList{"one", "two words", "three"};
-        QTest::newRow("blanks and a lower-case switch: hidden") << script << "{script}   /s" << "a" << "" << true << true << QStringList{"a"};
-        QTest::newRow("switch alone") << script << "/S" << "a" << "" << false << false << none;
-        QTest::newRow("empty command: nothing to run") << script << "" << "a" << "" << true << false << none;
-        QTest::newRow("shell syntax in the argument") << script << "{script}" << "a;b $(touch {folder}/X) `touch {folder}/X` | touch {folder}/X"
-                                                      << "" << true << false
-                                                      << QStringList{"a;b", "$(touch", "{folder}/X)", "`touch", "{folder}/X`", "|", "touch", "{folder}/X"};
-        QTest::newRow("shell syntax in the command") << script << "{script}; touch {folder}/X $(touch {folder}/X) /S" << "" << ""
-                                                     << false << false << none;
-        QTest::newRow("bare name found on PATH") << "ostrel-marker" << "ostrel-marker" << "x" << "path" << true << false << QStringList{"x"};
-        QTest::newRow("leading blank is part of the name") << " blank.sh" << " blank.sh" << "x" << "folder" << true << false << QStringList{"x"};
+        QTest::newRow("argument with a quoted blank") << CommandCase{script, "{script}", R"(one "two words" three)", "", true, false, QStringList{"one", "two words", "three"}};
+        QTest::newRow("blanks and a lower-case switch: hidden") << CommandCase{script, "{script}   /s", "a", "", true, true, QStringList{"a"}};
+        QTest::newRow("switch alone") << CommandCase{script, "/S", "a", "", false, false, none};
+        QTest::newRow("empty command: nothing to run") << CommandCase{script, "", "a", "", true, false, none};
+        QTest::newRow("shell syntax in the argument") << CommandCase{script, "{script}", "a;b $(touch {folder}/X) `touch {folder}/X` | touch {folder}/X", "", true, false,
+                                                      QStringList{"a;b", "$(touch", "{folder}/X)", "`touch", "{folder}/X`", "|", "touch", "{folder}/X"}};
+        QTest::newRow("shell syntax in the command") << CommandCase{script, "{script}; touch {folder}/X $(touch {folder}/X) /S", "", "", false, false, none};
+        QTest::newRow("bare name found on PATH") << CommandCase{"ostrel-marker", "ostrel-marker", "x", "path", true, false, QStringList{"x"}};
+        QTest::newRow("leading blank is part of the name") << CommandCase{" blank.sh", " blank.sh", "x", "folder", true, false, QStringList{"x"}};
         // A document is handed to the desktop's opener, for the type's application.
-        QTest::newRow("document, hidden") << opener << "{folder}/notes.txt /s" << "ignored" << "path" << true << true << QStringList{"{folder}/notes.txt"};
-        QTest::newRow("folder") << opener << "{folder}" << "ignored" << "path" << true << false << QStringList{"{folder}"};
-        QTest::newRow("document, no display") << opener << "{folder}/notes.txt" << "" << "path no display" << false << false << none;
-        QTest::newRow("no application for the type") << opener << "{folder}/notes.txt" << "" << "path no application" << false << false << none;
-        QTest::newRow("type query hangs") << opener << "{folder}/notes.txt" << "" << "path hangs" << false << false << none;
+        QTest::newRow("document, hidden") << CommandCase{opener, "{folder}/notes.txt /s", "ignored", "path", true, true, QStringList{"{folder}/notes.txt"}};
+        QTest::newRow("folder") << CommandCase{opener, "{folder}", "ignored", "path", true, false, QStringList{"{folder}"}};
+        QTest::newRow("document, no display") << CommandCase{opener, "{folder}/notes.txt", "", "path no display", false, false, none};
+        QTest::newRow("no application for the type") << CommandCase{opener, "{folder}/notes.txt", "", "path no application", false, false, none};
+        QTest::newRow("type query hangs") << CommandCase{opener, "{folder}/notes.txt", "", "path hangs", false, false, none};
     }
 
     void runCommand()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, command);
-        QFETCH(QString, argument);
-        QFETCH(QString, setup);
-        QFETCH(bool, result);
-        QFETCH(bool, hidden);
-        QFETCH(QStringList, arguments);
-
+        QFETCH(CommandCase, c);
+        const auto &[name, command, argument, setup, result, hidden, expectedArguments] = c;
         const MarkerScript script(name);
         const auto expand = [&script](QString text) {
             return text.replace(QLatin1String("{script}"), script.path()).replace(QLatin1String("{folder}"), script.folder());
@@ -181,12 +164,13 @@ private slots:
         const auto wayland = setEnvironment("WAYLAND_DISPLAY", std::nullopt);
 
         QCOMPARE(modCommand::Run_Command(expand(command), expand(argument)), result);
-        if (!arguments.isEmpty()) {
+        if (!expectedArguments.isEmpty()) {
             QVERIFY(script.waitForMarker());
             const auto record = script.record();
             QVERIFY(record);
-            for (QString &expected : arguments)
-                expected = expand(expected);
+            QStringList arguments;
+            for (const QString &expected : expectedArguments)
+                arguments << expand(expected);
             QCOMPARE(record->arguments, arguments);
             QCOMPARE(record->folder, QDir(QDir::currentPath()).canonicalPath());   // it works in the current folder
             // All on the null device, or output and errors where ours go (our input may be closed, its number reused).
@@ -262,11 +246,10 @@ private slots:
         QFETCH(RunCase, c);
         if (!m_resolverConfined)
             QSKIP(qPrintable(QStringLiteral("a look-up that fails would ask the network: ") + m_resolverWhy));
-        const QString what = c.kind.section(QLatin1Char(' '), 0, 0), address = c.kind.section(QLatin1Char(' '), 1, 1);
-        const QString at = address.isEmpty() ? QStringLiteral("127.0.0.1") : address;
-        const LoopbackPort port = what == QLatin1String("open") ? LoopbackPort::open(at)
-            : what == QLatin1String("refused")                   ? LoopbackPort::refused(at)
-                                                                 : LoopbackPort::blackholed(at);
+        const QString what = c.kind.section(QLatin1Char(' '), 0, 0), at = c.kind.section(QLatin1Char(' '), 1, 1);
+        const QString on = at.isEmpty() ? QStringLiteral("127.0.0.1") : at;
+        const LoopbackPort port = what == QLatin1String("open") ? LoopbackPort::open(on)
+            : what == QLatin1String("refused") ? LoopbackPort::refused(on) : LoopbackPort::blackholed(on);
         const MarkerScript script;
         const auto expand = [&](QString text) {
             return text.replace(QLatin1String("{port}"), QString::number(port.port())).replace(QLatin1String("{script}"), script.path());
@@ -315,21 +298,14 @@ private slots:
         QCOMPARE(record->standardOutput == QLatin1String("/dev/null"), c.sequence.contains(QLatin1String(" /s")));
     }
 
-    void overlappingRunsKeepLinesWhole_data()
-    {
-        QTest::addColumn<bool>("opens");   // the port starts answering while the runs wait
-        QTest::newRow("success lines at once") << true;
-        QTest::newRow("error lines at once") << false;
-    }
-
     // Runs that wait on the same port with the same timeout write their result lines in the same
     // instant, each of another length (the port typed with leading zeros). Lines may be lost to
-    // another run's start-of-run delete, but every line there is is whole.
+    // another run's start-of-run delete, but every line there is is whole. The port opens while they wait, or never.
     void overlappingRunsKeepLinesWhole()
     {
-        QFETCH(bool, opens);
         constexpr int kRuns = 4;
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 6; ++round) {
+            const bool opens = round % 2 == 0;
             auto port = LoopbackPort::blackholed();
             ProgramFolder program;
             std::vector<std::unique_ptr<QProcess>> runs;
@@ -357,12 +333,11 @@ private slots:
     void plantedLogsWhileWaiting_data()
     {
         QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("success");   // what is planted as each log: link, hard link, fifo (with a reader) or folder
-        QTest::addColumn<QString>("error");
-        QTest::newRow("available: link as success.log, FIFO as error.log") << true << "link" << "fifo";
-        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << "fifo" << "link";
-        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << "link" << "fifo";
-        QTest::newRow("un-available: hard link as error.log, folder as success.log") << false << "folder" << "hard link";
+        QTest::addColumn<QStringList>("planted");   // as success.log and error.log: link, hard link, fifo (with a reader) or folder
+        QTest::newRow("available: link as success.log, FIFO as error.log") << true << QStringList{"link", "fifo"};
+        QTest::newRow("un-available: link as error.log, FIFO as success.log") << false << QStringList{"fifo", "link"};
+        QTest::newRow("un-available: FIFO as error.log, link as success.log") << false << QStringList{"link", "fifo"};
+        QTest::newRow("un-available: hard link as error.log, folder as success.log") << false << QStringList{"folder", "hard link"};
     }
 
     // Things planted in the shared folder after the start-of-run delete, while the run waits: the
@@ -370,8 +345,7 @@ private slots:
     void plantedLogsWhileWaiting()
     {
         QFETCH(bool, opens);
-        QFETCH(QString, success);
-        QFETCH(QString, error);
+        QFETCH(QStringList, planted);
         const int kTimeout = opens ? 2 : 1;   // the opening port answers at the SYN sent again after a second
         auto port = LoopbackPort::blackholed();
         ProgramFolder program;
@@ -386,13 +360,13 @@ private slots:
         const auto run = program.launch({QStringLiteral("127.0.0.1,%1,%2").arg(port.port()).arg(kTimeout)});
         QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(program.filePath(kSuccess)) && !QFile::exists(program.filePath(kError)); }, 5000));
         std::vector<int> readers;
-        for (const auto &[log, planted] : {std::pair{kSuccess, success}, std::pair{kError, error}}) {
+        for (const auto &[log, what] : {std::pair{kSuccess, planted[0]}, std::pair{kError, planted[1]}}) {
             const QByteArray path = QFile::encodeName(program.filePath(log));
-            if (planted == QLatin1String("link"))
+            if (what == QLatin1String("link"))
                 QVERIFY(QFile::link(target, program.filePath(log)));
-            else if (planted == QLatin1String("hard link"))
+            else if (what == QLatin1String("hard link"))
                 QCOMPARE(::link(QFile::encodeName(target).constData(), path.constData()), 0);
-            else if (planted == QLatin1String("folder"))
+            else if (what == QLatin1String("folder"))
                 QVERIFY(QDir().mkdir(program.filePath(log)));
             else   // with a reader, opening for writing succeeds: only the file's type tells
                 QVERIFY(::mkfifo(path.constData(), 0666) == 0 && (readers.emplace_back(::open(path.constData(), O_RDONLY | O_NONBLOCK))) >= 0);
@@ -404,7 +378,9 @@ private slots:
         // Start-up, then the timeout, then well under a second to end.
         QVERIFY2(clock.elapsed() < (kTimeout + 1) * 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(run->exitCode(), 0);
-        QCOMPARE(readFile(target), kSecret);
+        QFile secret(target);
+        QVERIFY(secret.open(QIODevice::ReadOnly));
+        QCOMPARE(secret.readAll(), kSecret);
         for (const int reader : readers) {
             char byte;
             QCOMPARE(::read(reader, &byte, 1), ssize_t(0));   // no writer left, nothing sent
@@ -414,7 +390,7 @@ private slots:
         if (opens)
             QCOMPARE(program.logMessages(kSuccess), QStringList{QStringLiteral("Port %1 on device 127.0.0.1 is available.").arg(port.port())});
         else
-            QCOMPARE(QFileInfo(program.filePath(kError)).isFile() && !QFileInfo(program.filePath(kError)).isSymLink(), error == "hard link");
+            QCOMPARE(QFileInfo(program.filePath(kError)).isFile() && !QFileInfo(program.filePath(kError)).isSymLink(), planted[1] == "hard link");
     }
 };
 

@@ -33,9 +33,7 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
 {
     if (::unshare(CLONE_NEWNET) != 0)
         return CannotIsolate;
-    const auto set = [](const char *path, const char *value) {
-        return bool(std::ofstream(path) << value << std::flush);
-    };
+    const auto set = [](const char *path, const char *value) { return bool(std::ofstream(path) << value << std::flush); };
     const int control = ::socket(AF_INET, SOCK_DGRAM, 0);
     ifreq loopback{};
     std::strcpy(loopback.ifr_name, "lo");
@@ -74,7 +72,16 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
     return 2 * requests + (replied ? 1 : 0);
 }
 
+// Settings: ping_group_range, echo ignored, user; then the echo requests seen on the wire and whether one was answered.
+struct EchoCase { QString target; QStringList settings; int requests; bool replied; };
+struct NumberCase { QString text; int whole16, port; };
+struct DottedCase { QString text; bool dotted; quint32 packed; };   // packed: first part in the lowest byte; 0: none
+
 } // namespace
+
+Q_DECLARE_METATYPE(EchoCase)
+Q_DECLARE_METATYPE(NumberCase)
+Q_DECLARE_METATYPE(DottedCase)
 
 class TestModIP32 : public QObject
 {
@@ -103,97 +110,80 @@ private slots:
 
     void echoInOwnNamespace_data()
     {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QStringList>("settings");   // ping_group_range, echo ignored, user
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<bool>("replied");
-
+        QTest::addColumn<EchoCase>("c");
         // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
         for (const QString &target : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
-            QTest::addRow("%s: root, raw", qPrintable(target)) << target << QStringList{"1 0", "0", "0"} << 1 << true;
+            QTest::addRow("%s: root, raw", qPrintable(target)) << EchoCase{target, {"1 0", "0", "0"}, 1, true};
             QTest::addRow("%s: root, own requests are no replies", qPrintable(target))
-                << target << QStringList{"1 0", "1", "0"} << 2 << false;
+                << EchoCase{target, {"1 0", "1", "0"}, 2, false};
             QTest::addRow("%s: nobody, datagram socket", qPrintable(target))
-                << target << QStringList{"0 65534", "0", "65534"} << 1 << true;
+                << EchoCase{target, {"0 65534", "0", "65534"}, 1, true};
             QTest::addRow("%s: nobody, no ICMP socket", qPrintable(target))
-                << target << QStringList{"1 0", "0", "65534"} << 0 << false;
+                << EchoCase{target, {"1 0", "0", "65534"}, 0, false};
         }
     }
 
     void echoInOwnNamespace()
     {
-        QFETCH(QString, target);
-        QFETCH(QStringList, settings);
-        QFETCH(int, requests);
-        QFETCH(bool, replied);
+        QFETCH(EchoCase, c);
         if (::geteuid() != 0)
             QSKIP("making a network namespace needs root");
 
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    QStringList{QStringLiteral("--echo-in-namespace"), target} + settings);
+                    QStringList{QStringLiteral("--echo-in-namespace"), c.target} + c.settings);
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         if (child.exitCode() == CannotIsolate)
             QSKIP("no network namespace could be made here");
-        QCOMPARE(child.exitCode(), 2 * requests + (replied ? 1 : 0));
+        QCOMPARE(child.exitCode(), 2 * c.requests + (c.replied ? 1 : 0));
     }
 
     void numbers_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("whole16");
-        QTest::addColumn<int>("port");
-
-        QTest::newRow("blanks around") << "  15 " << 15 << 15;
-        QTest::newRow("lowest") << "-32768" << -32768 << kNone;
-        QTest::newRow("highest") << "32767" << 32767 << 32767;
-        QTest::newRow("one above: still a port") << "32768" << kNone << 32768;
-        QTest::newRow("highest port") << "65535" << kNone << 65535;
-        QTest::newRow("above 16 bits") << "65536" << kNone << kNone;
-        QTest::newRow("exponent, half to even") << "25E-1" << 2 << 2;
-        QTest::newRow("leading point rounds") << ".6" << 1 << 1;
-        QTest::newRow("huge exponent") << "1e400" << kNone << kNone;
-        QTest::newRow("empty") << "" << kNone << kNone;
-        QTest::newRow("digits then letters") << "23a" << kNone << kNone;
-        QTest::newRow("thousands separator") << "1,000" << kNone << kNone;
-        QTest::newRow("blank inside") << "1 2" << kNone << kNone;
-        QTest::newRow("tab is not a blank") << "\t5" << kNone << kNone;
+        QTest::addColumn<NumberCase>("c");
+        QTest::newRow("blanks around") << NumberCase{"  15 ", 15, 15};
+        QTest::newRow("lowest") << NumberCase{"-32768", -32768, kNone};
+        QTest::newRow("highest") << NumberCase{"32767", 32767, 32767};
+        QTest::newRow("one above: still a port") << NumberCase{"32768", kNone, 32768};
+        QTest::newRow("highest port") << NumberCase{"65535", kNone, 65535};
+        QTest::newRow("above 16 bits") << NumberCase{"65536", kNone, kNone};
+        QTest::newRow("exponent, half to even") << NumberCase{"25E-1", 2, 2};
+        QTest::newRow("leading point rounds") << NumberCase{".6", 1, 1};
+        QTest::newRow("huge exponent") << NumberCase{"1e400", kNone, kNone};
+        QTest::newRow("empty") << NumberCase{"", kNone, kNone};
+        QTest::newRow("digits then letters") << NumberCase{"23a", kNone, kNone};
+        QTest::newRow("thousands separator") << NumberCase{"1,000", kNone, kNone};
+        QTest::newRow("blank inside") << NumberCase{"1 2", kNone, kNone};
+        QTest::newRow("tab is not a blank") << NumberCase{"\t5", kNone, kNone};
     }
 
     void numbers()
     {
-        QFETCH(QString, text);
-        QFETCH(int, whole16);
-        QFETCH(int, port);
+        QFETCH(NumberCase, c);
         const auto value = [](auto number) { return number ? int(*number) : kNone; };
-        QCOMPARE(value(TextRules::toWholeNumber16(text)), whole16);
-        QCOMPARE(value(TextRules::toPortNumber(text)), port);
+        QCOMPARE(value(TextRules::toWholeNumber16(c.text)), c.whole16);
+        QCOMPARE(value(TextRules::toPortNumber(c.text)), c.port);
     }
 
     void dottedAddress_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("dotted");
-        QTest::addColumn<quint32>("packed");   // first part in the lowest byte; 0: none
-
-        QTest::newRow("address") << "192.168.1.10" << true << 0x0A01A8C0u;
-        QTest::newRow("three parts") << "192.168.1" << false << 0u;
-        QTest::newRow("no range check: lowest 8 bits") << "999.1.1.1" << true << 0x010101E7u;
-        QTest::newRow("five parts, rest reads as 4.5") << "1.2.3.4.5" << true << 0u;
-        QTest::newRow("six parts") << "1.2.3.4.5.6" << false << 0u;
-        QTest::newRow("blanks around parts") << " 1 . 2 .3. 4 " << true << 0x04030201u;
-        QTest::newRow("a dot at the first character is skipped") << ".1.2.3.4" << true << 0u;
-        QTest::newRow("line feed after the address") << "10.0.0.1\n" << false << 0u;
+        QTest::addColumn<DottedCase>("c");
+        QTest::newRow("address") << DottedCase{"192.168.1.10", true, 0x0A01A8C0u};
+        QTest::newRow("three parts") << DottedCase{"192.168.1", false, 0u};
+        QTest::newRow("no range check: lowest 8 bits") << DottedCase{"999.1.1.1", true, 0x010101E7u};
+        QTest::newRow("five parts, rest reads as 4.5") << DottedCase{"1.2.3.4.5", true, 0u};
+        QTest::newRow("six parts") << DottedCase{"1.2.3.4.5.6", false, 0u};
+        QTest::newRow("blanks around parts") << DottedCase{" 1 . 2 .3. 4 ", true, 0x04030201u};
+        QTest::newRow("a dot at the first character is skipped") << DottedCase{".1.2.3.4", true, 0u};
+        QTest::newRow("line feed after the address") << DottedCase{"10.0.0.1\n", false, 0u};
     }
 
     void dottedAddress()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, dotted);
-        QFETCH(quint32, packed);
-        QCOMPARE(Is_IPAddress(text), dotted);
-        QCOMPARE(IP_ToLong(text), packed);
+        QFETCH(DottedCase, c);
+        QCOMPARE(Is_IPAddress(c.text), c.dotted);
+        QCOMPARE(IP_ToLong(c.text), c.packed);
     }
 };
 

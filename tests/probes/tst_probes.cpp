@@ -37,7 +37,16 @@ int logOn(quint16 port, int seconds, const QString &user = "anonymous", const QS
     return code;
 }
 
+struct TcpCase { QString host, kind; bool answered; int timeout = 5; };   // kind: open, refused, blackholed
+
+struct FtpCase {   // what the peer says, what the probe sends and its result code
+    QString host; QByteArray greeting; Lines replies; int code; Lines sent; QString user = QStringLiteral("anonymous");
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(TcpCase)
+Q_DECLARE_METATYPE(FtpCase)
 
 class TestProbes : public QObject
 {
@@ -102,8 +111,7 @@ private slots:
         const auto cpuMs = [] { return qint64(std::clock()) * 1000 / CLOCKS_PER_SEC; };   // every thread's
         const qint64 cpuBefore = cpuMs();
         QVERIFY(!check());
-        const qint64 elapsed = clock.elapsed();
-        const qint64 cpu = cpuMs() - cpuBefore;
+        const qint64 elapsed = clock.elapsed(), cpu = cpuMs() - cpuBefore;
         QVERIFY2(elapsed >= 950 && elapsed < 1300, qPrintable(QString::number(elapsed)));
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
         // A spinning wait burns nearly all of it; a quarter leaves room for a loaded sanitizer build.
@@ -135,33 +143,27 @@ private slots:
 
     void tcpOutcome_data()
     {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("timeout");
-        QTest::addColumn<bool>("answered");
-
+        QTest::addColumn<TcpCase>("c");
         const QString v4 = QStringLiteral("127.0.0.1");
-        QTest::newRow("open port") << v4 << "open" << 5 << true;
-        QTest::newRow("refused port") << v4 << "refused" << 5 << false;
+        QTest::newRow("open port") << TcpCase{v4, "open", true};
+        QTest::newRow("refused port") << TcpCase{v4, "refused", false};
         // Only the command line gives a limit of 0 or below: the fallback bound holds.
-        QTest::newRow("silent port, time limit below 0") << v4 << "blackholed" << -1 << false;
-        QTest::newRow("open port, time limit 0") << v4 << "open" << 0 << true;
-        QTest::newRow("blank host is no local host") << "   " << "open" << 5 << false;
-        QTest::newRow("leading zeros read as decimal") << "127.000.000.001" << "open" << 5 << true;
-        QTest::newRow("IPv6 open port") << "::1" << "open" << 5 << true;
-        QTest::newRow("IPv6 in brackets, open port") << "[::1]" << "open" << 5 << true;
-        QTest::newRow("name with only an IPv6 address") << "v6only.test" << "open" << 5 << true;
-        QTest::newRow("name with both: IPv4 first") << "both.test" << "open" << 5 << true;
+        QTest::newRow("silent port, time limit below 0") << TcpCase{v4, "blackholed", false, -1};
+        QTest::newRow("open port, time limit 0") << TcpCase{v4, "open", true, 0};
+        QTest::newRow("blank host is no local host") << TcpCase{"   ", "open", false};
+        QTest::newRow("leading zeros read as decimal") << TcpCase{"127.000.000.001", "open", true};
+        QTest::newRow("IPv6 open port") << TcpCase{"::1", "open", true};
+        QTest::newRow("IPv6 in brackets, open port") << TcpCase{"[::1]", "open", true};
+        QTest::newRow("name with only an IPv6 address") << TcpCase{"v6only.test", "open", true};
+        QTest::newRow("name with both: IPv4 first") << TcpCase{"both.test", "open", true};
         // Dotted, but no address: never handed to the resolver, which would hang.
-        QTest::newRow("999.1.1.1") << "999.1.1.1" << "open" << 5 << false;
+        QTest::newRow("999.1.1.1") << TcpCase{"999.1.1.1", "open", false};
     }
 
     void tcpOutcome()
     {
-        QFETCH(QString, host);
-        QFETCH(QString, kind);
-        QFETCH(int, timeout);
-        QFETCH(bool, answered);
+        QFETCH(TcpCase, c);
+        const auto &[host, kind, answered, timeout] = c;
         if (host.contains(QLatin1String(".test")) && !m_resolverConfined)
             QSKIP(qPrintable(m_resolverWhy));
 
@@ -188,50 +190,34 @@ private slots:
 
     void ftpDialogue_data()
     {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QByteArray>("greeting");
-        QTest::addColumn<Lines>("replies");
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<Lines>("sent");
-
+        QTest::addColumn<FtpCase>("c");
         const QString v4 = QStringLiteral("127.0.0.1");
         const QByteArray ready("220 ready\r\n");
-        const QString anonymous = QStringLiteral("anonymous");
         const Lines both{"USER anonymous", "PASS guestpass", "QUIT"};
         const Lines userOnly{"USER anonymous", "QUIT"};
+        const int protocolError = FtpClientControl::ProtocolError;
         QTest::newRow("password asked and accepted")
-            << v4 << ready << Lines{"331 password please\r\n", "230 welcome\r\n"} << anonymous << 0 << both;
-        QTest::newRow("no password needed, IPv6")
-            << "[::1]" << ready << Lines{"230 welcome\r\n"} << anonymous << 0 << userOnly;
+            << FtpCase{v4, ready, {"331 password please\r\n", "230 welcome\r\n"}, 0, both};
+        QTest::newRow("no password needed, IPv6") << FtpCase{"[::1]", ready, {"230 welcome\r\n"}, 0, userOnly};
         QTest::newRow("multi-line replies, some lines ending in a bare line feed")
-            << v4 << QByteArray("220-first line\n220-second line\r\n 220 not the end\n220 ready\r\n")
-            << Lines{"331 password please\n", "230-welcome\n230 logged in\r\n"} << anonymous << 0 << both;
-        QTest::newRow("wait, then greeting") << v4 << QByteArray("120 ready in 1 minute\r\n220 ready\r\n")
-                                             << Lines{"230 welcome\r\n"} << anonymous << 0 << userOnly;
-        QTest::newRow("logon refused")
-            << v4 << ready << Lines{"331 password please\r\n", "530 not allowed\r\n"} << anonymous << 530 << both;
-        QTest::newRow("not an FTP server") << v4 << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << Lines{} << anonymous
-                                           << int(FtpClientControl::ProtocolError) << Lines{"QUIT"};
+            << FtpCase{v4, "220-first line\n220-second line\r\n 220 not the end\n220 ready\r\n",
+                       {"331 password please\n", "230-welcome\n230 logged in\r\n"}, 0, both};
+        QTest::newRow("wait, then greeting")
+            << FtpCase{v4, "120 ready in 1 minute\r\n220 ready\r\n", {"230 welcome\r\n"}, 0, userOnly};
+        QTest::newRow("logon refused") << FtpCase{v4, ready, {"331 password please\r\n", "530 not allowed\r\n"}, 530, both};
+        QTest::newRow("not an FTP server") << FtpCase{v4, "SSH-2.0-OpenSSH_9.2\r\n", {}, protocolError, {"QUIT"}};
         QTest::newRow("user refused at once; line breaks in the name stay on one line")
-            << v4 << ready << Lines{"530 go away\r\n"} << "anonymous\r\nDELE x" << 530
-            << Lines{"USER anonymousDELE x", "QUIT"};
-        QTest::newRow("line longer than any reply") << v4 << QByteArray(FtpClientControl::kLongestLine + 2, 'x')
-            << Lines{} << anonymous << int(FtpClientControl::ProtocolError) << Lines{"QUIT"};
+            << FtpCase{v4, ready, {"530 go away\r\n"}, 530, {"USER anonymousDELE x", "QUIT"}, "anonymous\r\nDELE x"};
+        QTest::newRow("line longer than any reply")
+            << FtpCase{v4, QByteArray(FtpClientControl::kLongestLine + 2, 'x'), {}, protocolError, {"QUIT"}};
     }
 
     void ftpDialogue()
     {
-        QFETCH(QString, host);
-        QFETCH(QByteArray, greeting);
-        QFETCH(Lines, replies);
-        QFETCH(QString, user);
-        QFETCH(int, code);
-        QFETCH(Lines, sent);
-
-        ScriptedPeer server(greeting, replies, host.contains(QLatin1Char(':')) ? QStringLiteral("::1") : host);
-        QCOMPARE(logOn(server.port(), 5, user, host), code);
-        QCOMPARE(server.received(5000), sent);
+        QFETCH(FtpCase, c);
+        ScriptedPeer server(c.greeting, c.replies, c.host.contains(QLatin1Char(':')) ? QStringLiteral("::1") : c.host);
+        QCOMPARE(logOn(server.port(), 5, c.user, c.host), c.code);
+        QCOMPARE(server.received(5000), c.sent);
     }
 
     void ftpAgainstRealServer()
