@@ -32,13 +32,6 @@ bool EventWait::exec()
     return m_finished && !g_abandoned;
 }
 
-bool EventWait::sleep(int ms)
-{
-    EventWait wait{QDeadlineTimer(std::max(0, ms))};
-    wait.exec();
-    return !g_abandoned;
-}
-
 void EventWait::abandonAll()
 {
     g_abandoned = true;

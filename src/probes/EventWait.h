@@ -45,10 +45,6 @@ public:
     // once, unfinished, when the deadline has passed or waits are abandoned.
     bool exec();
 
-    // Sleeps `ms` milliseconds with the event loop running; false when cut
-    // short by abandonAll().
-    static bool sleep(int ms);
-
     // The program is going away (its window closed during a check): every
     // running wait returns at once and every later one returns without waiting.
     static void abandonAll();
