@@ -85,7 +85,8 @@ void frmOstrel::runCheck()
         if (!yield())
             return;
     }
-    if (!modIP32::Is_IPAddress(address)) {
+    // Empty only for a name that resolves to nothing; an IPv6 text is an address too.
+    if (address.isEmpty()) {
         warn(QStringLiteral("Invalid IP address, please re-enter device name."));
         return;
     }

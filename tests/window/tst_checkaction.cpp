@@ -71,6 +71,7 @@ private slots:
             {"FTP, logon refused", "ftp:named-only", 0, 80, "OK", "", "Port Available, Logon failed (green)", "", ""},
             {"SMTP, no logon", "open:25", 2, 21, "OK", "N/A", "Port Available (green)", "", ""},
             {"Ping/Echo", "open:7", 1, 80, "", "", "Port Available, Ping reply OK (green)", "", ""},
+            {"IPv6 device", "open6", 3, 0, "", "", "Port Available (green)", "", ""},
             // Every message comes with the normal pointer, in the words given; a failed command does not keep the mail back.
             {"name that does not resolve", "open", 3, 0, "OK", "OK", "", "Invalid IP address, please re-enter device name.", ""},
             {"failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", unavailable,
@@ -88,7 +89,9 @@ private slots:
             QSKIP("fixed ports of a loopback address of its own, and ICMP, need root");
         if (invalid && !m_resolverConfined)
             QSKIP(qPrintable("a look-up that fails would ask the network: " + m_resolverWhy));
-        const QString address = row.kind != 3 ? privateLoopbackAddress() : QStringLiteral("127.0.0.1");
+        const QString address = peer == "open6" ? QStringLiteral("::1")
+            : row.kind != 3                      ? privateLoopbackAddress()
+                                                 : QStringLiteral("127.0.0.1");
         std::optional<LoopbackPort> listener;
         std::optional<PythonPeer> ftp;
         if (peer.startsWith("open") || peer == "refused")
