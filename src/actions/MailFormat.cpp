@@ -11,169 +11,166 @@ namespace MailFormat {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-constexpr qsizetype kLongestReply = 64 * 1024;
-constexpr int kFoldColumn = 78;
-// A plain word up to this length stays readable on a line of its own (998 at most).
-constexpr int kLongestWord = 900;
-// Runs of blanks longer than this go out encoded, so no line fills up with them.
-constexpr int kLongestBlankRun = 76;
-// 39 bytes become 52 base64 characters: with "=?UTF-8?B?", "?=" and a header
-// name of up to 12 characters the line stays within 78.
-constexpr int kEncodedWordBytes = 39;
-constexpr int kLongestAddress = 254;
+    const QString kCrLf = QStringLiteral("\r\n");
+    constexpr qsizetype kLongestReply = 64 * 1024;
+    constexpr int kFoldColumn = 78;
+    // A plain word up to this length stays readable on a line of its own (998 at most).
+    constexpr int kLongestWord = 900;
+    // Runs of blanks longer than this go out encoded, so no line fills up with them.
+    constexpr int kLongestBlankRun = 76;
+    // 39 bytes become 52 base64 characters: with "=?UTF-8?B?", "?=" and a header
+    // name of up to 12 characters the line stays within 78.
+    constexpr int kEncodedWordBytes = 39;
+    constexpr int kLongestAddress = 254;
 
-bool printableAscii(QChar c)
-{
-    return c.unicode() >= 0x20 && c.unicode() < 0x7f;
-}
+    bool printableAscii(QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; }
 
-// Line breaks, tabs and other control characters become blanks: a device
-// name that carries CR or LF must never start a header of its own.
-QString blanked(const QString &value)
-{
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    QString safe = value;
-    safe.replace(lineBreak, QStringLiteral(" "));
-    for (QChar &c : safe) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char(' ');
-    }
-    return safe;
-}
-
-// Encoded words (RFC 2047), never splitting a UTF-8 sequence between two.
-QString encodedWords(const QString &value)
-{
-    const QByteArray utf8 = value.toUtf8();
-    QStringList words;
-    qsizetype start = 0;
-    while (start < utf8.size()) {
-        qsizetype end = qMin(start + kEncodedWordBytes, utf8.size());
-        while (end < utf8.size() && end > start + 1 && (static_cast<uchar>(utf8.at(end)) & 0xc0) == 0x80)
-            --end;
-        words << QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(utf8.mid(start, end - start).toBase64())
-                + QStringLiteral("?=");
-        start = end;
-    }
-    return words.join(kCrLf + QLatin1Char(' '));
-}
-
-// Plain text stays readable when no word and no run of blanks is too long.
-bool foldsPlainly(const QString &value)
-{
-    if (!std::all_of(value.cbegin(), value.cend(), printableAscii))
-        return false;
-    qsizetype word = 0;
-    qsizetype blanks = 0;
-    for (const QChar c : value) {
-        const bool blank = c == QLatin1Char(' ');
-        word = blank ? 0 : word + 1;
-        blanks = blank ? blanks + 1 : 0;
-        if (word > kLongestWord || blanks > kLongestBlankRun)
-            return false;
-    }
-    return true;
-}
-
-// Folds before a blank that precedes a word, so unfolding gives back the
-// value exactly and a continuation line always holds that word.
-QString foldedPlain(qsizetype column, const QString &value)
-{
-    QString out;
-    bool wordOnLine = false;
-    for (const QString &word : value.split(QLatin1Char(' '))) {
-        if (wordOnLine && !word.isEmpty() && column + 1 + word.size() > kFoldColumn) {
-            out += kCrLf;
-            column = 0;
+    // Line breaks, tabs and other control characters become blanks: a device
+    // name that carries CR or LF must never start a header of its own.
+    QString blanked(const QString &value)
+    {
+        static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+        QString safe = value;
+        safe.replace(lineBreak, QStringLiteral(" "));
+        for (QChar &c : safe) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                c = QLatin1Char(' ');
         }
-        out += QLatin1Char(' ') + word;
-        column += 1 + word.size();
-        wordOnLine = wordOnLine || !word.isEmpty();
+        return safe;
     }
-    return out;
-}
 
-bool atext(QChar c)
-{
-    static const QString specials = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
-    return (c.unicode() < 0x80 && c.isLetterOrNumber()) || specials.contains(c) || c.unicode() >= 0x80;
-}
-
-// A hostname of letters, digits and hyphens with at least one dot.
-bool fullHostName(const QString &name)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
-    return pattern.match(name).hasMatch();
-}
-
-QString addressLiteral(QHostAddress address)
-{
-    address.setScopeId(QString());
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    if (mapped)
-        address = QHostAddress(v4);
-    if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        return QStringLiteral("[IPv6:") + address.toString() + QLatin1Char(']');
-    return QLatin1Char('[') + address.toString() + QLatin1Char(']');
-}
-
-// "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address only where allowed.
-bool readHostPort(const QString &text, bool bareIpv6, MailServer &server)
-{
-    std::optional<quint16> port = server.port;
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        const QString rest = text.mid(close + 1);
-        server.host = text.mid(1, close - 1);
-        if (rest.startsWith(QLatin1Char(':')))
-            port = TextRules::toPortNumber(rest.mid(1));
-        else if (!rest.isEmpty())
-            return false;
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        server.host = text.left(colon);
-        port = TextRules::toPortNumber(text.mid(colon + 1));
-    } else if (text.contains(QLatin1Char(':')) && !bareIpv6) {
-        return false;
-    } else {
-        server.host = text;
-    }
-    if (!port || *port == 0 || server.host.isEmpty())
-        return false;
-    server.port = *port;
-    return true;
-}
-
-// The tokens of a .netrc text; a token may be quoted, with backslash escapes.
-QStringList netrcTokens(const QString &text)
-{
-    QStringList tokens;
-    qsizetype i = 0;
-    while (i < text.size()) {
-        if (text.at(i).isSpace()) {
-            ++i;
-            continue;
+    // Encoded words (RFC 2047), never splitting a UTF-8 sequence between two.
+    QString encodedWords(const QString &value)
+    {
+        const QByteArray utf8 = value.toUtf8();
+        QStringList words;
+        qsizetype start = 0;
+        while (start < utf8.size()) {
+            qsizetype end = qMin(start + kEncodedWordBytes, utf8.size());
+            while (end < utf8.size() && end > start + 1 && (static_cast<uchar>(utf8.at(end)) & 0xc0) == 0x80)
+                --end;
+            words << QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(utf8.mid(start, end - start).toBase64())
+                    + QStringLiteral("?=");
+            start = end;
         }
-        QString token;
-        if (text.at(i) == QLatin1Char('"')) {
-            for (++i; i < text.size() && text.at(i) != QLatin1Char('"'); ++i) {
-                if (text.at(i) == QLatin1Char('\\') && i + 1 < text.size())
-                    ++i;
-                token += text.at(i);
+        return words.join(kCrLf + QLatin1Char(' '));
+    }
+
+    // Plain text stays readable when no word and no run of blanks is too long.
+    bool foldsPlainly(const QString &value)
+    {
+        if (!std::all_of(value.cbegin(), value.cend(), printableAscii))
+            return false;
+        qsizetype word = 0;
+        qsizetype blanks = 0;
+        for (const QChar c : value) {
+            const bool blank = c == QLatin1Char(' ');
+            word = blank ? 0 : word + 1;
+            blanks = blank ? blanks + 1 : 0;
+            if (word > kLongestWord || blanks > kLongestBlankRun)
+                return false;
+        }
+        return true;
+    }
+
+    // Folds before a blank that precedes a word, so unfolding gives back the
+    // value exactly and a continuation line always holds that word.
+    QString foldedPlain(qsizetype column, const QString &value)
+    {
+        QString out;
+        bool wordOnLine = false;
+        for (const QString &word : value.split(QLatin1Char(' '))) {
+            if (wordOnLine && !word.isEmpty() && column + 1 + word.size() > kFoldColumn) {
+                out += kCrLf;
+                column = 0;
             }
-            ++i;
-        } else {
-            while (i < text.size() && !text.at(i).isSpace())
-                token += text.at(i++);
+            out += QLatin1Char(' ') + word;
+            column += 1 + word.size();
+            wordOnLine = wordOnLine || !word.isEmpty();
         }
-        tokens << token;
+        return out;
     }
-    return tokens;
-}
+
+    bool atext(QChar c)
+    {
+        static const QString specials = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
+        return (c.unicode() < 0x80 && c.isLetterOrNumber()) || specials.contains(c) || c.unicode() >= 0x80;
+    }
+
+    // A hostname of letters, digits and hyphens with at least one dot.
+    bool fullHostName(const QString &name)
+    {
+        static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
+        return pattern.match(name).hasMatch();
+    }
+
+    QString addressLiteral(QHostAddress address)
+    {
+        address.setScopeId(QString());
+        bool mapped = false;
+        const quint32 v4 = address.toIPv4Address(&mapped);
+        if (mapped)
+            address = QHostAddress(v4);
+        if (address.protocol() == QAbstractSocket::IPv6Protocol)
+            return QStringLiteral("[IPv6:") + address.toString() + QLatin1Char(']');
+        return QLatin1Char('[') + address.toString() + QLatin1Char(']');
+    }
+
+    // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address only where allowed.
+    bool readHostPort(const QString &text, bool bareIpv6, MailServer &server)
+    {
+        std::optional<quint16> port = server.port;
+        if (text.startsWith(QLatin1Char('['))) {
+            const qsizetype close = text.indexOf(QLatin1Char(']'));
+            if (close < 0)
+                return false;
+            const QString rest = text.mid(close + 1);
+            server.host = text.mid(1, close - 1);
+            if (rest.startsWith(QLatin1Char(':')))
+                port = TextRules::toPortNumber(rest.mid(1));
+            else if (!rest.isEmpty())
+                return false;
+        } else if (text.count(QLatin1Char(':')) == 1) {
+            const qsizetype colon = text.indexOf(QLatin1Char(':'));
+            server.host = text.left(colon);
+            port = TextRules::toPortNumber(text.mid(colon + 1));
+        } else if (text.contains(QLatin1Char(':')) && !bareIpv6) {
+            return false;
+        } else {
+            server.host = text;
+        }
+        if (!port || *port == 0 || server.host.isEmpty())
+            return false;
+        server.port = *port;
+        return true;
+    }
+
+    // The tokens of a .netrc text; a token may be quoted, with backslash escapes.
+    QStringList netrcTokens(const QString &text)
+    {
+        QStringList tokens;
+        qsizetype i = 0;
+        while (i < text.size()) {
+            if (text.at(i).isSpace()) {
+                ++i;
+                continue;
+            }
+            QString token;
+            if (text.at(i) == QLatin1Char('"')) {
+                for (++i; i < text.size() && text.at(i) != QLatin1Char('"'); ++i) {
+                    if (text.at(i) == QLatin1Char('\\') && i + 1 < text.size())
+                        ++i;
+                    token += text.at(i);
+                }
+                ++i;
+            } else {
+                while (i < text.size() && !text.at(i).isSpace())
+                    token += text.at(i++);
+            }
+            tokens << token;
+        }
+        return tokens;
+    }
 
 } // namespace
 
@@ -204,7 +201,7 @@ ReplyState takeReply(QByteArray &input, Reply &reply)
         if (position > kLongestReply)
             return ReplyState::Unreadable;
         if (line.size() == 3 || line.at(3) == ' ') {
-            reply = Reply{line.left(3).toInt(), lines.join(QLatin1Char('\n'))};
+            reply = Reply { line.left(3).toInt(), lines.join(QLatin1Char('\n')) };
             input.remove(0, position);
             return ReplyState::Complete;
         }
@@ -216,9 +213,8 @@ std::optional<MailServer> readMailServer(const QString &text)
     const QString trimmed = TextRules::trimSpaces(text);
     MailServer server;
     QString rest = trimmed;
-    for (const auto &[scheme, security, port] :
-         {std::tuple{QLatin1String("smtps://"), MailServer::Tls, 465},
-          std::tuple{QLatin1String("smtp://"), MailServer::StartTls, 587}}) {
+    for (const auto &[scheme, security, port] : { std::tuple { QLatin1String("smtps://"), MailServer::Tls, 465 },
+             std::tuple { QLatin1String("smtp://"), MailServer::StartTls, 587 } }) {
         if (trimmed.startsWith(scheme, Qt::CaseInsensitive)) {
             server.security = security;
             server.port = static_cast<quint16>(port);
@@ -250,10 +246,10 @@ std::optional<Address> readAddress(const QString &entry)
     const qsizetype at = entry.lastIndexOf(QLatin1Char('@'));
     if (at <= 0 || at == entry.size() - 1)
         return std::nullopt;
-    Address address{entry.left(at), entry.mid(at + 1)};
+    Address address { entry.left(at), entry.mid(at + 1) };
     // A dot-atom: atext, dots only between.
     const bool dotAtom = std::all_of(address.local.cbegin(), address.local.cend(),
-                                     [](QChar c) { return atext(c) || c == QLatin1Char('.'); })
+                             [](QChar c) { return atext(c) || c == QLatin1Char('.'); })
         && !address.local.startsWith(QLatin1Char('.')) && !address.local.endsWith(QLatin1Char('.'))
         && !address.local.contains(QStringLiteral(".."));
     if (!dotAtom)
@@ -263,7 +259,7 @@ std::optional<Address> readAddress(const QString &entry)
             return std::nullopt;
     } else {
         if (!std::all_of(address.domain.cbegin(), address.domain.cend(),
-                         [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-'); }))
+                [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-'); }))
             return std::nullopt;
         address.domain = QString::fromLatin1(QUrl::toAce(address.domain));
         if (address.domain.isEmpty() || address.domain.contains(QStringLiteral("..")))
@@ -334,7 +330,11 @@ QString mailbox(const QString &displayName, const QString &address)
     else if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return atext(c) || c == QLatin1Char(' '); }))
         shown = name;
     else
-        shown = QLatin1Char('"') + QString(name).replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\"")) + QLatin1Char('"');
+        shown = QLatin1Char('"')
+            + QString(name)
+                  .replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                  .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+            + QLatin1Char('"');
     return shown + QStringLiteral(" <") + address + QLatin1Char('>');
 }
 

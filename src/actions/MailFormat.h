@@ -14,7 +14,7 @@ namespace MailFormat {
 
 struct Reply {
     int code = 0;
-    QString text;   // the lines of a multi-line reply joined by LF
+    QString text; // the lines of a multi-line reply joined by LF
     bool positive() const { return code >= 200 && code < 300; }
     // "550 5.1.1 unknown user", one line, control characters blanked.
     QString summary() const;
@@ -29,8 +29,8 @@ ReplyState takeReply(QByteArray &input, Reply &reply);
 struct MailServer {
     enum Security { Plain, StartTls, Tls };
     Security security = Plain;
-    QString user;   // "" when the field names none
-    QString host;   // without brackets
+    QString user; // "" when the field names none
+    QString host; // without brackets
     quint16 port = 25;
 };
 

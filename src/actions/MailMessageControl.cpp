@@ -18,10 +18,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 constexpr int kEncodedLineLength = 76;
 constexpr int kLongestLine = 998;
 
-bool isPrintableAscii(QChar c)
-{
-    return (c.unicode() >= 0x20 && c.unicode() < 0x7f) || c == QLatin1Char('\t');
-}
+bool isPrintableAscii(QChar c) { return (c.unicode() >= 0x20 && c.unicode() < 0x7f) || c == QLatin1Char('\t'); }
 
 QStringList bodyLines(const QString &text)
 {
@@ -55,7 +52,7 @@ QString quotedPrintableLine(const QString &line)
 
 struct RenderedBody {
     QString encoding;
-    QString text;   // ends in CR LF
+    QString text; // ends in CR LF
 };
 
 // Plain 7-bit text when every line allows it, quoted-printable otherwise.
@@ -66,8 +63,7 @@ RenderedBody renderBody(const QString &text)
     if (lines.size() > 1 && lines.constLast().isEmpty())
         lines.removeLast();
     const bool plain = std::all_of(lines.cbegin(), lines.cend(), [](const QString &line) {
-        return line.size() <= kLongestLine
-            && std::all_of(line.cbegin(), line.cend(), isPrintableAscii);
+        return line.size() <= kLongestLine && std::all_of(line.cbegin(), line.cend(), isPrintableAscii);
     });
     RenderedBody body;
     body.encoding = plain ? QStringLiteral("7bit") : QStringLiteral("quoted-printable");
@@ -109,7 +105,7 @@ MailMessageControl::MailMessageControl(QObject *parent)
 }
 
 // The zero setting has no role here; it is accepted and ignored.
-void MailMessageControl::SetReserved1(qint16) {}
+void MailMessageControl::SetReserved1(qint16) { }
 
 int MailMessageControl::ClearMessage()
 {
@@ -128,15 +124,9 @@ int MailMessageControl::ClearAttachments()
     return Done;
 }
 
-void MailMessageControl::SetTo(const QString &recipients)
-{
-    m_to = recipients;
-}
+void MailMessageControl::SetTo(const QString &recipients) { m_to = recipients; }
 
-void MailMessageControl::SetFrom(const QString &sender)
-{
-    m_from = sender;
-}
+void MailMessageControl::SetFrom(const QString &sender) { m_from = sender; }
 
 void MailMessageControl::SetSenderAddress(const QString &address, bool utf8Headers)
 {
@@ -144,15 +134,9 @@ void MailMessageControl::SetSenderAddress(const QString &address, bool utf8Heade
     m_utf8Headers = utf8Headers;
 }
 
-void MailMessageControl::SetSubject(const QString &subject)
-{
-    m_subject = subject;
-}
+void MailMessageControl::SetSubject(const QString &subject) { m_subject = subject; }
 
-void MailMessageControl::SetText(const QString &text)
-{
-    m_text = text;
-}
+void MailMessageControl::SetText(const QString &text) { m_text = text; }
 
 int MailMessageControl::AttachFile(const QString &path)
 {
@@ -162,7 +146,7 @@ int MailMessageControl::AttachFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return AccessDenied;
-    m_attachments.append({info.fileName(), file.readAll()});
+    m_attachments.append({ info.fileName(), file.readAll() });
     return Done;
 }
 
@@ -191,12 +175,14 @@ QString MailMessageControl::render() const
     }
     const qsizetype at = m_senderAddress.lastIndexOf(QLatin1Char('@'));
     const QString domain = at >= 0 ? m_senderAddress.mid(at + 1) : QStringLiteral("localhost");
-    QString message = MailFormat::headerField(QStringLiteral("Date"), QDateTime::currentDateTime().toString(Qt::RFC2822Date))
+    QString message
+        = MailFormat::headerField(QStringLiteral("Date"), QDateTime::currentDateTime().toString(Qt::RFC2822Date))
         + (m_senderAddress.isEmpty() ? MailFormat::headerField(QStringLiteral("From"), m_from)
                                      : QStringLiteral("From: ") + MailFormat::mailbox(m_from, m_senderAddress) + kCrLf)
-        + MailFormat::addressField(QStringLiteral("To"), to) + MailFormat::headerField(QStringLiteral("Subject"), m_subject)
-        + QStringLiteral("Message-ID: <") + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('@')
-        + domain + QLatin1Char('>') + kCrLf + QStringLiteral("MIME-Version: 1.0") + kCrLf;
+        + MailFormat::addressField(QStringLiteral("To"), to)
+        + MailFormat::headerField(QStringLiteral("Subject"), m_subject) + QStringLiteral("Message-ID: <")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('@') + domain + QLatin1Char('>') + kCrLf
+        + QStringLiteral("MIME-Version: 1.0") + kCrLf;
 
     const RenderedBody body = renderBody(m_text);
     const QString textHeaders = QStringLiteral("Content-Type: text/plain; charset=UTF-8") + kCrLf
@@ -209,10 +195,10 @@ QString MailMessageControl::render() const
     message += QStringLiteral("Content-Type: multipart/mixed; boundary=\"") + boundary + QLatin1Char('"') + kCrLf
         + kCrLf + QStringLiteral("--") + boundary + kCrLf + textHeaders + kCrLf + body.text;
     for (const Attachment &attachment : m_attachments) {
-        message += QStringLiteral("--") + boundary + kCrLf
-            + QStringLiteral("Content-Type: application/octet-stream") + kCrLf
-            + QStringLiteral("Content-Disposition: attachment; ") + fileNameParameter(attachment.fileName) + kCrLf
-            + QStringLiteral("Content-Transfer-Encoding: base64") + kCrLf + kCrLf + base64Lines(attachment.content);
+        message += QStringLiteral("--") + boundary + kCrLf + QStringLiteral("Content-Type: application/octet-stream")
+            + kCrLf + QStringLiteral("Content-Disposition: attachment; ") + fileNameParameter(attachment.fileName)
+            + kCrLf + QStringLiteral("Content-Transfer-Encoding: base64") + kCrLf + kCrLf
+            + base64Lines(attachment.content);
     }
     return message + QStringLiteral("--") + boundary + QStringLiteral("--") + kCrLf;
 }

@@ -9,8 +9,7 @@
 // From, To, Subject, Message-ID and MIME headers over a text/plain UTF-8 body, or a
 // multipart message when files are attached. Header values are written so
 // that nothing in them can start another header.
-class MailMessageControl : public QObject
-{
+class MailMessageControl : public QObject {
     Q_OBJECT
 public:
     // Codes returned by AttachFile and Export.

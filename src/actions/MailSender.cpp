@@ -13,8 +13,7 @@ namespace {
 
 // Each step of the mail methods goes on past a failure raised by the
 // components; the failure is only noted.
-template <typename Step>
-void attempt(bool &failed, Step &&step)
+template <typename Step> void attempt(bool &failed, Step &&step)
 {
     try {
         step();
@@ -32,18 +31,12 @@ MailSender::MailSender(QObject *parent)
     connect(&m_smtpClient1, &SmtpClientControl::OnError, this, &MailSender::SmtpClient1_OnError);
 }
 
-void MailSender::SmtpClient1_OnConnected()
-{
-    m_intSmtpState = 1;
-}
+void MailSender::SmtpClient1_OnConnected() { m_intSmtpState = 1; }
 
-void MailSender::SmtpClient1_OnError(int, const QString &, const QString &)
-{
-    m_intSmtpState = -1;
-}
+void MailSender::SmtpClient1_OnError(int, const QString &, const QString &) { m_intSmtpState = -1; }
 
 bool MailSender::SMTPSEND(const QString &strMailServer, const QString &strFrom, const QString &strSubject,
-                          const QString &strBody, const QString &strAttachment, const QString &strRecipients)
+    const QString &strBody, const QString &strAttachment, const QString &strRecipients)
 {
     // The waits process events, so a second mail could start from inside the
     // first one; it would share the components and their state, so it is refused.
@@ -76,7 +69,7 @@ bool MailSender::fail(const QString &why)
 }
 
 bool MailSender::Mail_Compose(const QString &strRecipients, const QString &strFrom, const QString &strSubject,
-                              const QString &strBody, const QString &strAttachment)
+    const QString &strBody, const QString &strAttachment)
 {
     bool failed = false;
     int code = MailMessageControl::Done;

@@ -9,8 +9,7 @@
 // Sends one mail: composes it with the message component, connects the SMTP
 // client and hands the composed text over through the program's own text
 // store. The check window owns one; the unattended run owns another.
-class MailSender : public QObject
-{
+class MailSender : public QObject {
     Q_OBJECT
 public:
     static constexpr int kPieceLength = 2048;
@@ -21,7 +20,7 @@ public:
     // An empty strAttachment means no attachment. A call made while another
     // mail of this object is still under way is refused (false).
     bool SMTPSEND(const QString &strMailServer, const QString &strFrom, const QString &strSubject,
-                  const QString &strBody, const QString &strAttachment, const QString &strRecipients);
+        const QString &strBody, const QString &strAttachment, const QString &strRecipients);
 
     // Why the last mail failed, in one line: the step and the server's reply,
     // e.g. "RCPT TO:<x@y> refused: 550 5.1.1 unknown user".
@@ -38,7 +37,7 @@ private slots:
 
 private:
     bool Mail_Compose(const QString &strRecipients, const QString &strFrom, const QString &strSubject,
-                      const QString &strBody, const QString &strAttachment);
+        const QString &strBody, const QString &strAttachment);
     bool Mail_Connect(const QString &strMailServer);
     bool Mail_Send(const QString &strFrom, const QStringList &recipients);
     bool fail(const QString &why);

@@ -6,19 +6,19 @@
 namespace modCommand {
 
 bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QString &strRecipients,
-                     const QString &strPort, const QString &strDeviceName, bool bolPassed)
+    const QString &strPort, const QString &strDeviceName, bool bolPassed)
 {
     const bool noServer = TextRules::isBlank(strMailServer);
     const bool noRecipients = TextRules::isBlank(strRecipients);
     if (noServer || noRecipients) {
         sender.setLastFailure(noServer == noRecipients ? QString()
-                              : noServer               ? QStringLiteral("no mail server given")
+                : noServer                             ? QStringLiteral("no mail server given")
                                                        : QStringLiteral("no recipients given"));
         return noServer && noRecipients;
     }
 
-    const QString strSubject = (bolPassed ? QStringLiteral("Port Check Passed on device ")
-                                          : QStringLiteral("Port Check Failed on device "))
+    const QString strSubject
+        = (bolPassed ? QStringLiteral("Port Check Passed on device ") : QStringLiteral("Port Check Failed on device "))
         + strDeviceName;
     const QString strBody = QStringLiteral("Port ") + strPort + QStringLiteral(" on device ") + strDeviceName
         + (bolPassed ? QStringLiteral(" is available.") : QStringLiteral(" is un-available."));

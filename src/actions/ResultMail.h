@@ -11,6 +11,6 @@ namespace modCommand {
 // was sent, and also when both the mail server and the recipients are blank
 // (nothing to do); false when only one of them is blank or sending failed.
 bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QString &strRecipients,
-                     const QString &strPort, const QString &strDeviceName, bool bolPassed);
+    const QString &strPort, const QString &strDeviceName, bool bolPassed);
 
 } // namespace modCommand

@@ -49,8 +49,8 @@ MailBounds MailBounds::current()
     bool ok = false;
     const int divisor = qEnvironmentVariableIntValue("OSTREL_TEST_MAIL_TIME_SCALE", &ok);
     if (ok && divisor > 1) {
-        for (int *bound : {&bounds.greetingMs, &bounds.handshakeMs, &bounds.replyMs, &bounds.sendMs,
-                           &bounds.endReplyMs, &bounds.quitMs, &bounds.wholeMs})
+        for (int *bound : { &bounds.greetingMs, &bounds.handshakeMs, &bounds.replyMs, &bounds.sendMs,
+                 &bounds.endReplyMs, &bounds.quitMs, &bounds.wholeMs })
             *bound = std::max(1, *bound / divisor);
     }
     return bounds;
@@ -70,7 +70,7 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
     connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
     connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
         breakConnection(SocketCodes::TimedOut,
-                        tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
+            tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
     });
 }
 
@@ -89,9 +89,8 @@ QTcpSocket &SmtpClientControl::socket()
     connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket->errorString(), false);
     });
-    connect(m_socket.get(), &QTcpSocket::disconnected, this, [this] {
-        breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false);
-    });
+    connect(m_socket.get(), &QTcpSocket::disconnected, this,
+        [this] { breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false); });
     if (!tls)
         return *m_socket;
     connect(ssl(), &QSslSocket::encrypted, this, [this] {
@@ -110,10 +109,7 @@ QTcpSocket &SmtpClientControl::socket()
     return *m_socket;
 }
 
-QSslSocket *SmtpClientControl::ssl() const
-{
-    return qobject_cast<QSslSocket *>(m_socket.get());
-}
+QSslSocket *SmtpClientControl::ssl() const { return qobject_cast<QSslSocket *>(m_socket.get()); }
 
 // A connection still open (a mail that ended early) is closed before the
 // members go, so no socket signal reaches a half-destroyed client.
@@ -125,7 +121,7 @@ SmtpClientControl::~SmtpClientControl()
 }
 
 // The zero setting has no role here; it is accepted and ignored.
-void SmtpClientControl::SetReserved1(qint16) {}
+void SmtpClientControl::SetReserved1(qint16) { }
 
 int SmtpClientControl::Reset()
 {
@@ -172,7 +168,7 @@ void SmtpClientControl::onLookupFinished()
     if (m_phase != Phase::LookingUp)
         return;
     const QHostAddress literal(m_server->host);
-    const QList<QHostAddress> addresses = literal.isNull() ? m_lookup.addresses() : QList<QHostAddress>{literal};
+    const QList<QHostAddress> addresses = literal.isNull() ? m_lookup.addresses() : QList<QHostAddress> { literal };
     if (addresses.isEmpty()) {
         noteError(tr("the mail server %1 was not found").arg(m_server->host));
         breakConnection(SocketCodes::HostNotFound, m_lastError, true);
@@ -188,10 +184,7 @@ void SmtpClientControl::onLookupFinished()
     }
 }
 
-void SmtpClientControl::SetFrom(const QString &sender)
-{
-    m_from = sender;
-}
+void SmtpClientControl::SetFrom(const QString &sender) { m_from = sender; }
 
 int SmtpClientControl::BeginMessage()
 {
@@ -202,7 +195,8 @@ int SmtpClientControl::BeginMessage()
     }
     const bool utf8 = m_utf8Wanted && offersSmtpUtf8();
     const QString line = QStringLiteral("MAIL FROM:<") + sender->text() + QLatin1Char('>');
-    const auto reply = command((line + (utf8 ? QStringLiteral(" SMTPUTF8") : QString())).toUtf8(), m_bounds.replyMs, line);
+    const auto reply
+        = command((line + (utf8 ? QStringLiteral(" SMTPUTF8") : QString())).toUtf8(), m_bounds.replyMs, line);
     if (!reply)
         return Failed;
     if (!reply->positive()) {
@@ -280,7 +274,7 @@ int SmtpClientControl::EndMessage()
     if (!startData())
         return Failed;
     const auto reply = command(m_wire.atLineStart ? QByteArray(".") : QByteArray("\r\n."), m_bounds.endReplyMs,
-                               QStringLiteral("the end of the message"));
+        QStringLiteral("the end of the message"));
     if (m_phase == Phase::Data)
         m_phase = Phase::Ready;
     if (!reply)
@@ -295,10 +289,9 @@ int SmtpClientControl::Quit()
     // In the middle of DATA a QUIT would only be more text; a window that
     // went away stops at once.
     const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket
-        && m_socket->state() == QAbstractSocket::ConnectedState
-        && m_phase != Phase::Broken && m_phase != Phase::Data && m_phase != Phase::Encrypting;
-    if (m_quitSent && m_socket && m_socket->state() != QAbstractSocket::UnconnectedState
-        && !EventWait::abandoned()) {
+        && m_socket->state() == QAbstractSocket::ConnectedState && m_phase != Phase::Broken && m_phase != Phase::Data
+        && m_phase != Phase::Encrypting;
+    if (m_quitSent && m_socket && m_socket->state() != QAbstractSocket::UnconnectedState && !EventWait::abandoned()) {
         // A refused handshake already said QUIT; its reply (or the close) ends the wait.
         EventWait wait(stepDeadline(m_bounds.quitMs));
         wait.finishOn(m_socket.get(), &QIODevice::readyRead);
@@ -306,7 +299,7 @@ int SmtpClientControl::Quit()
         wait.exec();
     } else if (canQuit) {
         const auto phase = m_phase;
-        m_phase = Phase::Ready;   // any reply now answers the QUIT
+        m_phase = Phase::Ready; // any reply now answers the QUIT
         if (phase == Phase::Ready || phase == Phase::Mail)
             command("QUIT", m_bounds.quitMs, QStringLiteral("QUIT"));
         else
@@ -334,7 +327,7 @@ void SmtpClientControl::onReadyRead()
 {
     m_input += socket().readAll();
     if (m_phase == Phase::Broken && m_quitSent) {
-        m_quitSent = false;   // the QUIT of a refused handshake is answered
+        m_quitSent = false; // the QUIT of a refused handshake is answered
         return;
     }
     while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
@@ -366,8 +359,8 @@ void SmtpClientControl::onReply(const Reply &reply)
             const QStringList lines = reply.text.split(QLatin1Char('\n'));
             for (qsizetype i = 1; i < lines.size(); ++i)
                 m_extensions.insert(lines.at(i).section(QLatin1Char(' '), 0, 0).toUpper());
-            for (const QString &mechanism : lines.filter(QRegularExpression(QStringLiteral("^AUTH[ =]"),
-                                                                             QRegularExpression::CaseInsensitiveOption)))
+            for (const QString &mechanism : lines.filter(
+                     QRegularExpression(QStringLiteral("^AUTH[ =]"), QRegularExpression::CaseInsensitiveOption)))
                 for (const QString &name : mechanism.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts))
                     m_extensions.insert(QStringLiteral("AUTH=") + name.toUpper());
             return afterHello();
@@ -400,7 +393,7 @@ void SmtpClientControl::onReply(const Reply &reply)
         if (m_awaitingReply && !m_reply) {
             m_reply = reply;
             emit progressed();
-        } else if (reply.code == 421) {   // the server is closing the session on its own
+        } else if (reply.code == 421) { // the server is closing the session on its own
             breakConnection(reply.code, reply.summary(), true);
         }
         return;
@@ -412,7 +405,7 @@ void SmtpClientControl::afterHello()
     if (m_server->security == MailFormat::MailServer::StartTls && !m_encrypted) {
         if (!m_extensions.contains(QStringLiteral("STARTTLS"))) {
             noteError(tr("%1 does not offer STARTTLS").arg(m_server->host));
-            return refuse(QString(), Reply{});
+            return refuse(QString(), Reply {});
         }
         m_phase = Phase::StartTls;
         sendLine("STARTTLS");
@@ -428,7 +421,7 @@ void SmtpClientControl::startLogin()
     if (!login) {
         if (!m_server->user.isEmpty()) {
             noteError(tr("no password for %1 at %2 in ~/.netrc").arg(m_server->user, m_server->host));
-            return refuse(QString(), Reply{});
+            return refuse(QString(), Reply {});
         }
         return becomeReady();
     }
@@ -439,11 +432,11 @@ void SmtpClientControl::startLogin()
     if (m_extensions.contains(QStringLiteral("AUTH=PLAIN"))) {
         sendLine("AUTH PLAIN " + QByteArray('\0' + user + '\0' + password).toBase64());
     } else if (m_extensions.contains(QStringLiteral("AUTH=LOGIN"))) {
-        m_loginLines = {user.toBase64(), password.toBase64()};
+        m_loginLines = { user.toBase64(), password.toBase64() };
         sendLine("AUTH LOGIN");
     } else {
         noteError(tr("%1 offers no AUTH PLAIN or LOGIN").arg(m_server->host));
-        refuse(QString(), Reply{});
+        refuse(QString(), Reply {});
     }
 }
 
@@ -472,7 +465,7 @@ std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int time
     const QDeadlineTimer deadline = stepDeadline(timeoutMs);
     // The reply may be in already; the wait ends on the next one or a break.
     while (!m_reply && m_phase != Phase::Broken && m_phase != Phase::Idle && !deadline.hasExpired()
-           && !EventWait::abandoned()) {
+        && !EventWait::abandoned()) {
         EventWait wait(deadline);
         wait.finishOn(this, &SmtpClientControl::progressed);
         wait.exec();
@@ -538,7 +531,7 @@ void SmtpClientControl::refuse(const QString &step, const Reply &reply)
     if (!step.isEmpty())
         noteError(step + tr(" refused: ") + reply.summary());
     if (m_phase == Phase::Ready || m_phase == Phase::Mail || m_phase == Phase::Data)
-        return;   // a call's own refusal: the caller goes on or quits
+        return; // a call's own refusal: the caller goes on or quits
     if (m_greeted) {
         sendLine("QUIT");
         m_quitSent = true;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "probes/HostLookup.h"
 #include "actions/MailFormat.h"
+#include "probes/HostLookup.h"
 #include "probes/SocketCodes.h"
 
 #include <QByteArray>
@@ -18,8 +18,7 @@
 
 // A failure raised by the SMTP client where a call has no result to carry it
 // (adding a recipient).
-class SmtpFailure : public std::runtime_error
-{
+class SmtpFailure : public std::runtime_error {
 public:
     SmtpFailure(int code, const QString &description);
     int code() const { return m_code; }
@@ -31,13 +30,13 @@ private:
 // The time bounds of one mail. Tests shorten them all at once through
 // OSTREL_TEST_MAIL_TIME_SCALE (a divisor), so no test waits them out.
 struct MailBounds {
-    int greetingMs = 10000;    // connected and greeted (the sender's wait)
-    int handshakeMs = 30000;   // look-up, connection, greeting, EHLO, TLS, login together
-    int replyMs = 30000;       // the reply to MAIL FROM, RCPT TO or DATA
-    int sendMs = 30000;        // one written piece leaving the socket
-    int endReplyMs = 60000;    // the verdict on the whole message (the server may run filters)
+    int greetingMs = 10000; // connected and greeted (the sender's wait)
+    int handshakeMs = 30000; // look-up, connection, greeting, EHLO, TLS, login together
+    int replyMs = 30000; // the reply to MAIL FROM, RCPT TO or DATA
+    int sendMs = 30000; // one written piece leaving the socket
+    int endReplyMs = 60000; // the verdict on the whole message (the server may run filters)
     int quitMs = 5000;
-    int wholeMs = 120000;      // connect to QUIT, however slow the server
+    int wholeMs = 120000; // connect to QUIT, however slow the server
     static MailBounds current();
 };
 
@@ -48,8 +47,7 @@ struct MailBounds {
 // sender and begin message (MAIL FROM), recipients (RCPT TO), writes (DATA,
 // the text in pieces), end message, quit. A bound that runs out closes the
 // connection, so every later call fails at once and OnError is posted.
-class SmtpClientControl : public QObject
-{
+class SmtpClientControl : public QObject {
     Q_OBJECT
 public:
     static constexpr int kLargestPiece = 2048;
@@ -58,7 +56,7 @@ public:
     // sender or message returns the server's code, e.g. 550).
     enum Code : int {
         Accepted = 0,
-        Failed = -1,   // no usable connection, no answer in time, unreadable answer
+        Failed = -1, // no usable connection, no answer in time, unreadable answer
         AddressNotAvailable = SocketCodes::AddressNotAvailable,
         ConnectionRefused = SocketCodes::ConnectionRefused,
     };
@@ -107,8 +105,21 @@ signals:
     void progressed();
 
 private:
-    enum class Phase { Idle, LookingUp, Connecting, Greeting, Hello, HelloFallback, StartTls, Encrypting, Auth,
-                       Ready, Mail, Data, Broken };
+    enum class Phase {
+        Idle,
+        LookingUp,
+        Connecting,
+        Greeting,
+        Hello,
+        HelloFallback,
+        StartTls,
+        Encrypting,
+        Auth,
+        Ready,
+        Mail,
+        Data,
+        Broken
+    };
 
     void onLookupFinished();
     void onConnected();
@@ -132,7 +143,7 @@ private:
     void postError(int code, const QString &description);
 
     QTcpSocket &socket();
-    QSslSocket *ssl() const;   // the socket when the server's form asks for TLS
+    QSslSocket *ssl() const; // the socket when the server's form asks for TLS
 
     std::unique_ptr<QTcpSocket> m_socket;
     HostLookup m_lookup;
@@ -141,7 +152,7 @@ private:
     MailBounds m_bounds;
     QDeadlineTimer m_whole;
     Phase m_phase = Phase::Idle;
-    quint64 m_session = 0;   // notifications of an ended session are dropped
+    quint64 m_session = 0; // notifications of an ended session are dropped
 
     QString m_serverText;
     std::optional<MailFormat::MailServer> m_server;
@@ -151,7 +162,7 @@ private:
     bool m_quitSent = false;
     bool m_encrypted = false;
     QSet<QString> m_extensions;
-    QList<QByteArray> m_loginLines;   // the answers still to give to 334
+    QList<QByteArray> m_loginLines; // the answers still to give to 334
     int m_accepted = 0;
     QString m_lastError;
 

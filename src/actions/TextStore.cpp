@@ -19,14 +19,8 @@ void clear()
     stored().squeeze();
 }
 
-void put(const QString &text)
-{
-    stored() = text;
-}
+void put(const QString &text) { stored() = text; }
 
-QString read()
-{
-    return stored();
-}
+QString read() { return stored(); }
 
 } // namespace TextStore

@@ -11,11 +11,11 @@ inline constexpr qint32 SW_HIDE = 0;
 inline constexpr qint32 SW_SHOWNORMAL = 1;
 
 // Shell results: above 32 the request was accepted; 32 or less it was refused.
-inline constexpr qint32 SE_ERR_FNF = 2;            // file not found
-inline constexpr qint32 SE_ERR_PNF = 3;            // path not found
+inline constexpr qint32 SE_ERR_FNF = 2; // file not found
+inline constexpr qint32 SE_ERR_PNF = 3; // path not found
 inline constexpr qint32 SE_ERR_ACCESSDENIED = 5;
-inline constexpr qint32 ERROR_BAD_FORMAT = 11;     // an executable file that cannot be started
-inline constexpr qint32 SE_ERR_NOASSOC = 31;       // no application to open the document with
+inline constexpr qint32 ERROR_BAD_FORMAT = 11; // an executable file that cannot be started
+inline constexpr qint32 SE_ERR_NOASSOC = 31; // no application to open the document with
 inline constexpr qint32 kShellAccepted = 42;
 
 // Opens `strFile` from the current folder, never waiting for what it starts.

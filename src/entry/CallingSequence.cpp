@@ -10,10 +10,12 @@ using TextRules::trimSpaces;
 namespace {
 
 // The text left to read, cut field by field at its first comma.
-class Remaining
-{
+class Remaining {
 public:
-    explicit Remaining(QString text) : m_text(std::move(text)) {}
+    explicit Remaining(QString text)
+        : m_text(std::move(text))
+    {
+    }
 
     bool isEmpty() const { return m_text.isEmpty(); }
     bool hasComma() const { return m_text.contains(QLatin1Char(',')); }
@@ -46,17 +48,14 @@ private:
     QString m_text;
 };
 
-bool startsWithP(const QString &text)
-{
-    return !text.isEmpty() && text.at(0).toUpper() == QLatin1Char('P');
-}
+bool startsWithP(const QString &text) { return !text.isEmpty() && text.at(0).toUpper() == QLatin1Char('P'); }
 
 } // namespace
 
 namespace CallingSequence {
 
-std::optional<CheckRequest> read(const QString &argumentText, const AddressResolver &resolve,
-                                 const std::function<void()> &yield)
+std::optional<CheckRequest> read(
+    const QString &argumentText, const AddressResolver &resolve, const std::function<void()> &yield)
 {
     const auto pass = [&yield] {
         if (yield)
@@ -71,8 +70,8 @@ std::optional<CheckRequest> read(const QString &argumentText, const AddressResol
     if (request.strDeviceName.isEmpty())
         return std::nullopt;
 
-    request.strAddress = modIP32::Is_IPAddress(request.strDeviceName) ? request.strDeviceName
-                                                                      : resolve(request.strDeviceName);
+    request.strAddress
+        = modIP32::Is_IPAddress(request.strDeviceName) ? request.strDeviceName : resolve(request.strDeviceName);
     pass();
 
     if (!rest.hasComma())

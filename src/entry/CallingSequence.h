@@ -7,15 +7,15 @@
 // The values that drive one unattended check, as read from the calling
 // sequence "DeviceName,PortNumber,Timeout,PASS or FAIL,Command,Argument,MailServer,recipients...".
 struct CheckRequest {
-    QString strDeviceName;   // trimmed, never empty
-    QString strAddress;      // the device name when dotted, else its resolved address (may be empty)
-    QString strPort;         // as typed, trimmed; converted only when the probe is called
+    QString strDeviceName; // trimmed, never empty
+    QString strAddress; // the device name when dotted, else its resolved address (may be empty)
+    QString strPort; // as typed, trimmed; converted only when the probe is called
     QString strTimeout;
-    bool bolPass = false;    // trigger: PASS when true, FAIL otherwise
+    bool bolPass = false; // trigger: PASS when true, FAIL otherwise
     QString strCommand;
     QString strArgument;
     QString strMailServer;
-    QString strRecipients;   // joined with "," and no blanks
+    QString strRecipients; // joined with "," and no blanks
 };
 
 namespace CallingSequence {
@@ -26,7 +26,7 @@ using AddressResolver = std::function<QString(const QString &deviceName)>;
 
 // Reads the argument text; nothing when the sequence is rejected. `yield`
 // runs after the address is settled and after each recipient field.
-std::optional<CheckRequest> read(const QString &argumentText, const AddressResolver &resolve,
-                                 const std::function<void()> &yield = {});
+std::optional<CheckRequest> read(
+    const QString &argumentText, const AddressResolver &resolve, const std::function<void()> &yield = {});
 
 } // namespace CallingSequence

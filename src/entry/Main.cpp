@@ -27,8 +27,7 @@ int showHelp(char *programName)
 // With no display there is no message box to carry the failure.
 int reportStartupFailure(const QString &description)
 {
-    std::fputs(qPrintable(QStringLiteral("Error loading main form, ") + description + QLatin1Char('\n')),
-               stderr);
+    std::fputs(qPrintable(QStringLiteral("Error loading main form, ") + description + QLatin1Char('\n')), stderr);
     return 1;
 }
 
@@ -66,8 +65,7 @@ int runUnattended(int argc, char **argv, const QString &argumentText)
     try {
         outcome = UnattendedRun().run(argumentText);
     } catch (const std::exception &failure) {
-        modCommand::Log_Error(QStringLiteral("Error loading main form. ")
-                              + QString::fromLocal8Bit(failure.what()));
+        modCommand::Log_Error(QStringLiteral("Error loading main form. ") + QString::fromLocal8Bit(failure.what()));
     }
     return exitStatus(outcome);
 }

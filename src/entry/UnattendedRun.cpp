@@ -13,10 +13,7 @@
 
 namespace {
 
-void processPendingEvents()
-{
-    QCoreApplication::processEvents();
-}
+void processPendingEvents() { QCoreApplication::processEvents(); }
 
 } // namespace
 
@@ -53,8 +50,8 @@ bool UnattendedRun::check(const CheckRequest &request)
         passed = m_probe.Check_Socket(request.strAddress, *port, *timeout);
     processPendingEvents();
 
-    const QString subject =
-        QStringLiteral("Port ") + request.strPort + QStringLiteral(" on device ") + request.strDeviceName;
+    const QString subject
+        = QStringLiteral("Port ") + request.strPort + QStringLiteral(" on device ") + request.strDeviceName;
     if (passed)
         modCommand::Log_Success(subject + QStringLiteral(" is available."));
     else
@@ -63,13 +60,12 @@ bool UnattendedRun::check(const CheckRequest &request)
 
     // The command is started (never waited for), then the mail goes out.
     const bool triggered = request.bolPass == passed;
-    if (!request.strCommand.isEmpty() && triggered
-        && !modCommand::Run_Command(request.strCommand, request.strArgument))
+    if (!request.strCommand.isEmpty() && triggered && !modCommand::Run_Command(request.strCommand, request.strArgument))
         modCommand::Log_Error(QStringLiteral("Error executing specified command, ") + request.strCommand);
 
     if (!request.strMailServer.isEmpty() && !request.strRecipients.isEmpty() && triggered
-        && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients,
-                                        request.strPort, request.strDeviceName, passed)) {
+        && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients, request.strPort,
+            request.strDeviceName, passed)) {
         modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
         // Why, for whoever reads the scheduler's mail.
         std::fputs(qPrintable(QStringLiteral("mail: ") + m_mailSender.lastFailure() + QLatin1Char('\n')), stderr);

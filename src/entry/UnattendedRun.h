@@ -8,8 +8,7 @@
 
 // One check from the calling sequence, reported in the result logs; never
 // shows anything and never reads or writes the stored settings.
-class UnattendedRun
-{
+class UnattendedRun {
 public:
     enum class Outcome { Available, Unavailable, Rejected };
 

@@ -2,22 +2,13 @@
 
 namespace Version {
 
-QString title()
-{
-    return QStringLiteral("Ostrel");
-}
+QString title() { return QStringLiteral("Ostrel"); }
 
 QString number()
 {
-    return QStringLiteral("%1.%2.%3")
-        .arg(OSTREL_VERSION_MAJOR)
-        .arg(OSTREL_VERSION_MINOR)
-        .arg(OSTREL_VERSION_PATCH);
+    return QStringLiteral("%1.%2.%3").arg(OSTREL_VERSION_MAJOR).arg(OSTREL_VERSION_MINOR).arg(OSTREL_VERSION_PATCH);
 }
 
-QString caption()
-{
-    return title() + QLatin1Char(' ') + number();
-}
+QString caption() { return title() + QLatin1Char(' ') + number(); }
 
 } // namespace Version

@@ -23,7 +23,7 @@ namespace WindowModule {
 std::optional<int> run(Request request, char *programName, QString *error)
 {
     const QDir folder(programFolder(programName));
-    const QStringList candidates{
+    const QStringList candidates {
         folder.filePath(QStringLiteral("ostrel-window")),
         folder.filePath(QStringLiteral(OSTREL_MODULE_RELDIR "/ostrel-window")),
     };
@@ -37,7 +37,7 @@ std::optional<int> run(Request request, char *programName, QString *error)
         }
         // Only the program's name: the window takes no arguments, and Qt's
         // own options must not be read out of a calling sequence.
-        char *arguments[] = {programName, nullptr};
+        char *arguments[] = { programName, nullptr };
         int count = 1;
         return entry(count, arguments, static_cast<int>(request));
     }

@@ -1,6 +1,3 @@
 #include "entry/Main.h"
 
-int main(int argc, char **argv)
-{
-    return modCommand::Main(argc, argv);
-}
+int main(int argc, char **argv) { return modCommand::Main(argc, argv); }

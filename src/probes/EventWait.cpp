@@ -39,12 +39,6 @@ void EventWait::abandonAll()
         loop->quit();
 }
 
-bool EventWait::abandoned()
-{
-    return g_abandoned;
-}
+bool EventWait::abandoned() { return g_abandoned; }
 
-void EventWait::resetAbandoned()
-{
-    g_abandoned = false;
-}
+void EventWait::resetAbandoned() { g_abandoned = false; }

@@ -16,8 +16,7 @@
 //
 // Signals are only delivered while events are processed, so a caller tests
 // the state first and then waits: nothing can slip between the two.
-class EventWait
-{
+class EventWait {
 public:
     explicit EventWait(QDeadlineTimer deadline);
     ~EventWait();
@@ -25,8 +24,7 @@ public:
     EventWait &operator=(const EventWait &) = delete;
 
     // Ends the wait as finished when `sender` emits `signal`.
-    template <typename Sender, typename Signal>
-    void finishOn(const Sender *sender, Signal signal)
+    template <typename Sender, typename Signal> void finishOn(const Sender *sender, Signal signal)
     {
         QObject::connect(sender, signal, &m_loop, [this] {
             m_finished = true;
@@ -35,8 +33,7 @@ public:
     }
 
     // Ends the wait unfinished (an error, a closed connection).
-    template <typename Sender, typename Signal>
-    void stopOn(const Sender *sender, Signal signal)
+    template <typename Sender, typename Signal> void stopOn(const Sender *sender, Signal signal)
     {
         QObject::connect(sender, signal, &m_loop, &QEventLoop::quit);
     }

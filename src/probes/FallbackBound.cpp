@@ -3,13 +3,10 @@
 namespace FallbackBound {
 
 namespace {
-int g_milliseconds = 15000;
+    int g_milliseconds = 15000;
 }
 
-int milliseconds()
-{
-    return g_milliseconds;
-}
+int milliseconds() { return g_milliseconds; }
 
 Override::Override(int milliseconds)
     : m_previous(g_milliseconds)
@@ -17,9 +14,6 @@ Override::Override(int milliseconds)
     g_milliseconds = milliseconds;
 }
 
-Override::~Override()
-{
-    g_milliseconds = m_previous;
-}
+Override::~Override() { g_milliseconds = m_previous; }
 
 } // namespace FallbackBound

@@ -7,8 +7,7 @@ namespace FallbackBound {
 int milliseconds();
 
 // Puts another bound in place for its lifetime (tests only).
-class Override
-{
+class Override {
 public:
     explicit Override(int milliseconds);
     ~Override();

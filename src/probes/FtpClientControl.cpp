@@ -28,30 +28,15 @@ void FtpClientControl::Disconnect()
     m_received.clear();
 }
 
-void FtpClientControl::SetTimeout(qint16 seconds)
-{
-    m_timeoutSeconds = seconds;
-}
+void FtpClientControl::SetTimeout(qint16 seconds) { m_timeoutSeconds = seconds; }
 
-void FtpClientControl::SetHostName(const QString &hostName)
-{
-    m_hostName = hostName;
-}
+void FtpClientControl::SetHostName(const QString &hostName) { m_hostName = hostName; }
 
-void FtpClientControl::SetRemotePort(quint16 port)
-{
-    m_remotePort = port;
-}
+void FtpClientControl::SetRemotePort(quint16 port) { m_remotePort = port; }
 
-void FtpClientControl::SetUserName(const QString &userName)
-{
-    m_userName = userName;
-}
+void FtpClientControl::SetUserName(const QString &userName) { m_userName = userName; }
 
-void FtpClientControl::SetPassword(const QString &password)
-{
-    m_password = password;
-}
+void FtpClientControl::SetPassword(const QString &password) { m_password = password; }
 
 int FtpClientControl::failure(const QDeadlineTimer &deadline) const
 {
@@ -64,7 +49,7 @@ int FtpClientControl::failure(const QDeadlineTimer &deadline) const
 
 int FtpClientControl::readReply(const QDeadlineTimer &deadline)
 {
-    QByteArray code;   // set by the first line; a multi-line reply ends at "code "
+    QByteArray code; // set by the first line; a multi-line reply ends at "code "
     for (;;) {
         const qsizetype end = m_received.indexOf('\n');
         if (end < 0) {

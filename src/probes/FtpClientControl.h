@@ -10,8 +10,7 @@
 // An FTP client that does one thing: connect to a server's control port and
 // log on, within a time limit. The logon call returns when the attempt has
 // ended and its code alone tells the outcome.
-class FtpClientControl : public QObject
-{
+class FtpClientControl : public QObject {
     Q_OBJECT
 public:
     // Codes of Login() other than the server's own refusal code.

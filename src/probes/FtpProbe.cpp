@@ -18,12 +18,11 @@ FtpProbe::FtpProbe(TimeoutBarReader timeoutBar, QObject *parent)
 
 void FtpProbe::closingWait()
 {
-    PolledWait::run([this] { return m_ftpClient1.IsConnected(); }, m_timeoutBar, &m_ftpClient1,
-                    &FtpClientControl::StateChanged);
+    PolledWait::run(
+        [this] { return m_ftpClient1.IsConnected(); }, m_timeoutBar, &m_ftpClient1, &FtpClientControl::StateChanged);
 }
 
-bool FtpProbe::Check_FTP(const QString &strIP, const QString &strName, const QString &strPassword,
-                         qint16 intTimeOut)
+bool FtpProbe::Check_FTP(const QString &strIP, const QString &strName, const QString &strPassword, qint16 intTimeOut)
 {
     if (TextRules::isBlank(strIP))
         return false;

@@ -52,10 +52,7 @@ HostLookup::HostLookup(QObject *parent)
 {
 }
 
-HostLookup::~HostLookup()
-{
-    cancel();
-}
+HostLookup::~HostLookup() { cancel(); }
 
 void HostLookup::cancel()
 {
@@ -94,9 +91,9 @@ void HostLookup::start(const QString &host)
     };
     try {
         std::thread([deliver, name = host.toUtf8()] {
-            addrinfo hints{};
+            addrinfo hints {};
             hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;   // one entry per address
+            hints.ai_socktype = SOCK_STREAM; // one entry per address
             hints.ai_flags = AI_CANONNAME;
             addrinfo *found = nullptr;
             QList<QHostAddress> addresses;
@@ -111,13 +108,12 @@ void HostLookup::start(const QString &host)
                 }
                 ::freeaddrinfo(found);
             }
-            std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress &address) {
-                return address.protocol() == QAbstractSocket::IPv4Protocol;
-            });
+            std::stable_partition(addresses.begin(), addresses.end(),
+                [](const QHostAddress &address) { return address.protocol() == QAbstractSocket::IPv4Protocol; });
             deliver(addresses, canonical);
         }).detach();
     } catch (const std::system_error &) {
-        deliver({}, {});   // no thread to be had: as if the name were unknown
+        deliver({}, {}); // no thread to be had: as if the name were unknown
     }
 }
 
@@ -139,7 +135,7 @@ std::optional<QHostAddress> HostLookup::literal(const QString &name)
 QList<QHostAddress> HostLookup::resolve(const QString &name, QDeadlineTimer deadline)
 {
     if (const auto address = literal(name))
-        return {*address};
+        return { *address };
     const QString trimmed = TextRules::trimSpaces(name);
     if (trimmed.isEmpty() || trimmed.contains(QChar(0)) || EventWait::abandoned())
         return {};

@@ -12,8 +12,7 @@
 // resolver runs on a detached thread of its own. Nothing waits for that
 // thread: a look-up that never ends holds neither the caller nor the end of
 // the program, and its late answer is dropped.
-class HostLookup : public QObject
-{
+class HostLookup : public QObject {
     Q_OBJECT
 public:
     explicit HostLookup(QObject *parent = nullptr);

@@ -12,7 +12,7 @@ namespace modIP32 {
 
 // What a sockets start-up reports.
 struct WSAData {
-    quint16 wVersion = 0;     // low byte major, high byte minor
+    quint16 wVersion = 0; // low byte major, high byte minor
     qint16 iMaxSockets = 0;
 };
 
@@ -26,8 +26,7 @@ struct HostEnt {
 using EchoHandle = qintptr;
 inline constexpr EchoHandle kInvalidEchoHandle = -1;
 
-class Platform
-{
+class Platform {
 public:
     virtual ~Platform() = default;
 
@@ -44,7 +43,8 @@ public:
     // byte) and waits at most timeoutMs for its reply; the number of replies
     // stored in replyBuffer (0 or 1). Nothing is sent to the packed address 0.
     virtual quint32 IcmpSendEcho(EchoHandle handle, quint32 destinationAddress, const QByteArray &requestData,
-                                 QByteArray &replyBuffer, quint32 timeoutMs) = 0;
+        QByteArray &replyBuffer, quint32 timeoutMs)
+        = 0;
     virtual bool IcmpCloseHandle(EchoHandle handle) = 0;
 
     // The same for IPv6: a handle for ICMPv6 echoes, and one echo to a

@@ -5,7 +5,7 @@
 namespace PolledWait {
 
 void run(const std::function<bool()> &condition, const TimeoutBarReader &boundSeconds,
-         const std::function<void(EventWait &)> &watch)
+    const std::function<void(EventWait &)> &watch)
 {
     // Whole seconds since the epoch: a change of the local clock's offset
     // (daylight saving) cannot stretch or cut the wait.
@@ -17,7 +17,7 @@ void run(const std::function<bool()> &condition, const TimeoutBarReader &boundSe
         const int bound = boundSeconds();
         if (!holds || elapsed >= bound || EventWait::abandoned())
             return;
-        EventWait wait{QDeadlineTimer(1000 - nowMs % 1000, Qt::PreciseTimer)};
+        EventWait wait { QDeadlineTimer(1000 - nowMs % 1000, Qt::PreciseTimer) };
         watch(wait);
         wait.exec();
     }

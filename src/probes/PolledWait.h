@@ -18,12 +18,12 @@ namespace PolledWait {
 // only moments the outcome can change), so the wait neither spins nor
 // freezes the window. Ends at once when waits are abandoned.
 void run(const std::function<bool()> &condition, const TimeoutBarReader &boundSeconds,
-         const std::function<void(EventWait &)> &watch);
+    const std::function<void(EventWait &)> &watch);
 
 // The same, waking on `changed` of `sender`.
 template <typename Sender, typename Signal>
-void run(const std::function<bool()> &condition, const TimeoutBarReader &boundSeconds, const Sender *sender,
-         Signal changed)
+void run(
+    const std::function<bool()> &condition, const TimeoutBarReader &boundSeconds, const Sender *sender, Signal changed)
 {
     run(condition, boundSeconds, [sender, changed](EventWait &wait) { wait.finishOn(sender, changed); });
 }

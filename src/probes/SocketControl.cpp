@@ -20,34 +20,19 @@ bool SocketControl::IsConnected() const
     return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ClosingState;
 }
 
-void SocketControl::Disconnect()
-{
-    m_socket.disconnectFromHost();
-}
+void SocketControl::Disconnect() { m_socket.disconnectFromHost(); }
 
-void SocketControl::SetReserved1(qint16) {}
+void SocketControl::SetReserved1(qint16) { }
 
-void SocketControl::SetReserved2(qint16) {}
+void SocketControl::SetReserved2(qint16) { }
 
-void SocketControl::SetTimeout(qint32 milliseconds)
-{
-    m_timeoutMs = milliseconds;
-}
+void SocketControl::SetTimeout(qint32 milliseconds) { m_timeoutMs = milliseconds; }
 
-void SocketControl::SetHostName(const QString &hostName)
-{
-    m_hostName = hostName;
-}
+void SocketControl::SetHostName(const QString &hostName) { m_hostName = hostName; }
 
-void SocketControl::SetRemotePort(quint16 port)
-{
-    m_remotePort = port;
-}
+void SocketControl::SetRemotePort(quint16 port) { m_remotePort = port; }
 
-QString SocketControl::remote() const
-{
-    return m_hostName + QLatin1Char(':') + QString::number(m_remotePort);
-}
+QString SocketControl::remote() const { return m_hostName + QLatin1Char(':') + QString::number(m_remotePort); }
 
 int SocketControl::Connect()
 {
@@ -58,8 +43,7 @@ int SocketControl::Connect()
     // event processing, never from inside this call.
     const auto fail = [this, &target](int code, const QString &description) {
         QMetaObject::invokeMethod(
-            this, [this, code, description, target] { emit OnError(code, description, target); },
-            Qt::QueuedConnection);
+            this, [this, code, description, target] { emit OnError(code, description, target); }, Qt::QueuedConnection);
         return code;
     };
 
@@ -93,8 +77,8 @@ int SocketControl::Connect()
 
     const auto error = m_socket.error();
     const QString description = m_socket.errorString();
-    const bool failed = m_socket.state() != QAbstractSocket::ConnectingState
-                        && m_socket.state() != QAbstractSocket::HostLookupState;
+    const bool failed
+        = m_socket.state() != QAbstractSocket::ConnectingState && m_socket.state() != QAbstractSocket::HostLookupState;
     m_socket.abort();
     if (EventWait::abandoned())
         return OtherFailure;

@@ -10,8 +10,7 @@
 // and a time limit, then one blocking connect. The outcome is the connect
 // call's code and, on the next pass of event processing, exactly one
 // notification: OnConnect, or OnError / OnTimeout.
-class SocketControl : public QObject
-{
+class SocketControl : public QObject {
     Q_OBJECT
 public:
     // Codes returned by Connect and carried by OnError (Windows Sockets numbering).

@@ -15,25 +15,15 @@ TcpProbe::TcpProbe(TimeoutBarReader timeoutBar, QObject *parent)
     connect(&m_socket1, &SocketControl::OnTimeout, this, &TcpProbe::Socket1_OnTimeout);
 }
 
-void TcpProbe::Socket1_OnConnect()
-{
-    m_intSocketState = 1;
-}
+void TcpProbe::Socket1_OnConnect() { m_intSocketState = 1; }
 
-void TcpProbe::Socket1_OnError(int, const QString &, const QString &)
-{
-    m_intSocketState = -1;
-}
+void TcpProbe::Socket1_OnError(int, const QString &, const QString &) { m_intSocketState = -1; }
 
-void TcpProbe::Socket1_OnTimeout(int, const QString &)
-{
-    m_intSocketState = -1;
-}
+void TcpProbe::Socket1_OnTimeout(int, const QString &) { m_intSocketState = -1; }
 
 void TcpProbe::closingWait()
 {
-    PolledWait::run([this] { return m_socket1.IsConnected(); }, m_timeoutBar, &m_socket1,
-                    &SocketControl::StateChanged);
+    PolledWait::run([this] { return m_socket1.IsConnected(); }, m_timeoutBar, &m_socket1, &SocketControl::StateChanged);
 }
 
 bool TcpProbe::Check_Socket(const QString &strIP, quint16 intSocketType, qint16 intTimeOut)

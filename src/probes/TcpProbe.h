@@ -7,8 +7,7 @@
 
 // The TCP port probe and the socket it drives. The window owns one; the
 // unattended run owns another, reading the timeout bar's design value.
-class TcpProbe : public QObject
-{
+class TcpProbe : public QObject {
     Q_OBJECT
 public:
     explicit TcpProbe(TimeoutBarReader timeoutBar, QObject *parent = nullptr);

@@ -16,10 +16,7 @@ QString trimSpaces(const QString &text)
     return text.mid(first, last - first);
 }
 
-bool isBlank(const QString &text)
-{
-    return trimSpaces(text).isEmpty();
-}
+bool isBlank(const QString &text) { return trimSpaces(text).isEmpty(); }
 
 bool isNumeric(const QString &text)
 {

@@ -13,14 +13,14 @@ namespace modIP32 {
 
 namespace {
 
-// A part of a packed address; nothing when it is not a whole number.
-std::optional<quint32> addressByte(const QString &part)
-{
-    const auto value = TextRules::toWholeNumber(part, INT_MIN, INT_MAX);
-    if (!value)
-        return std::nullopt;
-    return static_cast<quint32>(*value) & 0xFFu;
-}
+    // A part of a packed address; nothing when it is not a whole number.
+    std::optional<quint32> addressByte(const QString &part)
+    {
+        const auto value = TextRules::toWholeNumber(part, INT_MIN, INT_MAX);
+        if (!value)
+            return std::nullopt;
+        return static_cast<quint32>(*value) & 0xFFu;
+    }
 
 } // namespace
 
@@ -36,15 +36,9 @@ bool Is_IPAddress(const QString &text)
     return TextRules::isNumeric(rest);
 }
 
-qint32 Hi_Byte(quint16 value)
-{
-    return (value >> 8) & 0xFF;
-}
+qint32 Hi_Byte(quint16 value) { return (value >> 8) & 0xFF; }
 
-qint32 Lo_Byte(quint16 value)
-{
-    return value & 0xFF;
-}
+qint32 Lo_Byte(quint16 value) { return value & 0xFF; }
 
 qint32 Socket_Startup(QString *message)
 {
@@ -104,7 +98,7 @@ QString Get_HostIP(const QString &name)
         if (host && !host->h_addr_list.isEmpty() && host->h_length == 16) {
             // A name with no IPv4 address: its IPv6 one, in the usual text form.
             const QByteArray first = host->h_addr_list.first();
-            Q_IPV6ADDR bytes{};
+            Q_IPV6ADDR bytes {};
             std::memcpy(bytes.c, first.constData(), static_cast<size_t>(qMin<qsizetype>(16, first.size())));
             address = QHostAddress(bytes).toString();
         } else if (host && !host->h_addr_list.isEmpty() && host->h_length > 0) {
@@ -143,7 +137,7 @@ bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &p
     EchoHandle handle = kInvalidEchoHandle;
     try {
         const quint32 packed = IP_ToLong(address);
-        const Q_IPV6ADDR bytes = v6 ? v6->toIPv6Address() : Q_IPV6ADDR{};
+        const Q_IPV6ADDR bytes = v6 ? v6->toIPv6Address() : Q_IPV6ADDR {};
         const QByteArray packed6(reinterpret_cast<const char *>(bytes.c), 16);
         handle = v6 ? systemPlatform().Icmp6CreateFile() : systemPlatform().IcmpCreateFile();
         const QByteArray request = payload.toLatin1();

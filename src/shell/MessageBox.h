@@ -15,12 +15,11 @@ struct Shown {
     Icon icon;
     QString caption;
     QString text;
-    bool busyPointer;   // the busy pointer was still up when the message came
+    bool busyPointer; // the busy pointer was still up when the message came
 };
 
 // Shows a modal message with an OK button and returns the button pressed.
-QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &caption,
-                                 const QString &text);
+QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &caption, const QString &text);
 
 // Tests: the next show() records its message and returns this answer at once.
 void setNextAnswer(QMessageBox::StandardButton answer);

@@ -7,8 +7,7 @@ class QPushButton;
 
 // The program's title and version, what it is, who wrote it and the usual
 // disclaimer. Closes on its Close button, Escape, or a double click on its icon.
-class AboutWindow : public QDialog
-{
+class AboutWindow : public QDialog {
     Q_OBJECT
 public:
     explicit AboutWindow(QWidget *parent = nullptr);

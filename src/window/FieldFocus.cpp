@@ -5,10 +5,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
-void FieldFocus::attach(QLineEdit *field, Colour colour)
-{
-    field->installEventFilter(new FieldFocus(field, colour));
-}
+void FieldFocus::attach(QLineEdit *field, Colour colour) { field->installEventFilter(new FieldFocus(field, colour)); }
 
 FieldFocus::FieldFocus(QLineEdit *field, Colour colour)
     : QObject(field)
@@ -71,7 +68,7 @@ void FieldFocus::leave()
         return;
     QPalette palette = m_field->palette();
     const QPalette system = QApplication::palette(m_field);
-    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    for (const auto group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled })
         palette.setColor(group, QPalette::Base, system.color(group, QPalette::Base));
     m_field->setPalette(palette);
 }

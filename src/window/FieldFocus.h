@@ -7,8 +7,7 @@ class QLineEdit;
 // What a text field of the window does when the user enters it: the whole
 // text is selected, so typing replaces it, and the highlighted fields show
 // the tooltip background for as long as they keep the focus.
-class FieldFocus : public QObject
-{
+class FieldFocus : public QObject {
     Q_OBJECT
 public:
     enum class Colour { Keep, Highlight };

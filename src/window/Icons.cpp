@@ -11,8 +11,7 @@ namespace {
 // Paints into a square of side 1 (scaled by the caller), at any size.
 using Drawing = std::function<void(QPainter &)>;
 
-class DrawnIconEngine : public QIconEngine
-{
+class DrawnIconEngine : public QIconEngine {
 public:
     explicit DrawnIconEngine(Drawing drawing)
         : m_drawing(std::move(drawing))
@@ -98,10 +97,7 @@ void drawSocket(QPainter &painter, const QRectF &face)
     }
 }
 
-QIcon drawn(Drawing drawing)
-{
-    return QIcon(new DrawnIconEngine(std::move(drawing)));
-}
+QIcon drawn(Drawing drawing) { return QIcon(new DrawnIconEngine(std::move(drawing))); }
 
 } // namespace
 

@@ -5,12 +5,11 @@
 // The application's style with 13-pixel check box and option indicators,
 // the size the window's 13-pixel rows were laid out for (some styles draw
 // 14 and would lose the indicator's last line).
-class IndicatorStyle : public QProxyStyle
-{
+class IndicatorStyle : public QProxyStyle {
     Q_OBJECT
 public:
     explicit IndicatorStyle(QObject *parent);
 
-    int pixelMetric(PixelMetric metric, const QStyleOption *option = nullptr,
-                    const QWidget *widget = nullptr) const override;
+    int pixelMetric(
+        PixelMetric metric, const QStyleOption *option = nullptr, const QWidget *widget = nullptr) const override;
 };

@@ -8,8 +8,7 @@ class QWidget;
 
 // Lets a window see every key pressed while it or one of its controls has
 // the focus, before that control does. The key is then delivered as usual.
-class KeyPreview : public QObject
-{
+class KeyPreview : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(QKeyEvent *)>;

@@ -22,7 +22,7 @@ void PushButton::paintEvent(QPaintEvent *event)
     QRect contents = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
     if (isDown() || isChecked()) {
         contents.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
-                           style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
+            style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
     }
     const QSize picture = iconSize();
     const int textHeight = fontMetrics().height();

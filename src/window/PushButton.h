@@ -6,8 +6,7 @@
 // icon, a tooltip, an enabled state and a click. With an icon the picture
 // sits above the caption, as on a toolbar button, so that a narrow button
 // still shows both.
-class PushButton : public QPushButton
-{
+class PushButton : public QPushButton {
     Q_OBJECT
 public:
     using QPushButton::QPushButton;

@@ -13,13 +13,25 @@ struct Service {
     int port;
 };
 
-inline constexpr std::array<Service, 17> kServices{{
-    {"ANY", 0},         {"ECHO", 7},        {"DISCARD", 9},     {"SYSTAT", 11},
-    {"DAYTIME", 13},    {"NETSTAT", 15},    {"FTP", 21},        {"TELNET", 23},
-    {"SMTP", 25},       {"TIMESERVER", 37}, {"NAMESERVER", 42}, {"WHOIS", 43},
-    {"MTP", 57},        {"FINGER", 79},     {"HTTP", 80},       {"TFTP", 69},
-    {"Other!", 0},
-}};
+inline constexpr std::array<Service, 17> kServices { {
+    { "ANY", 0 },
+    { "ECHO", 7 },
+    { "DISCARD", 9 },
+    { "SYSTAT", 11 },
+    { "DAYTIME", 13 },
+    { "NETSTAT", 15 },
+    { "FTP", 21 },
+    { "TELNET", 23 },
+    { "SMTP", 25 },
+    { "TIMESERVER", 37 },
+    { "NAMESERVER", 42 },
+    { "WHOIS", 43 },
+    { "MTP", 57 },
+    { "FINGER", 79 },
+    { "HTTP", 80 },
+    { "TFTP", 69 },
+    { "Other!", 0 },
+} };
 
 inline constexpr int kOtherIndex = static_cast<int>(kServices.size()) - 1;
 

@@ -24,7 +24,7 @@ struct FileStamp {
 FileStamp stampOf(const QString &fileName)
 {
     const QFileInfo file(fileName);
-    return {file.size(), file.lastModified()};
+    return { file.size(), file.lastModified() };
 }
 
 QHash<QString, FileStamp> &unreadableFiles()
@@ -40,7 +40,7 @@ QHash<QString, FileStamp> &unreadableFiles()
 // those would keep the user's valid file from being read or written.
 SettingsStore::SettingsStore()
     : SettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
-                    + Version::title() + QLatin1Char('/') + Version::title() + QStringLiteral(".conf"))
+        + Version::title() + QLatin1Char('/') + Version::title() + QStringLiteral(".conf"))
 {
 }
 
@@ -53,10 +53,7 @@ SettingsStore::SettingsStore(const QString &fileName)
 
 SettingsStore::~SettingsStore() = default;
 
-QString SettingsStore::fileName() const
-{
-    return m_settings->fileName();
-}
+QString SettingsStore::fileName() const { return m_settings->fileName(); }
 
 // A file that cannot be read, or one that is not in the store's format (a
 // hand edit gone wrong), is left exactly as it is: writing to it would

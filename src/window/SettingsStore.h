@@ -10,8 +10,7 @@ class QSettings;
 // program's title, in the section "Settings". A read or write that the store
 // refuses gives nothing or false and changes nothing, so every key stands
 // alone and no failure ever reaches the user.
-class SettingsStore
-{
+class SettingsStore {
 public:
     // The user's own store: $XDG_CONFIG_HOME/Ostrel/Ostrel.conf, by default
     // ~/.config/Ostrel/Ostrel.conf.

@@ -11,14 +11,10 @@ inline constexpr int kPerPixel = 15;
 
 constexpr int toPixels(qint32 twips)
 {
-    return static_cast<int>(twips >= 0 ? (twips + kPerPixel / 2) / kPerPixel
-                                       : -((-twips + kPerPixel / 2) / kPerPixel));
+    return static_cast<int>(twips >= 0 ? (twips + kPerPixel / 2) / kPerPixel : -((-twips + kPerPixel / 2) / kPerPixel));
 }
 
-constexpr qint32 fromPixels(int pixels)
-{
-    return static_cast<qint32>(pixels) * kPerPixel;
-}
+constexpr qint32 fromPixels(int pixels) { return static_cast<qint32>(pixels) * kPerPixel; }
 
 constexpr QRect rect(qint32 left, qint32 top, qint32 width, qint32 height)
 {

@@ -1,8 +1,8 @@
 // Entry point of the window module, called by the program once it has
 // decided that a window or message box is wanted.
+#include "entry/WindowModule.h"
 #include "entry/HelpText.h"
 #include "entry/Version.h"
-#include "entry/WindowModule.h"
 #include "shell/MessageBox.h"
 #include "window/frmOstrel.h"
 
@@ -23,7 +23,7 @@ extern "C" Q_DECL_EXPORT int ostrel_window_run(int argc, char **argv, int reques
     } catch (const std::exception &failure) {
         QApplication::beep();
         MessageBox::show(nullptr, MessageBox::Icon::Critical, Version::title(),
-                         QStringLiteral("Error loading main form, ") + QString::fromLocal8Bit(failure.what()));
+            QStringLiteral("Error loading main form, ") + QString::fromLocal8Bit(failure.what()));
         return 1;
     }
 }

@@ -36,7 +36,7 @@ constexpr int kLightSize = 32;
 QFont designFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({ QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans") });
     font.setPixelSize(10);
     return font;
 }
@@ -50,8 +50,8 @@ Control *place(QWidget *container, const char *name, qint32 left, qint32 top, qi
     return control;
 }
 
-QLabel *placeLabel(QWidget *container, const char *name, const char *caption, qint32 left, qint32 top,
-                   qint32 width, qint32 height)
+QLabel *placeLabel(
+    QWidget *container, const char *name, const char *caption, qint32 left, qint32 top, qint32 width, qint32 height)
 {
     auto *label = place<QLabel>(container, name, left, top, width, height);
     label->setText(QLatin1String(caption));
@@ -59,8 +59,8 @@ QLabel *placeLabel(QWidget *container, const char *name, const char *caption, qi
 }
 
 template <typename Button>
-Button *placeButton(QWidget *container, const char *name, const char *caption, qint32 left, qint32 top,
-                    qint32 width, qint32 height)
+Button *placeButton(
+    QWidget *container, const char *name, const char *caption, qint32 left, qint32 top, qint32 width, qint32 height)
 {
     auto *button = place<Button>(container, name, left, top, width, height);
     button->setText(QLatin1String(caption));
@@ -91,7 +91,7 @@ void tabStopOnSelected(QButtonGroup *group)
 // its own, so each pair is a group apart from every other option.
 std::array<QRadioButton *, 2> placeTriggerPair(QWidget *picture, const char *okName, const char *failName)
 {
-    std::array<QRadioButton *, 2> pair{
+    std::array<QRadioButton *, 2> pair {
         placeButton<QRadioButton>(picture, okName, "OK", 0, 0, 615, 195),
         placeButton<QRadioButton>(picture, failName, "N/A", 0, 240, 615, 195),
     };
@@ -116,10 +116,7 @@ void setHeightTwips(QWidget *control, qint32 height)
         control->resize(control->width(), Twips::toPixels(height));
 }
 
-void setLeftTwips(QWidget *control, qint32 left)
-{
-    control->move(Twips::toPixels(left), control->y());
-}
+void setLeftTwips(QWidget *control, qint32 left) { control->move(Twips::toPixels(left), control->y()); }
 
 } // namespace
 
@@ -228,17 +225,35 @@ void frmOstrel::buildConnectionResult()
     lblMailServer = placeLabel(frame, "lblMailServer", "Mail Server:", 480, 2880, 840, 195);
     txtMailServer = place<QLineEdit>(frame, "txtMailServer", 1620, 2820, 4215, 285);
 
-    for (QWidget *control : std::initializer_list<QWidget *>{lblEXEName, lblArg, txtEXE, txtArg, btnBrowse,
-                                                            lblEmailAddr, lblMailServer, txtMail, txtMailServer})
+    for (QWidget *control : std::initializer_list<QWidget *> {
+             lblEXEName, lblArg, txtEXE, txtArg, btnBrowse, lblEmailAddr, lblMailServer, txtMail, txtMailServer })
         control->setEnabled(false);
 }
 
 void frmOstrel::arrangeTabOrder()
 {
     const QWidget *const order[] = {
-        txtDeviceName, optCheck[0], chkLogon,   optCheck[1], optCheck[2], optCheck[3], txtPort,
-        cmbPorts,      HScroll1,    chkEXE,     optEXE[0],   optEXE[1],   txtEXE,      txtArg,
-        chkMail,       optMail[0],  optMail[1], txtMail,     txtMailServer, btnBrowse, btnCheck,
+        txtDeviceName,
+        optCheck[0],
+        chkLogon,
+        optCheck[1],
+        optCheck[2],
+        optCheck[3],
+        txtPort,
+        cmbPorts,
+        HScroll1,
+        chkEXE,
+        optEXE[0],
+        optEXE[1],
+        txtEXE,
+        txtArg,
+        chkMail,
+        optMail[0],
+        optMail[1],
+        txtMail,
+        txtMailServer,
+        btnBrowse,
+        btnCheck,
     };
     for (size_t index = 1; index < std::size(order); ++index)
         QWidget::setTabOrder(const_cast<QWidget *>(order[index - 1]), const_cast<QWidget *>(order[index]));
@@ -248,7 +263,7 @@ void frmOstrel::connectRules()
 {
     connect(txtDeviceName, &QLineEdit::textChanged, this, &frmOstrel::txtDeviceName_Change);
     txtDeviceName->installEventFilter(this);
-    for (QLineEdit *field : {txtDeviceName, txtEXE, txtArg, txtMail, txtMailServer})
+    for (QLineEdit *field : { txtDeviceName, txtEXE, txtArg, txtMail, txtMailServer })
         FieldFocus::attach(field, FieldFocus::Colour::Highlight);
     // A stored text is kept whole, however long (Qt would cut it at 32,767).
     for (QLineEdit *field : findChildren<QLineEdit *>())
@@ -304,10 +319,7 @@ void frmOstrel::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void frmOstrel::Form_Unload()
-{
-    Save_Settings();
-}
+void frmOstrel::Form_Unload() { Save_Settings(); }
 
 void frmOstrel::resizeEvent(QResizeEvent *event)
 {
@@ -321,9 +333,8 @@ void frmOstrel::Form_Resize()
         return;
     const qint32 width = Twips::fromPixels(this->width());
     const qint32 height = Twips::fromPixels(this->height());
-    for (QWidget *field : {static_cast<QWidget *>(txtDeviceName), static_cast<QWidget *>(lblResult),
-                           static_cast<QWidget *>(txtArg), static_cast<QWidget *>(txtMail),
-                           static_cast<QWidget *>(txtMailServer)})
+    for (QWidget *field : { static_cast<QWidget *>(txtDeviceName), static_cast<QWidget *>(lblResult),
+             static_cast<QWidget *>(txtArg), static_cast<QWidget *>(txtMail), static_cast<QWidget *>(txtMailServer) })
         setWidthTwips(field, width - lngMargins[0]);
     setWidthTwips(txtEXE, width - lngMargins[1]);
     setWidthTwips(frameConn, width - lngMargins[2]);
@@ -341,10 +352,7 @@ void frmOstrel::mouseDoubleClickEvent(QMouseEvent *event)
         Form_DblClick();
 }
 
-void frmOstrel::Form_DblClick()
-{
-    AboutWindow::showModal(this);
-}
+void frmOstrel::Form_DblClick() { AboutWindow::showModal(this); }
 
 bool frmOstrel::eventFilter(QObject *watched, QEvent *event)
 {
@@ -371,26 +379,20 @@ void frmOstrel::txtDeviceName_KeyPress(int KeyAscii)
 void frmOstrel::chkEXE_Click()
 {
     const bool ticked = chkEXE->checkState() != Qt::Unchecked;
-    for (QWidget *control : std::initializer_list<QWidget *>{lblEXEName, lblArg, txtEXE, txtArg, btnBrowse})
+    for (QWidget *control : std::initializer_list<QWidget *> { lblEXEName, lblArg, txtEXE, txtArg, btnBrowse })
         control->setEnabled(ticked);
 }
 
 void frmOstrel::chkMail_Click()
 {
     const bool ticked = chkMail->checkState() != Qt::Unchecked;
-    for (QWidget *control : std::initializer_list<QWidget *>{lblEmailAddr, lblMailServer, txtMail, txtMailServer})
+    for (QWidget *control : std::initializer_list<QWidget *> { lblEmailAddr, lblMailServer, txtMail, txtMailServer })
         control->setEnabled(ticked);
 }
 
-void frmOstrel::optCheck_Click(int)
-{
-    clearResult();
-}
+void frmOstrel::optCheck_Click(int) { clearResult(); }
 
-void frmOstrel::txtPort_Change()
-{
-    cmbPorts->setCurrentIndex(ServiceList::indexForPortText(txtPort->text()));
-}
+void frmOstrel::txtPort_Change() { cmbPorts->setCurrentIndex(ServiceList::indexForPortText(txtPort->text())); }
 
 void frmOstrel::cmbPorts_Click()
 {

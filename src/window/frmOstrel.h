@@ -19,8 +19,7 @@ class QScrollBar;
 
 // The check window. Laid out in twips at 15 to a pixel; every control
 // carries its name as objectName.
-class frmOstrel : public QWidget
-{
+class frmOstrel : public QWidget {
     Q_OBJECT
 public:
     explicit frmOstrel(QWidget *parent = nullptr);
@@ -104,7 +103,7 @@ private:
     // Window size minus: txtDeviceName width, txtEXE width, frameConn width;
     // window height minus frameConn height; window width minus the left of
     // btnCheck and of btnBrowse. In twips, taken from the design sizes.
-    std::array<qint32, 6> lngMargins{};
+    std::array<qint32, 6> lngMargins {};
     bool m_marginsRecorded = false;
 
     TcpProbe m_tcpProbe;

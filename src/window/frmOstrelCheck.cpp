@@ -20,8 +20,7 @@
 namespace {
 
 // The busy pointer for the whole screen, shown until restored or destroyed.
-class BusyPointer
-{
+class BusyPointer {
 public:
     BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~BusyPointer() { restore(); }
@@ -109,8 +108,8 @@ void frmOstrel::runCheck()
 
     QString result;
     if (passed && optCheck[0]->isChecked() && chkLogon->checkState() == Qt::Checked) {
-        const bool loggedOn = m_ftpProbe.Check_FTP(address, QStringLiteral("anonymous"), QStringLiteral("guestpass"),
-                                                   static_cast<qint16>(HScroll1->value()));
+        const bool loggedOn = m_ftpProbe.Check_FTP(
+            address, QStringLiteral("anonymous"), QStringLiteral("guestpass"), static_cast<qint16>(HScroll1->value()));
         if (m_closed)
             return;
         result = loggedOn ? QStringLiteral("Port Available, Logon Successfull")
@@ -131,8 +130,8 @@ void frmOstrel::runCheck()
     // The mail names the port that was probed: for the FTP, Ping/Echo and
     // SMTP kinds the port field may hold another number.
     if (chkMail->checkState() == Qt::Checked && optMail[trigger]->isChecked() && !m_closed
-        && !modCommand::Send_ResultMail(m_mailSender, txtMailServer->text(), txtMail->text(),
-                                        QString::number(port), deviceName, passed)
+        && !modCommand::Send_ResultMail(
+            m_mailSender, txtMailServer->text(), txtMail->text(), QString::number(port), deviceName, passed)
         && !m_closed)
         warn(QStringLiteral("Error sending SMTP email.\n") + m_mailSender.lastFailure());
 }

@@ -41,8 +41,8 @@ void setCheckBoxValue(QCheckBox *box, const QString &text)
         // it, and from then on clicks only tick and clear it.
         box->setTristate(true);
         box->setCheckState(Qt::PartiallyChecked);
-        QObject::connect(box, &QCheckBox::clicked, box, [box] { box->setTristate(false); },
-                         Qt::SingleShotConnection);
+        QObject::connect(
+            box, &QCheckBox::clicked, box, [box] { box->setTristate(false); }, Qt::SingleShotConnection);
         break;
     default:
         break;
@@ -65,8 +65,12 @@ void frmOstrel::Load_Settings()
         QLineEdit *field;
         const char *defaultText;
     } textKeys[] = {
-        {"DeviceName", txtDeviceName, ""}, {"Port", txtPort, "21"},       {"EXEName", txtEXE, ""},
-        {"Argument", txtArg, ""},          {"MailAddr", txtMail, ""},     {"MailServer", txtMailServer, ""},
+        { "DeviceName", txtDeviceName, "" },
+        { "Port", txtPort, "21" },
+        { "EXEName", txtEXE, "" },
+        { "Argument", txtArg, "" },
+        { "MailAddr", txtMail, "" },
+        { "MailServer", txtMailServer, "" },
     };
     for (const auto &[key, field, defaultText] : textKeys) {
         if (const auto text = read(key, QLatin1String(defaultText)))
@@ -80,7 +84,7 @@ void frmOstrel::Load_Settings()
     }
 
     // False leaves the trigger where it is.
-    const std::pair<const char *, QRadioButton *> triggerKeys[] = {{"EXEOK", optEXE[0]}, {"MAILOK", optMail[0]}};
+    const std::pair<const char *, QRadioButton *> triggerKeys[] = { { "EXEOK", optEXE[0] }, { "MAILOK", optMail[0] } };
     for (const auto &[key, okButton] : triggerKeys) {
         if (const auto text = read(key, QStringLiteral("False"))) {
             if (SettingsStore::toTruthValue(*text).value_or(false))
@@ -88,7 +92,8 @@ void frmOstrel::Load_Settings()
         }
     }
 
-    const std::pair<const char *, QCheckBox *> boxKeys[] = {{"FTPLogon", chkLogon}, {"EXE", chkEXE}, {"Mail", chkMail}};
+    const std::pair<const char *, QCheckBox *> boxKeys[]
+        = { { "FTPLogon", chkLogon }, { "EXE", chkEXE }, { "Mail", chkMail } };
     for (const auto &[key, box] : boxKeys) {
         if (const auto text = read(key, QStringLiteral("0")))
             setCheckBoxValue(box, *text);

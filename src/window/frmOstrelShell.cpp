@@ -18,10 +18,13 @@ namespace {
 // may be run.
 QString browseFilter()
 {
-    const QStringList pairs{
-        modDialogFile::kProgramsFilter,      QStringLiteral("*"),
-        QStringLiteral("EXE Files (*.exe)"), QStringLiteral("*.exe"),
-        QStringLiteral("All Files (*.*)"),   QStringLiteral("*.*"),
+    const QStringList pairs {
+        modDialogFile::kProgramsFilter,
+        QStringLiteral("*"),
+        QStringLiteral("EXE Files (*.exe)"),
+        QStringLiteral("*.exe"),
+        QStringLiteral("All Files (*.*)"),
+        QStringLiteral("*.*"),
     };
     return pairs.join(QChar(0)) + QChar(0) + QChar(0);
 }
@@ -30,8 +33,7 @@ QString browseFilter()
 // program keeps it in its data folder instead.
 QString helpPagePath()
 {
-    const QString page = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
-        + QStringLiteral(".htm");
+    const QString page = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".htm");
     const QDir folder(QCoreApplication::applicationDirPath());
     const QString beside = folder.filePath(page);
     if (QFileInfo::exists(beside))

@@ -7,8 +7,7 @@
 
 using namespace MailFormat;
 
-class TestMailFormat : public QObject
-{
+class TestMailFormat : public QObject {
     Q_OBJECT
 private slots:
     void texts_data();
@@ -23,40 +22,48 @@ void TestMailFormat::texts_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("read");
     int row = 0;
-    const auto rows = [&row](const char *reader, const QStringList &inputAndRead) {   // input, read, input, read ...
+    const auto rows = [&row](const char *reader, const QStringList &inputAndRead) { // input, read, input, read ...
         for (qsizetype i = 0; i + 1 < inputAndRead.size(); i += 2)
-            QTest::addRow("%s %d", reader, ++row) << QString::fromLatin1(reader) << inputAndRead[i] << inputAndRead[i + 1];
+            QTest::addRow("%s %d", reader, ++row)
+                << QString::fromLatin1(reader) << inputAndRead[i] << inputAndRead[i + 1];
     };
     const auto refused = [&rows](const char *reader, const QStringList &inputs) {
         for (const QString &input : inputs)
-            rows(reader, {input, QString()});
+            rows(reader, { input, QString() });
     };
     const QString huge(70000, QLatin1Char('x'));
     // State (0 incomplete, 1 complete, 2 unreadable), code, text | what is left.
-    rows("reply", {"250-a\r\n250-b\n250 c\r\n354 go", "1 250 a\nb\nc|354 go", "221\r\n", "1 221 |", "250-a\r\n250 b",
-                   "0 0 |250-a\r\n250 b", "hello\r\n", "2 0 |hello\r\n", huge, "2 0 |" + huge});
+    rows("reply",
+        { "250-a\r\n250-b\n250 c\r\n354 go", "1 250 a\nb\nc|354 go", "221\r\n", "1 221 |", "250-a\r\n250 b",
+            "0 0 |250-a\r\n250 b", "hello\r\n", "2 0 |hello\r\n", huge, "2 0 |" + huge });
     // The mail server field: security user host port.
-    rows("server", {" mail.example ", "0  mail.example 25", "mail.example:2525", "0  mail.example 2525", "[::1]:26",
-                    "0  ::1 26", "::1", "0  ::1 25", "smtps://relay.example", "2  relay.example 465",
-                    "SMTP://alerts@relay.example:2587/", "1 alerts relay.example 2587", "smtp://a%40b@[::1]", "1 a@b ::1 587"});
-    refused("server", {"   ", "h:0", "h:70000", "[::1:25", "[::1]x", "smtp://::1", "smtp://@h", "smtps://"});
+    rows("server",
+        { " mail.example ", "0  mail.example 25", "mail.example:2525", "0  mail.example 2525", "[::1]:26", "0  ::1 26",
+            "::1", "0  ::1 25", "smtps://relay.example", "2  relay.example 465", "SMTP://alerts@relay.example:2587/",
+            "1 alerts relay.example 2587", "smtp://a%40b@[::1]", "1 a@b ::1 587" });
+    refused("server", { "   ", "h:0", "h:70000", "[::1:25", "[::1]x", "smtp://::1", "smtp://@h", "smtps://" });
     // A recipient as sent, "+utf8" when it needs SMTPUTF8.
-    rows("address", {"ops@bü.c", "ops@xn--b-eha.c", "jörg@b.c", "jörg@b.c+utf8", "ops@[127.0.0.1]", "ops@[127.0.0.1]"});
-    refused("address", {"", "ops", "@b.c", "ops@", "Cc: evil@test", "a..b@c", ".a@c", "a<b@c", "a@b..c", "a@b c",
-                        "a@[999.1.1.1]", QString(251, QLatin1Char('a')) + "@b.c"});
+    rows("address",
+        { "ops@bü.c", "ops@xn--b-eha.c", "jörg@b.c", "jörg@b.c+utf8", "ops@[127.0.0.1]", "ops@[127.0.0.1]" });
+    refused("address",
+        { "", "ops", "@b.c", "ops@", "Cc: evil@test", "a..b@c", ".a@c", "a<b@c", "a@b..c", "a@b c", "a@[999.1.1.1]",
+            QString(251, QLatin1Char('a')) + "@b.c" });
     // The recipients text split at commas, entries joined by "|".
-    rows("split", {"   ", "", "A,", "A", "A,,B", "A||B", " A , B ,  ", "A|B"});
+    rows("split", { "   ", "", "A,", "A", "A,,B", "A||B", " A , B ,  ", "A|B" });
     // This machine as a mail domain from its host name and local address.
-    rows("domain", {"probe.example.org 127.0.0.1", "probe.example.org", "vm 192.0.2.7", "[192.0.2.7]", "192.0.2.8 127.0.0.1",
-                    "[192.0.2.8]", "vm ::ffff:10.0.0.1", "[10.0.0.1]", "vm ::1", "[IPv6:::1]"});
+    rows("domain",
+        { "probe.example.org 127.0.0.1", "probe.example.org", "vm 192.0.2.7", "[192.0.2.7]", "192.0.2.8 127.0.0.1",
+            "[192.0.2.8]", "vm ::ffff:10.0.0.1", "[10.0.0.1]", "vm ::1", "[IPv6:::1]" });
     // The message text written in the pieces split at "|": CR LF line ends, dots doubled.
-    rows("wire", {"line one\r\n|.hidden\r\n", "line one\r\n..hidden\r\n", "x\r|\n.|\r\nafter", "x\r\n..\r\nafter", "x\r|.y",
-                  "x\r\n..y", "a\nb\rc\r\r\nd", "a\r\nb\r\nc\r\n\r\nd", "a.|.b", "a..b"});
+    rows("wire",
+        { "line one\r\n|.hidden\r\n", "line one\r\n..hidden\r\n", "x\r|\n.|\r\nafter", "x\r\n..\r\nafter", "x\r|.y",
+            "x\r\n..y", "a\nb\rc\r\r\nd", "a\r\nb\r\nc\r\n\r\nd", "a.|.b", "a..b" });
     // .netrc for relay.example: "user|netrc" in, "login:password" out.
     const QString netrc = "machine other.example login x password y\nmachine Relay.example\n  login alerts\n"
                           "  password \"s e\\\"cret\"\nmachine relay.example login ops password two\n";
-    rows("netrc", {"|" + netrc, "alerts:s e\"cret", "ops|" + netrc, "ops:two", "nobody|" + netrc, "",
-                   "|machine a login b password c default login d password e", "d:e"});
+    rows("netrc",
+        { "|" + netrc, "alerts:s e\"cret", "ops|" + netrc, "ops:two", "nobody|" + netrc, "",
+            "|machine a login b password c default login d password e", "d:e" });
 }
 
 void TestMailFormat::texts()
@@ -72,7 +79,8 @@ void TestMailFormat::texts()
         read = QStringLiteral("%1 %2 %3|").arg(state).arg(reply.code).arg(reply.text) + QString::fromUtf8(bytes);
     } else if (reader == QLatin1String("server")) {
         if (const auto server = readMailServer(input))
-            read = QStringLiteral("%1 %2 %3 %4").arg(server->security).arg(server->user, server->host).arg(server->port);
+            read
+                = QStringLiteral("%1 %2 %3 %4").arg(server->security).arg(server->user, server->host).arg(server->port);
     } else if (reader == QLatin1String("address")) {
         if (const auto address = readAddress(input))
             read = address->text() + (address->needsUtf8() ? QStringLiteral("+utf8") : QString());
@@ -84,7 +92,8 @@ void TestMailFormat::texts()
         WireState state;
         for (const QString &piece : input.split(QLatin1Char('|')))
             read += QString::fromUtf8(toWire(piece, state));
-    } else if (const auto login = netrcLogin(input.section(QLatin1Char('|'), 1), QStringLiteral("relay.example"), first)) {
+    } else if (const auto login
+        = netrcLogin(input.section(QLatin1Char('|'), 1), QStringLiteral("relay.example"), first)) {
         read = login->user + QLatin1Char(':') + login->password;
     }
     QTEST(read, "read");
@@ -95,8 +104,8 @@ void TestMailFormat::texts()
 // unfolds to what was given with control characters as blanks.
 void TestMailFormat::foldedLinesStayWithinLimits()
 {
-    const QStringList pieces{" ", "  ", "\t", "\t\t ", "word", QString(60, 'w'), QString(950, 'x'),
-                             QString(100, ' '), "ü", "😀", "\r\n", "\n", "Bcc: x@y", "=?UTF-8?B?", "日本"};
+    const QStringList pieces { " ", "  ", "\t", "\t\t ", "word", QString(60, 'w'), QString(950, 'x'), QString(100, ' '),
+        "ü", "😀", "\r\n", "\n", "Bcc: x@y", "=?UTF-8?B?", "日本" };
     QRandomGenerator random(20261207);
     for (int round = 0; round < 2000; ++round) {
         QString value, plain;
@@ -111,20 +120,22 @@ void TestMailFormat::foldedLinesStayWithinLimits()
         const QStringList lines = field.chopped(2).split(QStringLiteral("\r\n"));
         for (qsizetype i = 0; i < lines.size(); ++i) {
             QVERIFY2(lines[i].toUtf8().size() <= 998 && !lines[i].contains('\r') && !lines[i].contains('\n'),
-                     qPrintable(value));
+                qPrintable(value));
             QVERIFY2(i == 0 || (lines[i].startsWith(' ') && !lines[i].trimmed().isEmpty()), qPrintable(value));
         }
         if (list) {
-            QCOMPARE(lines.join(QString()), "To: " + (addresses.isEmpty() ? "undisclosed-recipients:;" : addresses.join(", ")));
+            QCOMPARE(lines.join(QString()),
+                "To: " + (addresses.isEmpty() ? "undisclosed-recipients:;" : addresses.join(", ")));
             continue;
         }
         for (const QChar c : value.replace("\r\n", " "))
             plain += c.unicode() < 0x20 ? QChar(' ') : c;
-        if (std::all_of(plain.cbegin(), plain.cend(), [](QChar c) { return c.unicode() < 0x7f; }) && !field.contains("?="))
+        if (std::all_of(plain.cbegin(), plain.cend(), [](QChar c) { return c.unicode() < 0x7f; })
+            && !field.contains("?="))
             QCOMPARE(lines.join(QString()), "Subject: " + plain);
         else
             QVERIFY2(std::all_of(lines.cbegin(), lines.cend(), [](const QString &l) { return l.size() <= 78; }),
-                     qPrintable(value));
+                qPrintable(value));
     }
 }
 

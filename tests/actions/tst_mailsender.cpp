@@ -37,8 +37,7 @@ QString lf(QString text)
 
 } // namespace
 
-class TestMailSender : public QObject
-{
+class TestMailSender : public QObject {
     Q_OBJECT
 private slots:
     void resultMail_data();
@@ -54,13 +53,14 @@ void TestMailSender::resultMail_data()
 {
     QTest::addColumn<QString>("device");
     QTest::addColumn<bool>("passed");
-    QTest::addColumn<QByteArray>("mailFrom");   // OSTREL_MAIL_FROM
-    QTest::addColumn<QString>("seen");          // the device in the subject, as a reader sees it
+    QTest::addColumn<QByteArray>("mailFrom"); // OSTREL_MAIL_FROM
+    QTest::addColumn<QString>("seen"); // the device in the subject, as a reader sees it
     const QString beyond = QString::fromUtf8("Gerät-Köln-東京-😀-").repeated(6);
     QTest::newRow("failed") << "D" << false << QByteArray() << "D";
     QTest::newRow("passed, sender from the environment") << "D" << true << QByteArray("alerts@corp.example") << "D";
-    QTest::newRow("line breaks and control characters") << QStringLiteral("D\x01" "E\r\nBcc: evil@test\nX-Injected: 1\r")
-                                                         << true << QByteArray() << "D E Bcc: evil@test X-Injected: 1 ";
+    QTest::newRow("line breaks and control characters") << QStringLiteral("D\x01"
+                                                                          "E\r\nBcc: evil@test\nX-Injected: 1\r")
+                                                        << true << QByteArray() << "D E Bcc: evil@test X-Injected: 1 ";
     QTest::newRow("tabs and blank runs") << "a\t\t" + QString(200, ' ') + "b" << true << QByteArray()
                                          << "a  " + QString(200, ' ') + "b";
     QTest::newRow("beyond ASCII") << beyond << true << QByteArray() << beyond;
@@ -76,20 +76,22 @@ void TestMailSender::resultMail()
     QVERIFY2(server.isRunning(), qPrintable(server.failure()));
     MailSender sender;
     QVERIFY2(modCommand::Send_ResultMail(sender, server.address(), "ops@test", "23", device, passed),
-             qPrintable(sender.lastFailure()));
+        qPrintable(sender.lastFailure()));
 
     const auto messages = server.messages();
     QCOMPARE(messages.size(), 1);
     const auto &message = messages.at(0);
     QVERIFY2(mailFrom.isEmpty() ? message.mailFrom.startsWith("ostrel@") : message.mailFrom == mailFrom,
-             qPrintable(message.mailFrom));
-    QCOMPARE(message.rcptTos, QStringList{"ops@test"});
-    QCOMPARE(message.header("From"), QStringList{"Ostrel <" + message.mailFrom + ">"});
+        qPrintable(message.mailFrom));
+    QCOMPARE(message.rcptTos, QStringList { "ops@test" });
+    QCOMPARE(message.header("From"), QStringList { "Ostrel <" + message.mailFrom + ">" });
     QFETCH(QString, seen);
-    QCOMPARE(message.header("Subject"), QStringList{(passed ? "Port Check Passed on device " : "Port Check Failed on device ") + seen});
+    QCOMPARE(message.header("Subject"),
+        QStringList { (passed ? "Port Check Passed on device " : "Port Check Failed on device ") + seen });
     QCOMPARE(message.header("Message-ID").size(), 1);
     // In the body a line break is only text.
-    QCOMPARE(lf(message.body), lf("Port 23 on device " + device + (passed ? " is available.\n" : " is un-available.\n")));
+    QCOMPARE(
+        lf(message.body), lf("Port 23 on device " + device + (passed ? " is available.\n" : " is un-available.\n")));
     QCOMPARE(server.count("quit"), 1);
 }
 
@@ -108,28 +110,30 @@ void TestMailSender::nothingToSend()
 void TestMailSender::sessions_data()
 {
     QTest::addColumn<QString>("flags");
-    QTest::addColumn<QString>("field");          // %1: the port
+    QTest::addColumn<QString>("field"); // %1: the port
     QTest::addColumn<QString>("recipients");
-    QTest::addColumn<QString>("failure");        // how the reason starts, "" when sent
-    QTest::addColumn<QStringList>("delivered");  // envelope and To header of the one mail received, {} for none
+    QTest::addColumn<QString>("failure"); // how the reason starts, "" when sent
+    QTest::addColumn<QStringList>("delivered"); // envelope and To header of the one mail received, {} for none
     QTest::addColumn<int>("dataCommands");
     QTest::addColumn<int>("quits");
     const auto row = [](const char *name, const QString &flags, const QString &field, const QString &recipients,
-                        const QString &failure, const QStringList &delivered, int data, int quits) {
+                         const QString &failure, const QStringList &delivered, int data, int quits) {
         QTest::newRow(name) << flags << field << recipients << failure << delivered << data << quits;
     };
     const QString plain = "127.0.0.1:%1", starttls = "smtp://127.0.0.1:%1", tls = "smtps://127.0.0.1:%1";
-    const QStringList ops{"ops@test"};
+    const QStringList ops { "ops@test" };
     QStringList many;
     for (int i = 0; i < 60; ++i)
         many << QStringLiteral("operator.number.%1@bü.example").arg(i);
     const QStringList manyAce = QStringList(many).replaceInStrings("bü", "xn--b-eha");
-    row("empty entry leaves no trace", "", plain, "a@x,, b@y", "", {"a@x", "b@y"}, 1, 1);
+    row("empty entry leaves no trace", "", plain, "a@x,, b@y", "", { "a@x", "b@y" }, 1, 1);
     row("60 long addresses beyond ASCII, folded", "", plain, many.join(','), "", manyAce, 1, 1);
-    row("local part beyond ASCII, SMTPUTF8", "--smtputf8", plain, "ops@b.c,jörg@b.c", "", {"ops@b.c", "jörg@b.c"}, 1, 1);
+    row("local part beyond ASCII, SMTPUTF8", "--smtputf8", plain, "ops@b.c,jörg@b.c", "", { "ops@b.c", "jörg@b.c" }, 1,
+        1);
     row("local part beyond ASCII, no SMTPUTF8", "", plain, "ops@b.c,jörg@b.c",
-        "RCPT TO:<jörg@b.c> not sent: the server does not offer SMTPUTF8", {"ops@b.c"}, 1, 1);
-    row("a line break in an entry", "", plain, "ops@test,\r\nCc: evil@test", "RCPT TO:<  Cc: evil@test> not sent", ops, 1, 1);
+        "RCPT TO:<jörg@b.c> not sent: the server does not offer SMTPUTF8", { "ops@b.c" }, 1, 1);
+    row("a line break in an entry", "", plain, "ops@test,\r\nCc: evil@test", "RCPT TO:<  Cc: evil@test> not sent", ops,
+        1, 1);
     row("HELO when EHLO is refused", "--no-ehlo", plain, "ops@test", "", ops, 1, 1);
     row("a server name, looked up", "", "localhost:%1", "ops@test", "", ops, 1, 1);
     row("sender refused", "--reject-sender", plain, "ops@test", "MAIL FROM:<ostrel@", {}, 0, 1);
@@ -138,9 +142,11 @@ void TestMailSender::sessions_data()
     row("dropped in DATA", "--drop-in-data", plain, "ops@test", "The remote host closed the connection", {}, 1, 0);
     row("STARTTLS", "--tls starttls", starttls, "ops@test", "", ops, 1, 1);
     row("TLS from the start", "--tls implicit", tls, "ops@test", "", ops, 1, 1);
-    row("STARTTLS, wrong certificate", "--tls starttls --wrong-ca", starttls, "ops@test", "TLS with 127.0.0.1 failed", {}, 0, 0);
+    row("STARTTLS, wrong certificate", "--tls starttls --wrong-ca", starttls, "ops@test", "TLS with 127.0.0.1 failed",
+        {}, 0, 0);
     row("TLS, wrong certificate", "--tls implicit --wrong-ca", tls, "ops@test", "TLS with 127.0.0.1 failed", {}, 0, 0);
-    row("login from .netrc", "--tls starttls --login alerts:s3cret", "smtp://alerts@127.0.0.1:%1", "ops@test", "", ops, 1, 1);
+    row("login from .netrc", "--tls starttls --login alerts:s3cret", "smtp://alerts@127.0.0.1:%1", "ops@test", "", ops,
+        1, 1);
     row("login without naming the user", "--tls implicit --login alerts:s3cret", tls, "ops@test", "", ops, 1, 1);
     row("wrong password", "--tls starttls --login alerts:other", "smtp://alerts@127.0.0.1:%1", "ops@test",
         "AUTH refused: 535", {}, 0, 1);
@@ -157,10 +163,11 @@ void TestMailSender::sessions()
     QFETCH(QStringList, delivered);
     SmtpServer server(flags);
     QVERIFY2(server.isRunning(), qPrintable(server.failure()));
-    QTemporaryDir home;   // a .netrc only where the server asks for a login: the client logs in wherever it has one
+    QTemporaryDir home; // a .netrc only where the server asks for a login: the client logs in wherever it has one
     QFile netrc(home.filePath(".netrc"));
     if (flags.contains("--login"))
-        QVERIFY(netrc.open(QIODevice::WriteOnly) && netrc.write("machine 127.0.0.1 login alerts password s3cret\n") > 0);
+        QVERIFY(
+            netrc.open(QIODevice::WriteOnly) && netrc.write("machine 127.0.0.1 login alerts password s3cret\n") > 0);
     netrc.close();
     const auto homeEnv = scopedEnv("HOME", home.path().toLocal8Bit());
     const auto trust = scopedEnv("SSL_CERT_FILE", server.caFile().toLocal8Bit());
@@ -168,8 +175,8 @@ void TestMailSender::sessions()
     MailSender sender;
     const bool sent = send(sender, field.arg(server.port()), recipients, QString(5000, 'y'));
     QVERIFY2(sent == failure.isEmpty()
-                 && (failure.isEmpty() ? sender.lastFailure().isEmpty() : sender.lastFailure().startsWith(failure)),
-             qPrintable(sender.lastFailure()));
+            && (failure.isEmpty() ? sender.lastFailure().isEmpty() : sender.lastFailure().startsWith(failure)),
+        qPrintable(sender.lastFailure()));
     const auto messages = server.messages();
     QCOMPARE(messages.size(), delivered.isEmpty() ? 0 : 1);
     for (const auto &message : messages) {

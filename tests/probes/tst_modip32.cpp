@@ -23,7 +23,7 @@ using namespace modIP32;
 
 namespace {
 
-constexpr int kNone = INT_MIN;   // the text gives no number
+constexpr int kNone = INT_MIN; // the text gives no number
 
 // The child's exit, unless 2 * (echo requests on the wire) + (1 when replied).
 enum ChildExit { CannotIsolate = 77, FrozeWhileWaiting = 99 };
@@ -33,9 +33,10 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
 {
     if (::unshare(CLONE_NEWNET) != 0)
         return CannotIsolate;
-    const auto set = [](const char *path, const char *value) { return bool(std::ofstream(path) << value << std::flush); };
+    const auto set
+        = [](const char *path, const char *value) { return bool(std::ofstream(path) << value << std::flush); };
     const int control = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq loopback{};
+    ifreq loopback {};
     std::strcpy(loopback.ifr_name, "lo");
     loopback.ifr_flags = IFF_UP;
     if (control < 0 || ::ioctl(control, SIOCSIFFLAGS, &loopback) != 0
@@ -66,16 +67,28 @@ int echoInNamespace(const char *target, const char *pingGroupRange, const char *
     int requests = 0;
     char message[2048];
     for (ssize_t size; (size = ::recv(wire, message, sizeof message, 0)) > 0;) {
-        const ssize_t at = v6 ? 0 : (message[0] & 0x0F) * 4;   // a raw IPv4 socket gets the IP header too
+        const ssize_t at = v6 ? 0 : (message[0] & 0x0F) * 4; // a raw IPv4 socket gets the IP header too
         requests += size > at && quint8(message[at]) == (v6 ? 128 : 8);
     }
     return 2 * requests + (replied ? 1 : 0);
 }
 
 // Settings: ping_group_range, echo ignored, user; then the echo requests seen on the wire and whether one was answered.
-struct EchoCase { QString target; QStringList settings; int requests; bool replied; };
-struct NumberCase { QString text; int whole16, port; };
-struct DottedCase { QString text; bool dotted; quint32 packed; };   // packed: first part in the lowest byte; 0: none
+struct EchoCase {
+    QString target;
+    QStringList settings;
+    int requests;
+    bool replied;
+};
+struct NumberCase {
+    QString text;
+    int whole16, port;
+};
+struct DottedCase {
+    QString text;
+    bool dotted;
+    quint32 packed;
+}; // packed: first part in the lowest byte; 0: none
 
 } // namespace
 
@@ -83,8 +96,7 @@ Q_DECLARE_METATYPE(EchoCase)
 Q_DECLARE_METATYPE(NumberCase)
 Q_DECLARE_METATYPE(DottedCase)
 
-class TestModIP32 : public QObject
-{
+class TestModIP32 : public QObject {
     Q_OBJECT
     bool m_resolverConfined = false;
     QString m_resolverWhy;
@@ -92,12 +104,12 @@ class TestModIP32 : public QObject
 private slots:
     void initTestCase()
     {
-        m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, {"127.0.0.1", "::1 v6only.test", {}});
+        m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy, { "127.0.0.1", "::1 v6only.test", {} });
     }
 
     void lookUpAndEchoOnLoopback()
     {
-        QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1"));   // trimmed, IPv4 first
+        QCOMPARE(Get_HostIP(QStringLiteral(" localhost ")), QStringLiteral("127.0.0.1")); // trimmed, IPv4 first
         // Linux would answer an echo to 0.0.0.0 or :: from the local host.
         QVERIFY(!Ping_Host(QStringLiteral("0.0.0.0"), 2, 200, QStringLiteral("echo request")));
         QVERIFY(!Ping_Host(QStringLiteral("::"), 2, 200, QStringLiteral("echo request")));
@@ -112,14 +124,14 @@ private slots:
     {
         QTest::addColumn<EchoCase>("c");
         // Root has raw sockets; nobody (65534) has only what ping_group_range allows.
-        for (const QString &target : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
-            QTest::addRow("%s: root, raw", qPrintable(target)) << EchoCase{target, {"1 0", "0", "0"}, 1, true};
+        for (const QString &target : { QStringLiteral("127.0.0.1"), QStringLiteral("::1") }) {
+            QTest::addRow("%s: root, raw", qPrintable(target)) << EchoCase { target, { "1 0", "0", "0" }, 1, true };
             QTest::addRow("%s: root, own requests are no replies", qPrintable(target))
-                << EchoCase{target, {"1 0", "1", "0"}, 2, false};
+                << EchoCase { target, { "1 0", "1", "0" }, 2, false };
             QTest::addRow("%s: nobody, datagram socket", qPrintable(target))
-                << EchoCase{target, {"0 65534", "0", "65534"}, 1, true};
+                << EchoCase { target, { "0 65534", "0", "65534" }, 1, true };
             QTest::addRow("%s: nobody, no ICMP socket", qPrintable(target))
-                << EchoCase{target, {"1 0", "0", "65534"}, 0, false};
+                << EchoCase { target, { "1 0", "0", "65534" }, 0, false };
         }
     }
 
@@ -131,7 +143,7 @@ private slots:
 
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    QStringList{QStringLiteral("--echo-in-namespace"), c.target} + c.settings);
+            QStringList { QStringLiteral("--echo-in-namespace"), c.target } + c.settings);
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         if (child.exitCode() == CannotIsolate)
@@ -142,20 +154,20 @@ private slots:
     void numbers_data()
     {
         QTest::addColumn<NumberCase>("c");
-        QTest::newRow("blanks around") << NumberCase{"  15 ", 15, 15};
-        QTest::newRow("lowest") << NumberCase{"-32768", -32768, kNone};
-        QTest::newRow("highest") << NumberCase{"32767", 32767, 32767};
-        QTest::newRow("one above: still a port") << NumberCase{"32768", kNone, 32768};
-        QTest::newRow("highest port") << NumberCase{"65535", kNone, 65535};
-        QTest::newRow("above 16 bits") << NumberCase{"65536", kNone, kNone};
-        QTest::newRow("exponent, half to even") << NumberCase{"25E-1", 2, 2};
-        QTest::newRow("leading point rounds") << NumberCase{".6", 1, 1};
-        QTest::newRow("huge exponent") << NumberCase{"1e400", kNone, kNone};
-        QTest::newRow("empty") << NumberCase{"", kNone, kNone};
-        QTest::newRow("digits then letters") << NumberCase{"23a", kNone, kNone};
-        QTest::newRow("thousands separator") << NumberCase{"1,000", kNone, kNone};
-        QTest::newRow("blank inside") << NumberCase{"1 2", kNone, kNone};
-        QTest::newRow("tab is not a blank") << NumberCase{"\t5", kNone, kNone};
+        QTest::newRow("blanks around") << NumberCase { "  15 ", 15, 15 };
+        QTest::newRow("lowest") << NumberCase { "-32768", -32768, kNone };
+        QTest::newRow("highest") << NumberCase { "32767", 32767, 32767 };
+        QTest::newRow("one above: still a port") << NumberCase { "32768", kNone, 32768 };
+        QTest::newRow("highest port") << NumberCase { "65535", kNone, 65535 };
+        QTest::newRow("above 16 bits") << NumberCase { "65536", kNone, kNone };
+        QTest::newRow("exponent, half to even") << NumberCase { "25E-1", 2, 2 };
+        QTest::newRow("leading point rounds") << NumberCase { ".6", 1, 1 };
+        QTest::newRow("huge exponent") << NumberCase { "1e400", kNone, kNone };
+        QTest::newRow("empty") << NumberCase { "", kNone, kNone };
+        QTest::newRow("digits then letters") << NumberCase { "23a", kNone, kNone };
+        QTest::newRow("thousands separator") << NumberCase { "1,000", kNone, kNone };
+        QTest::newRow("blank inside") << NumberCase { "1 2", kNone, kNone };
+        QTest::newRow("tab is not a blank") << NumberCase { "\t5", kNone, kNone };
     }
 
     void numbers()
@@ -169,14 +181,14 @@ private slots:
     void dottedAddress_data()
     {
         QTest::addColumn<DottedCase>("c");
-        QTest::newRow("address") << DottedCase{"192.168.1.10", true, 0x0A01A8C0u};
-        QTest::newRow("three parts") << DottedCase{"192.168.1", false, 0u};
-        QTest::newRow("no range check: lowest 8 bits") << DottedCase{"999.1.1.1", true, 0x010101E7u};
-        QTest::newRow("five parts, rest reads as 4.5") << DottedCase{"1.2.3.4.5", true, 0u};
-        QTest::newRow("six parts") << DottedCase{"1.2.3.4.5.6", false, 0u};
-        QTest::newRow("blanks around parts") << DottedCase{" 1 . 2 .3. 4 ", true, 0x04030201u};
-        QTest::newRow("a dot at the first character is skipped") << DottedCase{".1.2.3.4", true, 0u};
-        QTest::newRow("line feed after the address") << DottedCase{"10.0.0.1\n", false, 0u};
+        QTest::newRow("address") << DottedCase { "192.168.1.10", true, 0x0A01A8C0u };
+        QTest::newRow("three parts") << DottedCase { "192.168.1", false, 0u };
+        QTest::newRow("no range check: lowest 8 bits") << DottedCase { "999.1.1.1", true, 0x010101E7u };
+        QTest::newRow("five parts, rest reads as 4.5") << DottedCase { "1.2.3.4.5", true, 0u };
+        QTest::newRow("six parts") << DottedCase { "1.2.3.4.5.6", false, 0u };
+        QTest::newRow("blanks around parts") << DottedCase { " 1 . 2 .3. 4 ", true, 0x04030201u };
+        QTest::newRow("a dot at the first character is skipped") << DottedCase { ".1.2.3.4", true, 0u };
+        QTest::newRow("line feed after the address") << DottedCase { "10.0.0.1\n", false, 0u };
     }
 
     void dottedAddress()

@@ -13,7 +13,7 @@ namespace {
 // A numeric address only: nothing is looked up.
 int connected(const QString &host, quint16 port, bool bindInstead)
 {
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
@@ -22,7 +22,8 @@ int connected(const QString &host, quint16 port, bool bindInstead)
     const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    const int result = bindInstead ? ::bind(fd, found->ai_addr, found->ai_addrlen) : ::connect(fd, found->ai_addr, found->ai_addrlen);
+    const int result = bindInstead ? ::bind(fd, found->ai_addr, found->ai_addrlen)
+                                   : ::connect(fd, found->ai_addr, found->ai_addrlen);
     ::freeaddrinfo(found);
     if (result != 0)
         throw std::runtime_error(bindInstead ? "bind() failed" : "could not fill the listen queue");
@@ -31,7 +32,7 @@ int connected(const QString &host, quint16 port, bool bindInstead)
 
 bool readable(int fd, int timeoutMs)
 {
-    pollfd waiting{fd, POLLIN, 0};
+    pollfd waiting { fd, POLLIN, 0 };
     return ::poll(&waiting, 1, timeoutMs) == 1;
 }
 
@@ -47,10 +48,10 @@ QString privateLoopbackAddress()
 LoopbackPort::LoopbackPort(const QString &host, quint16 port, int backlog)
     : m_fd(connected(host, port, true))
 {
-    sockaddr_storage address{};
+    sockaddr_storage address {};
     socklen_t length = sizeof address;
     ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);   // at the same place for IPv6
+    m_port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port); // at the same place for IPv6
     if (backlog >= 0)
         ::listen(m_fd, backlog);
     // One completed connection fills a queue of backlog 0; the system then drops every new SYN.
@@ -59,7 +60,9 @@ LoopbackPort::LoopbackPort(const QString &host, quint16 port, int backlog)
 }
 
 LoopbackPort::LoopbackPort(LoopbackPort &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_port(other.m_port), m_held(std::move(other.m_held))
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_port(other.m_port)
+    , m_held(std::move(other.m_held))
 {
 }
 
@@ -75,10 +78,7 @@ LoopbackPort LoopbackPort::open(const QString &address, quint16 port) { return L
 LoopbackPort LoopbackPort::refused(const QString &address) { return LoopbackPort(address, 0, -1); }
 LoopbackPort LoopbackPort::blackholed(const QString &address) { return LoopbackPort(address, 0, 0); }
 
-void LoopbackPort::answer()
-{
-    ::listen(m_fd, 64);
-}
+void LoopbackPort::answer() { ::listen(m_fd, 64); }
 
 int LoopbackPort::accept(int timeoutMs)
 {
@@ -94,7 +94,8 @@ bool peerClosed(int fd, int timeoutMs)
     return readable(fd, timeoutMs) && ::recv(fd, &byte, 1, MSG_PEEK) == 0;
 }
 
-ScriptedPeer::ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies, const QString &address, quint16 port)
+ScriptedPeer::ScriptedPeer(
+    const QByteArray &greeting, const QList<QByteArray> &replies, const QString &address, quint16 port)
     : m_listener(LoopbackPort::open(address, port))
 {
     m_thread = std::thread([this, greeting, replies] {

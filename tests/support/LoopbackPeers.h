@@ -16,8 +16,7 @@ QString privateLoopbackAddress();
 // A TCP end on loopback ("::1" for IPv6) on a free port unless told. An open one accepts (the system
 // completes connections even when nobody reads); a refused one is bound but not listening; a
 // blackholed one has backlog 0 and a full queue: attempts get no answer, as behind a dropping firewall.
-class LoopbackPort
-{
+class LoopbackPort {
 public:
     static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
@@ -38,7 +37,7 @@ private:
 
     int m_fd = -1;
     quint16 m_port = 0;
-    std::vector<int> m_held;   // accepted or queue-filling sockets, closed with the port
+    std::vector<int> m_held; // accepted or queue-filling sockets, closed with the port
 };
 
 // True when the peer of a connected socket has closed its end within the time given.
@@ -46,11 +45,10 @@ bool peerClosed(int fd, int timeoutMs);
 
 // Plays a fixed dialogue from its own thread: to the first connection it sends the greeting, then
 // answers each line it receives with the next reply, recording the lines.
-class ScriptedPeer
-{
+class ScriptedPeer {
 public:
     ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies,
-                 const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
+        const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     ~ScriptedPeer();
 
     quint16 port() const { return m_listener.port(); }
@@ -63,6 +61,6 @@ private:
     bool m_closed = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stop { false };
     std::thread m_thread;
 };

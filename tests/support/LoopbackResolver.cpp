@@ -37,7 +37,8 @@ bool confine(QString *why, const Setup &setup)
     // Without any resolv.conf the resolver asks 127.0.0.1 anyway.
     if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options) && errno != ENOENT)
         return fail("bind mount over /etc/resolv.conf");
-    if (!setup.hosts.isEmpty() && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
+    if (!setup.hosts.isEmpty()
+        && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
         return fail("bind mount over /etc/hosts");
     return true;
 }
@@ -46,7 +47,7 @@ QByteArray silentNameServer(const QByteArray &wanted)
 {
     // Tests running at the same time each need a port 53 of their own; queries queue up unread.
     const QByteArray address = wanted.isEmpty() ? privateLoopbackAddress().toLatin1() : wanted;
-    sockaddr_in bound{AF_INET, htons(53), {}, {}};
+    sockaddr_in bound { AF_INET, htons(53), {}, {} };
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (::inet_pton(AF_INET, address.constData(), &bound.sin_addr) == 1
         && ::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) == 0)

@@ -10,8 +10,8 @@ namespace LoopbackResolver {
 
 struct Setup {
     QByteArray nameServer = "127.0.0.1";
-    QByteArray hosts;     // lines for a hosts file of our own (none: the machine's is kept)
-    QByteArray options;   // resolv.conf options, e.g. "timeout:2 attempts:1"
+    QByteArray hosts; // lines for a hosts file of our own (none: the machine's is kept)
+    QByteArray options; // resolv.conf options, e.g. "timeout:2 attempts:1"
 };
 
 bool confine(QString *why, const Setup &setup = {});

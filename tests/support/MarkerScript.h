@@ -3,19 +3,18 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 #include <optional>
 
 // A shell script in a folder of its own that anyone may write to. It records in a marker file beside
 // it where its standard streams lead, its working folder and its arguments, then prints a line on
 // its standard output and error.
-class MarkerScript
-{
+class MarkerScript {
 public:
     struct Record {
-        QString standardInput, standardOutput, standardError;   // where /proc/<pid>/fd/0, 1 and 2 point
-        QString folder;                                          // physical working folder
+        QString standardInput, standardOutput, standardError; // where /proc/<pid>/fd/0, 1 and 2 point
+        QString folder; // physical working folder
         QStringList arguments;
     };
 

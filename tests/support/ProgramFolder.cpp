@@ -15,13 +15,13 @@ ProgramFolder::ProgramFolder()
 QProcessEnvironment ProgramFolder::headless()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         environment.remove(QString::fromLatin1(name));
     return environment;
 }
 
-std::unique_ptr<QProcess> ProgramFolder::launch(const QStringList &arguments,
-                                                const QProcessEnvironment &environment, bool asNobody) const
+std::unique_ptr<QProcess> ProgramFolder::launch(
+    const QStringList &arguments, const QProcessEnvironment &environment, bool asNobody) const
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(environment);
@@ -29,13 +29,13 @@ std::unique_ptr<QProcess> ProgramFolder::launch(const QStringList &arguments,
     const QString program = filePath(QStringLiteral("ostrel"));
     // Dropping to another user needs root; others are such a user already.
     const bool drop = asNobody && ::geteuid() == 0;
-    const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups", program};
+    const QStringList nobody { "--reuid=65534", "--regid=65534", "--clear-groups", program };
     process->start(drop ? QStringLiteral("setpriv") : program, drop ? nobody + arguments : arguments);
     return process;
 }
 
-ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutMs,
-                                      const QProcessEnvironment &environment, bool asNobody) const
+ProgramFolder::Run ProgramFolder::run(
+    const QStringList &arguments, int timeoutMs, const QProcessEnvironment &environment, bool asNobody) const
 {
     QElapsedTimer clock;
     clock.start();

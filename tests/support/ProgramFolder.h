@@ -12,8 +12,7 @@ std::optional<QStringList> readLogMessages(const QString &path);
 
 // A temporary folder holding a copy of the built program, so that its result logs land where the
 // test reads them. Runs have no display at all unless the environment given says otherwise.
-class ProgramFolder
-{
+class ProgramFolder {
 public:
     struct Run {
         bool finished = false;
@@ -30,11 +29,11 @@ public:
 
     // Waits at most `timeoutMs`; a run still going then is killed and reported unfinished.
     // `asNobody`: as another user than root, for whom file permissions hold.
-    Run run(const QStringList &arguments, int timeoutMs = 60000,
-            const QProcessEnvironment &environment = headless(), bool asNobody = false) const;
+    Run run(const QStringList &arguments, int timeoutMs = 60000, const QProcessEnvironment &environment = headless(),
+        bool asNobody = false) const;
     // Starts the program and returns at once.
-    std::unique_ptr<QProcess> launch(const QStringList &arguments, const QProcessEnvironment &environment = headless(),
-                                     bool asNobody = false) const;
+    std::unique_ptr<QProcess> launch(
+        const QStringList &arguments, const QProcessEnvironment &environment = headless(), bool asNobody = false) const;
 
     static QProcessEnvironment headless();
 

@@ -6,7 +6,7 @@
 PythonPeer::PythonPeer(const QString &script, const QStringList &arguments)
 {
     m_process.start(QStringLiteral("/usr/bin/python3"),
-                    QStringList{QDir(QStringLiteral(OSTREL_TEST_SUPPORT_DIR)).filePath(script)} + arguments);
+        QStringList { QDir(QStringLiteral(OSTREL_TEST_SUPPORT_DIR)).filePath(script) } + arguments);
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine() && m_process.waitForReadyRead(int(deadline.remainingTime())))
         continue;
@@ -14,7 +14,8 @@ PythonPeer::PythonPeer(const QString &script, const QStringList &arguments)
     if (line.startsWith("ready "))
         m_port = quint16(line.mid(6).trimmed().toUInt());
     else
-        m_error = script + QStringLiteral(" did not come up: ") + QString::fromLocal8Bit(line + m_process.readAllStandardError());
+        m_error = script + QStringLiteral(" did not come up: ")
+            + QString::fromLocal8Bit(line + m_process.readAllStandardError());
 }
 
 PythonPeer::~PythonPeer()

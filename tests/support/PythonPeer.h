@@ -5,8 +5,7 @@
 
 // A test server in Python (tests/support/*.py) run by Debian's interpreter, which has the server
 // packages. The script prints "ready <port>" once it listens and ends when its input closes.
-class PythonPeer
-{
+class PythonPeer {
 public:
     PythonPeer(const QString &script, const QStringList &arguments);
     ~PythonPeer();

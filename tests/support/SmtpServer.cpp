@@ -18,8 +18,8 @@ QStringList texts(const QJsonValue &value)
 
 SmtpServer::SmtpServer(const QString &flags)
     : m_peer(QStringLiteral("smtp_server.py"),
-             QStringList{QStringLiteral("--record"), m_folder.filePath(QStringLiteral("record.jsonl"))}
-                 + flags.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        QStringList { QStringLiteral("--record"), m_folder.filePath(QStringLiteral("record.jsonl")) }
+            + flags.split(QLatin1Char(' '), Qt::SkipEmptyParts))
 {
 }
 
@@ -37,20 +37,17 @@ QList<QJsonObject> SmtpServer::records(const QString &event) const
     return entries;
 }
 
-int SmtpServer::count(const QString &event) const
-{
-    return static_cast<int>(records(event).size());
-}
+int SmtpServer::count(const QString &event) const { return static_cast<int>(records(event).size()); }
 
 QList<SmtpServer::Message> SmtpServer::messages() const
 {
     QList<Message> messages;
     for (const QJsonObject &entry : records(QStringLiteral("message"))) {
-        Message message{entry[QLatin1String("mail_from")].toString(), texts(entry[QLatin1String("rcpt_tos")]), {},
-                        texts(entry[QLatin1String("to")]), entry[QLatin1String("body")].toString(),
-                        texts(entry[QLatin1String("problems")]).join(QLatin1Char(';'))};
+        Message message { entry[QLatin1String("mail_from")].toString(), texts(entry[QLatin1String("rcpt_tos")]), {},
+            texts(entry[QLatin1String("to")]), entry[QLatin1String("body")].toString(),
+            texts(entry[QLatin1String("problems")]).join(QLatin1Char(';')) };
         for (const QJsonValue &header : entry[QLatin1String("headers")].toArray())
-            message.headers.append({header[0].toString(), header[1].toString()});
+            message.headers.append({ header[0].toString(), header[1].toString() });
         messages << message;
     }
     return messages;

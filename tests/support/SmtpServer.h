@@ -10,16 +10,15 @@
 // on a loopback port, recording connections, DATA and QUIT commands and
 // messages. It refuses a message with any header defect, a sender without a
 // domain or no Message-ID. It stops with the object.
-class SmtpServer
-{
+class SmtpServer {
 public:
     struct Message {
         QString mailFrom;
         QStringList rcptTos;
-        QList<QPair<QString, QString>> headers;   // names and decoded values, in order
-        QStringList to;       // the To header's addresses as a mail reader reads them
-        QString body;         // the text part, decoded
-        QString parseError;   // every defect the server found, "" for none
+        QList<QPair<QString, QString>> headers; // names and decoded values, in order
+        QStringList to; // the To header's addresses as a mail reader reads them
+        QString body; // the text part, decoded
+        QString parseError; // every defect the server found, "" for none
 
         QStringList header(const QString &name) const;
     };

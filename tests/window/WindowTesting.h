@@ -22,19 +22,19 @@ bool add(const char *name, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace WindowTesting
 
-#define WINDOW_TEST(Class) \
-    [[maybe_unused]] static const bool registered##Class = WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
+#define WINDOW_TEST(Class)                                                                                             \
+    [[maybe_unused]] static const bool registered##Class                                                               \
+        = WindowTesting::add(#Class, [] { return std::unique_ptr<QObject>(new Class); });
 
 // A data table of one column, "row", holding structs named by their first member.
-#define ROWS(Type, ...)                                                                                     \
-    QTest::addColumn<Type>("row");                                                                          \
-    for (const Type &row : std::initializer_list<Type>{__VA_ARGS__})                                        \
+#define ROWS(Type, ...)                                                                                                \
+    QTest::addColumn<Type>("row");                                                                                     \
+    for (const Type &row : std::initializer_list<Type> { __VA_ARGS__ })                                                \
         QTest::newRow(row.name) << row;
 
 // An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
 // lives, for this process and the programs it starts; never ~/.config.
-class TemporarySettings
-{
+class TemporarySettings {
     QTemporaryDir m_folder;
     QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
 
@@ -42,7 +42,10 @@ public:
     TemporarySettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
     QString folder() const { return m_folder.path(); }
-    QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const { return m_folder.filePath(name); }
+    QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
+    {
+        return m_folder.filePath(name);
+    }
     // Writes a file here as a user's hand would, parent folder included.
     bool writeFile(const QByteArray &content, const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
     {
@@ -64,8 +67,7 @@ public:
 // Acts on the next modal window from inside its own event loop, so a test can
 // open one with the real exec() and never block. Polls every 10 ms for at
 // most 10 s; a window still open 0.5 s after the action is closed by force.
-class ModalWatch
-{
+class ModalWatch {
     QTimer m_timer;
     QPointer<QWidget> m_modal;
     int m_polls = 0;

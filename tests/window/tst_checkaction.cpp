@@ -21,18 +21,18 @@
 
 // The window with its fields set the way a user would set them; each
 // follow-up row on "OK" (pass), "N/A" (fail) or "" (off).
-class CheckWindow : public frmOstrel
-{
+class CheckWindow : public frmOstrel {
 public:
     CheckWindow(const QString &device, quint16 port, int kind, const QString &command, const QString &commandOn,
-                const QString &mailServer = QString(), const QString &mailOn = QString())
+        const QString &mailServer = QString(), const QString &mailOn = QString())
     {
         show();
-        for (const auto &[name, text] : {std::pair<const char *, QString>{"txtDeviceName", device}, {"txtPort", QString::number(port)},
-                 {"txtEXE", command}, {"txtArg", "\"two words\" last"}, {"txtMailServer", mailServer}, {"txtMail", "a@example.com, b@example.com"}})
+        for (const auto &[name, text] : { std::pair<const char *, QString> { "txtDeviceName", device },
+                 { "txtPort", QString::number(port) }, { "txtEXE", command }, { "txtArg", "\"two words\" last" },
+                 { "txtMailServer", mailServer }, { "txtMail", "a@example.com, b@example.com" } })
             find<QLineEdit>(name)->setText(text);
         click(QStringLiteral("optCheck%1").arg(kind)), click("chkLogon");
-        for (const auto &[row, on] : {std::pair{"EXE", commandOn}, {"Mail", mailOn}})
+        for (const auto &[row, on] : { std::pair { "EXE", commandOn }, { "Mail", mailOn } })
             if (!on.isEmpty())
                 click(QStringLiteral("chk") + row), click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1));
     }
@@ -40,17 +40,21 @@ public:
     void click(const QString &name) { find<QAbstractButton>(name)->click(); }
     QString outcome()
     {
-        return find<QLabel>("lblResult")->text() + (find("imgGreen")->isVisible() ? " (green)" : "") + (find("imgRed")->isVisible() ? " (red)" : "");
+        return find<QLabel>("lblResult")->text() + (find("imgGreen")->isVisible() ? " (green)" : "")
+            + (find("imgRed")->isVisible() ? " (red)" : "");
     }
 };
 
 // peer: open (on a port of its own or the one given), refused, ftp:anonymous, ftp:named-only; port 0: the
 // listener's own; command and mail: the rows' triggers, then a command or mail server of their own.
-struct CheckRow { const char *name, *peer; int kind, port; const char *command, *mail, *outcome, *message, *mailBody; };
+struct CheckRow {
+    const char *name, *peer;
+    int kind, port;
+    const char *command, *mail, *outcome, *message, *mailBody;
+};
 Q_DECLARE_METATYPE(CheckRow)
 
-class TestCheckAction : public QObject
-{
+class TestCheckAction : public QObject {
     Q_OBJECT
     bool m_resolverConfined = false;
     QString m_resolverWhy;
@@ -64,21 +68,26 @@ private slots:
     {
         const char *unavailable = "Port Un-Available (red)";
         ROWS(CheckRow,
-            {"open port", "open", 3, 0, "OK", "OK", "Port Available (green)", "", "Port %1 on device %2 is available."},
-            {"refused port", "refused", 3, 0, "OK", "N/A", unavailable, "", "Port %1 on device %2 is un-available."},
+            { "open port", "open", 3, 0, "OK", "OK", "Port Available (green)", "",
+                "Port %1 on device %2 is available." },
+            { "refused port", "refused", 3, 0, "OK", "N/A", unavailable, "", "Port %1 on device %2 is un-available." },
             // The kind decides the port; the logon box counts for the FTP kind only; a failed logon still passes.
-            {"FTP, logon allowed", "ftp:anonymous", 0, 80, "OK", "", "Port Available, Logon Successfull (green)", "", ""},
-            {"FTP, logon refused", "ftp:named-only", 0, 80, "OK", "", "Port Available, Logon failed (green)", "", ""},
-            {"SMTP, no logon", "open:25", 2, 21, "OK", "N/A", "Port Available (green)", "", ""},
-            {"Ping/Echo", "open:7", 1, 80, "", "", "Port Available, Ping reply OK (green)", "", ""},
-            {"IPv6 device", "open6", 3, 0, "", "", "Port Available (green)", "", ""},
-            // Every message comes with the normal pointer, in the words given; a failed command does not keep the mail back.
-            {"name that does not resolve", "open", 3, 0, "OK", "OK", "", "Invalid IP address, please re-enter device name.", ""},
-            {"failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", unavailable,
-             "Error executing specified command, /nonexistent/a<i>b</i>.sh", "Port %1 on device %2 is un-available."},
+            { "FTP, logon allowed", "ftp:anonymous", 0, 80, "OK", "", "Port Available, Logon Successfull (green)", "",
+                "" },
+            { "FTP, logon refused", "ftp:named-only", 0, 80, "OK", "", "Port Available, Logon failed (green)", "", "" },
+            { "SMTP, no logon", "open:25", 2, 21, "OK", "N/A", "Port Available (green)", "", "" },
+            { "Ping/Echo", "open:7", 1, 80, "", "", "Port Available, Ping reply OK (green)", "", "" },
+            { "IPv6 device", "open6", 3, 0, "", "", "Port Available (green)", "", "" },
+            // Every message comes with the normal pointer, in the words given; a failed command does not keep the mail
+            // back.
+            { "name that does not resolve", "open", 3, 0, "OK", "OK", "",
+                "Invalid IP address, please re-enter device name.", "" },
+            { "failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", unavailable,
+                "Error executing specified command, /nonexistent/a<i>b</i>.sh",
+                "Port %1 on device %2 is un-available." },
             // The reason follows on a second line.
-            {"failed mail", "open", 3, 0, "", "OK refused", "Port Available (green)",
-             "Error sending SMTP email.\nConnection refused (127.0.0.1:%3)", ""})
+            { "failed mail", "open", 3, 0, "", "OK refused", "Port Available (green)",
+                "Error sending SMTP email.\nConnection refused (127.0.0.1:%3)", "" })
     }
     void check()
     {
@@ -90,14 +99,15 @@ private slots:
         if (invalid && !m_resolverConfined)
             QSKIP(qPrintable("a look-up that fails would ask the network: " + m_resolverWhy));
         const QString address = peer == "open6" ? QStringLiteral("::1")
-            : row.kind != 3                      ? privateLoopbackAddress()
-                                                 : QStringLiteral("127.0.0.1");
+            : row.kind != 3                     ? privateLoopbackAddress()
+                                                : QStringLiteral("127.0.0.1");
         std::optional<LoopbackPort> listener;
         std::optional<PythonPeer> ftp;
         if (peer.startsWith("open") || peer == "refused")
-            listener.emplace(peer == "refused" ? LoopbackPort::refused() : LoopbackPort::open(address, peer.section(':', 1).toUShort()));
+            listener.emplace(peer == "refused" ? LoopbackPort::refused()
+                                               : LoopbackPort::open(address, peer.section(':', 1).toUShort()));
         else
-            ftp.emplace(QStringLiteral("ftp_server.py"), QStringList{address, QStringLiteral("21"), peer.mid(4)});
+            ftp.emplace(QStringLiteral("ftp_server.py"), QStringList { address, QStringLiteral("21"), peer.mid(4) });
         QVERIFY(!ftp || ftp->isReady());
         SmtpServer mail;
         QVERIFY2(mail.isRunning(), qPrintable(mail.failure()));
@@ -106,15 +116,17 @@ private slots:
         const quint16 probed = row.port ? row.port : listener->port();
         const QString command = QLatin1String(row.command), mailOn = QLatin1String(row.mail);
         CheckWindow window(invalid ? "nohost.invalid" : address, probed, row.kind,
-                           command.contains(' ') ? command.section(' ', 1) : script.path(), command.section(' ', 0, 0),
-                           mailOn.contains(' ') ? "127.0.0.1:" + QString::number(noMailServer.port()) : mail.address(),
-                           mailOn.section(' ', 0, 0));
+            command.contains(' ') ? command.section(' ', 1) : script.path(), command.section(' ', 0, 0),
+            mailOn.contains(' ') ? "127.0.0.1:" + QString::number(noMailServer.port()) : mail.address(),
+            mailOn.section(' ', 0, 0));
         QString boxText; // the real box, read as a screen reader does: the text exactly as typed
         ModalWatch watch([&boxText](QWidget *box) {
-            const bool plain = box->windowTitle() == "Ostrel" && static_cast<QMessageBox *>(box)->icon() == QMessageBox::Warning;
+            const bool plain
+                = box->windowTitle() == "Ostrel" && static_cast<QMessageBox *>(box)->icon() == QMessageBox::Warning;
             if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
                 boxText = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name)
-                    + (QApplication::overrideCursor() ? " (busy)" : "") + (plain ? "" : " (not an exclamation titled Ostrel)");
+                    + (QApplication::overrideCursor() ? " (busy)" : "")
+                    + (plain ? "" : " (not an exclamation titled Ostrel)");
             box->close();
         });
         window.click("btnCheck");
@@ -123,16 +135,22 @@ private slots:
         if (invalid)
             QCOMPARE(listener->accept(200), -1); // nothing probed
         const bool passed = QByteArray(row.outcome).startsWith("Port Available"),
-                   commandRuns = !command.contains(' ') && !command.isEmpty() && (command == "OK") == passed && !invalid;
+                   commandRuns
+            = !command.contains(' ') && !command.isEmpty() && (command == "OK") == passed && !invalid;
         QCOMPARE(script.waitForMarker(commandRuns ? 20000 : 300), commandRuns);
         if (commandRuns)
-            QCOMPARE(script.record()->arguments, (QStringList{"two words", "last"}));
-        const QString body = QString::fromLatin1(row.mailBody).replace("%1", QString::number(probed)).replace("%2", address);
+            QCOMPARE(script.record()->arguments, (QStringList { "two words", "last" }));
+        const QString body
+            = QString::fromLatin1(row.mailBody).replace("%1", QString::number(probed)).replace("%2", address);
         QStringList sent;
         for (const auto &message : mail.messages())
-            sent << message.rcptTos.join(',') + " | " + message.header("Subject").join(',') + " | " + message.body.trimmed();
-        QCOMPARE(sent, body.isEmpty() ? QStringList() : QStringList{QStringLiteral("a@example.com,b@example.com | Port Check %1 on device %2 | ")
-                                                                       .arg(passed ? "Passed" : "Failed", address) + body});
+            sent << message.rcptTos.join(',') + " | " + message.header("Subject").join(',') + " | "
+                    + message.body.trimmed();
+        QCOMPARE(sent,
+            body.isEmpty() ? QStringList()
+                           : QStringList { QStringLiteral("a@example.com,b@example.com | Port Check %1 on device %2 | ")
+                                               .arg(passed ? "Passed" : "Failed", address)
+                               + body });
     }
 
     // Through a 2 s wait on a blackholed port or a silent FTP server the
@@ -140,8 +158,8 @@ private slots:
     // ends the check at once, with the fields stored and no follow-up started.
     void staysAliveAndCloses()
     {
-        for (const bool ftp : {false, true})
-            for (const int closeAt : {-1, 500}) {
+        for (const bool ftp : { false, true })
+            for (const int closeAt : { -1, 500 }) {
                 EventWait::resetAbandoned();
                 const TemporarySettings settings;
                 const QString address = ftp ? privateLoopbackAddress() : QStringLiteral("127.0.0.1");
@@ -156,7 +174,8 @@ private slots:
                     QTimer::singleShot(closeAt, &window, &QWidget::close);
                 QElapsedTimer clock;
                 clock.start(), window.click("btnCheck");
-                const QString what = QStringLiteral("%1: %2 ticks in %3 ms").arg(ftp ? "FTP" : "TCP").arg(ticks).arg(clock.elapsed());
+                const QString what
+                    = QStringLiteral("%1: %2 ticks in %3 ms").arg(ftp ? "FTP" : "TCP").arg(ticks).arg(clock.elapsed());
                 if (closeAt < 0) {
                     QVERIFY2(ticks >= 20 && clock.elapsed() >= 1900, qPrintable(what));
                     QVERIFY(script.waitForMarker());

@@ -16,17 +16,27 @@
 
 using Texts = QMap<QString, QString>;
 
-struct PortRow { const char *name; const char *before; int kindBefore; const char *action; const char *after; const char *entry; int kindAfter; };
+struct PortRow {
+    const char *name;
+    const char *before;
+    int kindBefore;
+    const char *action;
+    const char *after;
+    const char *entry;
+    int kindAfter;
+};
 Q_DECLARE_METATYPE(PortRow)
 
-class TestCheckWindow : public QObject
-{
+class TestCheckWindow : public QObject {
     Q_OBJECT
     std::unique_ptr<TemporarySettings> m_settings;
     std::unique_ptr<frmOstrel> m_form;
     Texts m_created; // what the window shows as it opens with nothing stored
 
-    template <typename T = QWidget> T *find(const QString &name) const { return WindowTesting::control<T>(*m_form, name); }
+    template <typename T = QWidget> T *find(const QString &name) const
+    {
+        return WindowTesting::control<T>(*m_form, name);
+    }
     void open()
     {
         m_form = std::make_unique<frmOstrel>();
@@ -50,7 +60,7 @@ class TestCheckWindow : public QObject
             if (qobject_cast<QRadioButton *>(box) && box->isChecked())
                 shown[box->objectName().chopped(1)] = box->text().trimmed();
             if (auto *tick = qobject_cast<QCheckBox *>(box))
-                shown[box->objectName()] = QStringList{"cleared", "greyed", "ticked"}.at(tick->checkState());
+                shown[box->objectName()] = QStringList { "cleared", "greyed", "ticked" }.at(tick->checkState());
             shown[box->objectName() + " on"] = box->isEnabled() ? "yes" : "no";
         }
         shown["lblTimeout"] = find<QLabel>("lblTimeout")->text();
@@ -87,9 +97,12 @@ private slots:
     void portAndList_data()
     {
         // A service from the list means Other Port; the catch-all leaves the kind alone.
-        ROWS(PortRow, {"80 is HTTP", "", 0, "type:80", "80", "HTTP", 3}, {"leading blank", "", 0, "type: 21", " 21", "Other!", 0},
-             {"typing 2, then 5", "21", 1, "type:25", "25", "SMTP", 3}, {"choosing ECHO", "x", 2, "choose:ECHO", "7", "ECHO", 3},
-             {"choosing Other!", "80", 0, "choose:Other!", "80", "Other!", 0}, {"clicking a kind", "80", 3, "kind:1", "80", "HTTP", 1})
+        ROWS(PortRow, { "80 is HTTP", "", 0, "type:80", "80", "HTTP", 3 },
+            { "leading blank", "", 0, "type: 21", " 21", "Other!", 0 },
+            { "typing 2, then 5", "21", 1, "type:25", "25", "SMTP", 3 },
+            { "choosing ECHO", "x", 2, "choose:ECHO", "7", "ECHO", 3 },
+            { "choosing Other!", "80", 0, "choose:Other!", "80", "Other!", 0 },
+            { "clicking a kind", "80", 3, "kind:1", "80", "HTTP", 1 })
     }
     void portAndList()
     {
@@ -105,29 +118,32 @@ private slots:
         else if (action.startsWith("kind:"))
             QTest::mouseClick(find("optCheck" + argument), Qt::LeftButton);
         else // entering the field selects its text, so the first key replaces it
-            QTest::mouseClick(port, Qt::LeftButton), QTest::keyClick(port, Qt::Key_Backspace), QTest::keyClicks(port, argument);
+            QTest::mouseClick(port, Qt::LeftButton), QTest::keyClick(port, Qt::Key_Backspace),
+                QTest::keyClicks(port, argument);
         QCOMPARE(port->text(), QLatin1String(row.after));
         QCOMPARE(list->currentText(), QLatin1String(row.entry));
         QVERIFY(find<QAbstractButton>(QStringLiteral("optCheck%1").arg(row.kindAfter))->isChecked());
         // A result on show goes whenever a kind is clicked or selected, and only then.
-        QCOMPARE(find<QLabel>("lblResult")->text().isEmpty(), row.kindAfter != row.kindBefore || action.startsWith("kind:"));
+        QCOMPARE(
+            find<QLabel>("lblResult")->text().isEmpty(), row.kindAfter != row.kindBefore || action.startsWith("kind:"));
     }
 
     // What the dialog lists for a real folder under each filter, and what the command field takes from it.
     void browse()
     {
         QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("tools") && MarkerScript::writeExecutable(folder.filePath("check port.sh"), "#!/bin/sh\n"));
-        for (const char *plain : {"notes.txt", "setup.exe", "README"})
+        QVERIFY(QDir(folder.path()).mkdir("tools")
+            && MarkerScript::writeExecutable(folder.filePath("check port.sh"), "#!/bin/sh\n"));
+        for (const char *plain : { "notes.txt", "setup.exe", "README" })
             QVERIFY(QFile(folder.filePath(plain)).open(QIODevice::WriteOnly));
         find<QCheckBox>("chkEXE")->click(), find<QLineEdit>("txtEXE")->setText(QStringLiteral("/opt/old command"));
         QStringList seen;
-        for (const QString &chosen : {QString(), folder.filePath("check port.sh")}) {
+        for (const QString &chosen : { QString(), folder.filePath("check port.sh") }) {
             ModalWatch watch([&](QWidget *modal) {
                 auto *types = modal->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
                 auto *view = modal->findChild<QAbstractItemView *>(QStringLiteral("listView"));
                 static_cast<QFileDialog *>(modal)->setDirectory(folder.path());
-                seen = QStringList{modal->windowTitle()};
+                seen = QStringList { modal->windowTitle() };
                 for (int filter = 0; filter < types->count(); ++filter) {
                     types->setCurrentIndex(filter);
                     emit types->textActivated(types->currentText());
@@ -144,9 +160,10 @@ private slots:
             QVERIFY(watch.seen() && !watch.forced());
             QCOMPARE(find<QLineEdit>("txtEXE")->text(), chosen.isEmpty() ? "/opt/old command" : chosen);
         }
-        QCOMPARE(seen, (QStringList{"Select File", "Programs and scripts: check port.sh, tools",
-                                    "EXE Files (*.exe): setup.exe, tools",
-                                    "All Files (*.*): README, check port.sh, notes.txt, setup.exe, tools"}));
+        QCOMPARE(seen,
+            (QStringList { "Select File", "Programs and scripts: check port.sh, tools",
+                "EXE Files (*.exe): setup.exe, tools",
+                "All Files (*.*): README, check port.sh, notes.txt, setup.exe, tools" }));
     }
 
     // A hand-written file is read as far as it fits: blanks around values, a
@@ -156,14 +173,15 @@ private slots:
     // closing, back the same next time; what is not ours stays.
     void storesEveryKeyOnlyAfterACheck()
     {
-        const QByteArray before = "[Settings]\nNote=not ours\nMail=2\nMAILOK=\" true \"\nPortType=\" 1.5 \"\nPort=80\nEXE=2\n"
-                                  "MailAddr=a@x, b@y\nTimeout=61\nEXEOK=maybe\nArgument=kept\n\n[Other]\nkeep=1\n";
+        const QByteArray before
+            = "[Settings]\nNote=not ours\nMail=2\nMAILOK=\" true \"\nPortType=\" 1.5 \"\nPort=80\nEXE=2\n"
+              "MailAddr=a@x, b@y\nTimeout=61\nEXEOK=maybe\nArgument=kept\n\n[Other]\nkeep=1\n";
         QVERIFY(m_settings->writeFile(before));
         open();
         Texts expected = m_created;
-        expected.insert({{"optMail", "OK"}, {"optCheck", "SMTP"}, {"txtPort", "80"}, {"cmbPorts", "HTTP"}, {"chkEXE", "greyed"},
-                         {"chkMail", "greyed"}, {"txtMail", "a@x,b@y"}, {"txtArg", "kept"}});
-        for (const char *enabled : {"btnBrowse on", "optEXE0 on", "optEXE1 on", "optMail0 on", "optMail1 on"})
+        expected.insert({ { "optMail", "OK" }, { "optCheck", "SMTP" }, { "txtPort", "80" }, { "cmbPorts", "HTTP" },
+            { "chkEXE", "greyed" }, { "chkMail", "greyed" }, { "txtMail", "a@x,b@y" }, { "txtArg", "kept" } });
+        for (const char *enabled : { "btnBrowse on", "optEXE0 on", "optEXE1 on", "optMail0 on", "optMail1 on" })
             expected.insert(enabled, "yes");
         QCOMPARE(shown(), expected);
         QTest::keyClicks(find("txtDeviceName"), "edited"), QTest::keyClick(find("txtDeviceName"), Qt::Key_Escape);
@@ -172,18 +190,20 @@ private slots:
         QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
         open(), startCheck();
         const QString longText(40000, 'x');
-        const Texts typed{{"txtDeviceName", " host name "}, {"txtPort", "007"}, {"txtEXE", "/opt/a=b;c.sh"},
-                          {"txtArg", longText}, {"txtMail", "@a@x, b@y,"}, {"txtMailServer", "[mail]"}};
+        const Texts typed { { "txtDeviceName", " host name " }, { "txtPort", "007" }, { "txtEXE", "/opt/a=b;c.sh" },
+            { "txtArg", longText }, { "txtMail", "@a@x, b@y," }, { "txtMailServer", "[mail]" } };
         for (auto field = typed.begin(); field != typed.end(); ++field)
             find<QLineEdit>(field.key())->setText(field.value());
-        for (const char *name : {"optCheck0", "chkLogon", "chkEXE", "optEXE0"})
+        for (const char *name : { "optCheck0", "chkLogon", "chkEXE", "optEXE0" })
             find<QAbstractButton>(name)->click();
         find<QScrollBar>("HScroll1")->setValue(7);
         const Texts shownBefore = shown();
         QVERIFY(m_form->close());
-        QCOMPARE(m_settings->storedTexts(), (Texts{{"DeviceName", " host name "}, {"Port", "007"}, {"EXEName", "/opt/a=b;c.sh"},
-            {"Argument", longText}, {"MailAddr", "@a@x, b@y,"}, {"MailServer", "[mail]"}, {"PortType", "0"}, {"EXEOK", "True"},
-            {"MAILOK", "True"}, {"FTPLogon", "1"}, {"EXE", "1"}, {"Mail", "2"}, {"Timeout", "7"}, {"Note", "not ours"}}));
+        QCOMPARE(m_settings->storedTexts(),
+            (Texts { { "DeviceName", " host name " }, { "Port", "007" }, { "EXEName", "/opt/a=b;c.sh" },
+                { "Argument", longText }, { "MailAddr", "@a@x, b@y," }, { "MailServer", "[mail]" }, { "PortType", "0" },
+                { "EXEOK", "True" }, { "MAILOK", "True" }, { "FTPLogon", "1" }, { "EXE", "1" }, { "Mail", "2" },
+                { "Timeout", "7" }, { "Note", "not ours" } }));
         QCOMPARE(QSettings(m_settings->filePath(), QSettings::IniFormat).value("Other/keep").toString(), "1");
         open();
         QCOMPARE(shown(), shownBefore);
@@ -195,7 +215,8 @@ private slots:
         QTemporaryDir system; // where Qt looks for the system-wide ones
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
         QVERIFY(QDir().mkpath(system.filePath("Ostrel")));
-        for (const QString &path : {system.filePath("Ostrel.conf"), system.filePath("Ostrel/Ostrel.conf"), m_settings->filePath("Ostrel.conf")}) {
+        for (const QString &path : { system.filePath("Ostrel.conf"), system.filePath("Ostrel/Ostrel.conf"),
+                 m_settings->filePath("Ostrel.conf") }) {
             QFile broken(path);
             QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("[Settings\nTimeout=33\n"));
         }
@@ -206,7 +227,6 @@ private slots:
         QVERIFY(m_form->close());
         QCOMPARE(m_settings->storedTexts().value("EXEOK"), "False");
     }
-
 };
 
 WINDOW_TEST(TestCheckWindow)

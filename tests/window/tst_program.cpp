@@ -9,7 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-static void start(QProcess &process, const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+static void start(
+    QProcess &process, const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
@@ -24,8 +25,7 @@ static QString xdotool(const QStringList &arguments, const QProcessEnvironment &
     return QString::fromUtf8(process.readAllStandardOutput()).section('\n', 0, 0);
 }
 
-class TestProgram : public QObject
-{
+class TestProgram : public QObject {
     Q_OBJECT
     QProcessEnvironment m_environment = ProgramFolder::headless();
 
@@ -35,13 +35,14 @@ private slots:
     void unreachableDisplay()
     {
         int number = 170;
-        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+            || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
             ++number;
         QProcessEnvironment environment = m_environment;
         environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
-        for (const bool help : {true, false}) {
+        for (const bool help : { true, false }) {
             QProcess program;
-            start(program, QStringLiteral(OSTREL_PROGRAM), help ? QStringList{"/?"} : QStringList{}, environment);
+            start(program, QStringLiteral(OSTREL_PROGRAM), help ? QStringList { "/?" } : QStringList {}, environment);
             QVERIFY(program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit);
             QCOMPARE(program.exitCode(), help ? 0 : 1);
             QCOMPARE(program.readAllStandardOutput().left(15), help ? "Use the followi" : "");
@@ -51,17 +52,20 @@ private slots:
 
     void underX()
     {
-        for (const bool checking : {false, true}) {
+        for (const bool checking : { false, true }) {
             QProcess server; // picks a free display itself and says which once it is ready
-            server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp", "-noreset"});
+            server.start(QStringLiteral("Xvfb"), { "-displayfd", "1", "-nolisten", "tcp", "-noreset" });
             QVERIFY2(server.waitForStarted(5000), "needs Xvfb (./dev.sh test installs it)");
             QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 10000));
             const TemporarySettings settings;
             const LoopbackPort port = LoopbackPort::blackholed();
             const MarkerScript script;
             // Everything but "Argument", which the closing writes when due.
-            QVERIFY(settings.writeFile(QStringLiteral("[Settings]\nDeviceName=127.0.0.1\nPort=%1\nTimeout=10\nEXE=1\nEXEName=%2\n")
-                                           .arg(port.port()).arg(script.path()).toUtf8()));
+            QVERIFY(settings.writeFile(
+                QStringLiteral("[Settings]\nDeviceName=127.0.0.1\nPort=%1\nTimeout=10\nEXE=1\nEXEName=%2\n")
+                    .arg(port.port())
+                    .arg(script.path())
+                    .toUtf8()));
             QProcessEnvironment environment = m_environment;
             environment.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(server.readLine()).trimmed());
             environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.folder());
@@ -70,16 +74,16 @@ private slots:
             QProcess program;
             start(program, QStringLiteral(OSTREL_PROGRAM), {}, environment);
             // Mapped only once the module beside the program has been loaded.
-            const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Ostrel "}, environment);
+            const QString window = xdotool({ "search", "--sync", "--onlyvisible", "--name", "^Ostrel " }, environment);
             QVERIFY2(!window.isEmpty(), "needs xdotool (./dev.sh test installs it)");
-            xdotool({"windowfocus", "--sync", window}, environment);
+            xdotool({ "windowfocus", "--sync", window }, environment);
             if (checking) {
-                xdotool({"key", "Return"}, environment);
+                xdotool({ "key", "Return" }, environment);
                 QTest::qWait(500);
                 QCOMPARE(program.state(), QProcess::Running);
             }
             QElapsedTimer clock;
-            clock.start(), xdotool({"key", "Escape"}, environment);
+            clock.start(), xdotool({ "key", "Escape" }, environment);
             QVERIFY(program.waitForFinished(3000));
             QVERIFY2(clock.elapsed() <= (checking ? 500 : 300), qPrintable(QString::number(clock.elapsed()) + " ms"));
             QVERIFY(!script.waitForMarker(checking ? 500 : 0));

@@ -5,7 +5,11 @@
 
 #include <QMap>
 
-static auto &classes() { static QMap<QString, std::function<std::unique_ptr<QObject>()>> all; return all; }
+static auto &classes()
+{
+    static QMap<QString, std::function<std::unique_ptr<QObject>()>> all;
+    return all;
+}
 
 bool WindowTesting::add(const char *name, std::function<std::unique_ptr<QObject>()> make)
 {
