@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Ostrel on Debian 12: installs what is missing, builds, then runs the program or every test.
 #   ./dev.sh run [calling sequence]   no arguments: the check window; else one unattended run
-#   ./dev.sh test                     every test, built with ASan + UBSan, warnings fatal
-#   ./dev.sh package                  the Debian package build/ostrel_<version>_<arch>.deb, checked by lintian
+#   ./dev.sh test                     format check, then every test (ASan + UBSan build, warnings fatal)
+#   ./dev.sh format                   formats every C++ file in place
+#   ./dev.sh package                  the Debian packages, checked by lintian
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
-test_packages=(python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev file groff-base man-db xvfb xdotool)
+test_packages=(clang-format python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev
+    file groff-base man-db xvfb xdotool lintian)
 package_packages=(dpkg-dev file lintian)
 
 install_missing() {
@@ -19,49 +21,51 @@ install_missing() {
     ((${#missing[@]})) || return 0
     echo "installing: ${missing[*]}" >&2
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
 
-# build <dir> [cmake options]: configures once, then builds quietly.
+# build <dir> [cmake options]: configures once, then builds, showing its progress.
 build() {
     local dir=$1
     shift
     [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)" >/dev/null
+    cmake --build "$dir" -j"$(nproc)" >&2
 }
 
-# checked_build <dir> [cmake options]: every warning is an error, and shown.
-checked_build() {
-    local dir=$1
-    shift
-    cmake -S . -B "$dir" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@"
-    cmake --build "$dir" -j"$(nproc)"
-}
+cpp_files() { git ls-files -- '*.cpp' '*.h'; }
 
 case "${1:-}" in
 run)
     shift
     install_missing "${build_packages[@]}"
-    build build
+    build build -DBUILD_TESTING=OFF
     exec build/bin/ostrel "$@"
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
+    cpp_files | xargs clang-format --dry-run --Werror --style=file \
+        || { echo "unformatted C++ above: ./dev.sh format" >&2; exit 1; }
     # One build for the tests, under ASan + UBSan; -O1 without debug info and
-    # unity batches keep its compile to about a minute and a half on two cores.
-    checked_build build-asan -DOSTREL_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O1
+    # unity batches keep its compile short on two cores. Every warning fails it.
+    cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=None \
+        -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    cmake --build build-asan -j"$(nproc)"
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    ;;
+format)
+    install_missing clang-format
+    cpp_files | xargs clang-format -i --style=file
     ;;
 package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
-    build build
+    build build -DBUILD_TESTING=OFF
     (cd build && cpack -G DEB)
-    deb=(build/ostrel_*_"$(dpkg --print-architecture)".deb)
-    lintian --fail-on error "${deb[@]}"
-    echo "built ${deb[*]}; install it with: apt install ./${deb[*]}"
+    debs=(build/ostrel*_"$(dpkg --print-architecture)".deb)
+    lintian --fail-on error "${debs[@]}"
+    echo "built ${debs[*]}; install with: apt install ${debs[*]/#/./}"
     ;;
 *)
-    echo "usage: $0 run [calling sequence] | $0 test | $0 package" >&2
+    echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 package" >&2
     exit 2
     ;;
 esac

@@ -21,11 +21,6 @@ install(FILES ${OSTREL_PACKAGING_DIR}/ostrel.1.gz DESTINATION ${CMAKE_INSTALL_MA
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${OSTREL_PACKAGING_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel)
 
-# Packaging takes what was built and starts no build of its own: the built
-# program and module are all it needs, and checking every target (the tests
-# too) would cost cpack seconds each time.
-set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -49,8 +44,3 @@ error.log beside the program.")
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)
-
-# Builds the package from this tree, unpacks it and runs what it installed.
-add_test(NAME package COMMAND bash ${PROJECT_SOURCE_DIR}/tests/shell/package_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(package PROPERTIES TIMEOUT 120 ENVIRONMENT_MODIFICATION
-  "LSAN_OPTIONS=set:suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
