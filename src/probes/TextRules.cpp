@@ -1,65 +1,34 @@
 #include "probes/TextRules.h"
 
-#include <QRegularExpression>
-#include <cmath>
+#include "common/TextRules.h"
 
+// The rules themselves live in common/TextRules; these read and give QStrings.
 namespace TextRules {
+
+namespace {
+
+    std::string utf8(const QString &text) { return text.toStdString(); }
+
+} // namespace
 
 QString trimSpaces(const QString &text)
 {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
+    return QString::fromStdString(std::string(trimSpaces(std::string_view(utf8(text)))));
 }
 
-bool isBlank(const QString &text) { return trimSpaces(text).isEmpty(); }
+bool isBlank(const QString &text) { return isBlank(std::string_view(utf8(text))); }
 
-bool isNumeric(const QString &text)
-{
-    // Anchored at the very end: "$" would also let a final line feed through.
-    static const QRegularExpression number(QRegularExpression::anchoredPattern(
-        QStringLiteral(" *[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eE][+-]?[0-9]+)? *")));
-    return number.match(text).hasMatch();
-}
+bool isNumeric(const QString &text) { return isNumeric(std::string_view(utf8(text))); }
 
-std::optional<double> toNumber(const QString &text)
-{
-    if (!isNumeric(text))
-        return std::nullopt;
-    bool ok = false;
-    // QString::toDouble reads the C locale whatever the user's locale is.
-    const double value = trimSpaces(text).toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
+std::optional<double> toNumber(const QString &text) { return toNumber(std::string_view(utf8(text))); }
 
 std::optional<int> toWholeNumber(const QString &text, int lowest, int highest)
 {
-    const auto value = toNumber(text);
-    if (!value)
-        return std::nullopt;
-    // The default rounding mode rounds a half to the even neighbour.
-    const double whole = std::nearbyint(*value);
-    if (whole < lowest || whole > highest)
-        return std::nullopt;
-    return static_cast<int>(whole);
+    return toWholeNumber(std::string_view(utf8(text)), lowest, highest);
 }
 
-std::optional<qint16> toWholeNumber16(const QString &text)
-{
-    const auto value = toWholeNumber(text, -32768, 32767);
-    return value ? std::optional<qint16>(static_cast<qint16>(*value)) : std::nullopt;
-}
+std::optional<qint16> toWholeNumber16(const QString &text) { return toWholeNumber16(std::string_view(utf8(text))); }
 
-std::optional<quint16> toPortNumber(const QString &text)
-{
-    const auto value = toWholeNumber(text, 0, 65535);
-    return value ? std::optional<quint16>(static_cast<quint16>(*value)) : std::nullopt;
-}
+std::optional<quint16> toPortNumber(const QString &text) { return toPortNumber(std::string_view(utf8(text))); }
 
 } // namespace TextRules

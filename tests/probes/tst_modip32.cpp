@@ -1,6 +1,5 @@
 // Numbers, ports and dotted addresses as typed; look-up and ICMP echo for real.
 #include "LoopbackResolver.h"
-#include "probes/TextRules.h"
 #include "probes/modIP32.h"
 
 #include <QElapsedTimer>
@@ -23,7 +22,6 @@ using namespace modIP32;
 
 namespace {
 
-constexpr int kNone = INT_MIN; // the text gives no number
 
 // The child's exit, unless 2 * (echo requests on the wire) + (1 when replied).
 enum ChildExit { CannotIsolate = 77, FrozeWhileWaiting = 99 };
@@ -80,10 +78,6 @@ struct EchoCase {
     int requests;
     bool replied;
 };
-struct NumberCase {
-    QString text;
-    int whole16, port;
-};
 struct DottedCase {
     QString text;
     bool dotted;
@@ -93,7 +87,6 @@ struct DottedCase {
 } // namespace
 
 Q_DECLARE_METATYPE(EchoCase)
-Q_DECLARE_METATYPE(NumberCase)
 Q_DECLARE_METATYPE(DottedCase)
 
 class TestModIP32 : public QObject {
@@ -149,33 +142,6 @@ private slots:
         if (child.exitCode() == CannotIsolate)
             QSKIP("no network namespace could be made here");
         QCOMPARE(child.exitCode(), 2 * c.requests + (c.replied ? 1 : 0));
-    }
-
-    void numbers_data()
-    {
-        QTest::addColumn<NumberCase>("c");
-        QTest::newRow("blanks around") << NumberCase { "  15 ", 15, 15 };
-        QTest::newRow("lowest") << NumberCase { "-32768", -32768, kNone };
-        QTest::newRow("highest") << NumberCase { "32767", 32767, 32767 };
-        QTest::newRow("one above: still a port") << NumberCase { "32768", kNone, 32768 };
-        QTest::newRow("highest port") << NumberCase { "65535", kNone, 65535 };
-        QTest::newRow("above 16 bits") << NumberCase { "65536", kNone, kNone };
-        QTest::newRow("exponent, half to even") << NumberCase { "25E-1", 2, 2 };
-        QTest::newRow("leading point rounds") << NumberCase { ".6", 1, 1 };
-        QTest::newRow("huge exponent") << NumberCase { "1e400", kNone, kNone };
-        QTest::newRow("empty") << NumberCase { "", kNone, kNone };
-        QTest::newRow("digits then letters") << NumberCase { "23a", kNone, kNone };
-        QTest::newRow("thousands separator") << NumberCase { "1,000", kNone, kNone };
-        QTest::newRow("blank inside") << NumberCase { "1 2", kNone, kNone };
-        QTest::newRow("tab is not a blank") << NumberCase { "\t5", kNone, kNone };
-    }
-
-    void numbers()
-    {
-        QFETCH(NumberCase, c);
-        const auto value = [](auto number) { return number ? int(*number) : kNone; };
-        QCOMPARE(value(TextRules::toWholeNumber16(c.text)), c.whole16);
-        QCOMPARE(value(TextRules::toPortNumber(c.text)), c.port);
     }
 
     void dottedAddress_data()

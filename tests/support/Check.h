@@ -1,0 +1,56 @@
+#pragma once
+
+// Checks for the plain C++ tests: each failed check prints where it failed and what it saw, the test goes
+// on, and Check::run() returns 1 if any failed. Tests are functions registered with CHECK_TEST.
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace Check {
+
+inline int failures = 0;
+inline std::map<std::string, std::function<void()>> &tests()
+{
+    static std::map<std::string, std::function<void()>> all;
+    return all;
+}
+
+template <typename A, typename B>
+bool equal(const A &actual, const B &expected, const char *text, const char *file, int line, const std::string &row)
+{
+    if (actual == expected)
+        return true;
+    std::ostringstream seen;
+    seen << file << ':' << line << ": " << text << (row.empty() ? "" : " [" + row + "]") << "\n  actual:   " << actual
+         << "\n  expected: " << expected << '\n';
+    std::cerr << seen.str();
+    ++failures;
+    return false;
+}
+
+// Runs the tests named on the command line, or all.
+inline int run(int argc, char **argv)
+{
+    for (const auto &[name, test] : tests()) {
+        bool wanted = argc < 2;
+        for (int i = 1; i < argc; ++i)
+            wanted = wanted || name == argv[i];
+        if (wanted)
+            std::cerr << "test " << name << '\n', test();
+    }
+    std::cerr << (failures ? "FAILED: " : "passed: ") << failures << " failed checks\n";
+    return failures ? 1 : 0;
+}
+
+} // namespace Check
+
+// CHECK_EQ(actual, expected [, row name]): the row names a table's row in the report.
+#define CHECK_EQ(actual, expected, ...)                                                                                \
+    Check::equal(actual, expected, #actual, __FILE__, __LINE__, std::string(__VA_ARGS__))
+#define CHECK(condition, ...) CHECK_EQ(bool(condition), true, __VA_ARGS__)
+#define CHECK_TEST(name)                                                                                               \
+    static void name();                                                                                                \
+    [[maybe_unused]] static const bool registered_##name = (Check::tests()[#name] = name, true);                       \
+    static void name()
