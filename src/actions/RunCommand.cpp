@@ -1,19 +1,24 @@
 #include "actions/RunCommand.h"
 
-#include "actions/modWin32Api.h"
-#include "probes/TextRules.h"
+#include "common/TextRules.h"
 
 namespace modCommand {
 
-bool Run_Command(const QString &strCommand, const QString &strArgument)
+bool Run_Command(
+    const std::string &strCommand, const std::string &strArgument, const modWin32Api::Launch &launch, int32_t *result)
 {
-    if (strCommand.isEmpty())
+    if (strCommand.empty())
         return true;
-    if (strCommand.right(2).toUpper() == QLatin1String("/S")) {
-        const QString file = TextRules::trimSpaces(strCommand.chopped(2));
-        return modWin32Api::Shell_Execute(file, strArgument, modWin32Api::SW_HIDE) > 32;
-    }
-    return modWin32Api::Shell_Execute(strCommand, strArgument, modWin32Api::SW_SHOWNORMAL) > 32;
+    const bool silent
+        = strCommand.size() >= 2 && strCommand[strCommand.size() - 2] == '/' && (strCommand.back() | 0x20) == 's';
+    const int32_t shell = silent
+        ? modWin32Api::Shell_Execute(
+            std::string(TextRules::trimSpaces(std::string_view(strCommand).substr(0, strCommand.size() - 2))),
+            strArgument, modWin32Api::SW_HIDE, launch)
+        : modWin32Api::Shell_Execute(strCommand, strArgument, modWin32Api::SW_SHOWNORMAL, launch);
+    if (result)
+        *result = shell;
+    return shell > 32;
 }
 
 } // namespace modCommand

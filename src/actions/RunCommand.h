@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "actions/modWin32Api.h"
+
+#include <string>
 
 namespace modCommand {
 
@@ -8,7 +10,8 @@ namespace modCommand {
 // A command ending in "/S" (any case) is started hidden, without the switch
 // and the blanks around the name; otherwise the command text is used as it
 // is, leading blanks included. True when there was nothing to run or the
-// start was accepted.
-bool Run_Command(const QString &strCommand, const QString &strArgument);
+// start was accepted; `result` (when given) receives the shell's result.
+bool Run_Command(const std::string &strCommand, const std::string &strArgument, const modWin32Api::Launch &launch = {},
+    int32_t *result = nullptr);
 
 } // namespace modCommand

@@ -1,15 +1,13 @@
 #include "entry/ArgumentText.h"
 
-#include <QStringList>
-
 namespace ArgumentText {
 
-QString fromArguments(int argc, char **argv)
+std::string fromArguments(int argc, char **argv)
 {
-    QStringList arguments;
+    std::string text;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments.join(QLatin1Char(' '));
+        text += (i > 1 ? " " : "") + std::string(argv[i]);
+    return text;
 }
 
 } // namespace ArgumentText

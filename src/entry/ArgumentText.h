@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace ArgumentText {
 
 // The program's arguments joined with single blanks, so that
 // `ostrel host, 23, 15, FAIL` reads as the text "host, 23, 15, FAIL".
-QString fromArguments(int argc, char **argv);
+std::string fromArguments(int argc, char **argv);
 
 } // namespace ArgumentText

@@ -1,38 +1,37 @@
 #include "entry/CallingSequence.h"
 
-#include "probes/TextRules.h"
+#include "common/TextRules.h"
 #include "probes/modIP32.h"
-
-#include <QStringList>
 
 using TextRules::trimSpaces;
 
 namespace {
 
-// The text left to read, cut field by field at its first comma.
+// The text left to read, cut field by field at its first comma; the text
+// itself is never copied.
 class Remaining {
 public:
-    explicit Remaining(QString text)
-        : m_text(std::move(text))
+    explicit Remaining(std::string_view text)
+        : m_text(text)
     {
     }
 
-    bool isEmpty() const { return m_text.isEmpty(); }
-    bool hasComma() const { return m_text.contains(QLatin1Char(',')); }
-    const QString &text() const { return m_text; }
+    bool isEmpty() const { return m_text.empty(); }
+    bool hasComma() const { return m_text.find(',') != std::string_view::npos; }
+    std::string_view text() const { return m_text; }
 
-    QString cut()
+    std::string_view cut()
     {
-        const qsizetype comma = m_text.indexOf(QLatin1Char(','));
-        const QString field = m_text.left(comma);
-        m_text = m_text.mid(comma + 1);
+        const size_t comma = m_text.find(',');
+        const std::string_view field = m_text.substr(0, comma);
+        m_text.remove_prefix(comma + 1);
         return field;
     }
 
-    // Timeout, command and argument: the last field stays as typed, a field
-    // before a comma is trimmed, and nothing left leaves the value empty.
-    // True when this was the last field.
-    bool readOptional(QString &value)
+    // Timeout, command and argument: the last field as typed, a field before
+    // a comma trimmed, nothing left leaves the value empty. True when this
+    // was the last field.
+    bool readOptional(std::string &value)
     {
         if (isEmpty())
             return false;
@@ -45,73 +44,86 @@ public:
     }
 
 private:
-    QString m_text;
+    std::string_view m_text;
 };
-
-bool startsWithP(const QString &text) { return !text.isEmpty() && text.at(0).toUpper() == QLatin1Char('P'); }
 
 } // namespace
 
 namespace CallingSequence {
 
-std::optional<CheckRequest> read(
-    const QString &argumentText, const AddressResolver &resolve, const std::function<void()> &yield)
+std::variant<CheckRequest, Rejected> read(std::string_view argumentText, const Resolver &resolve)
 {
-    const auto pass = [&yield] {
-        if (yield)
-            yield();
-    };
     CheckRequest request;
     Remaining rest(argumentText);
+    const auto rejected = [](std::string why) { return Rejected { std::move(why) }; };
 
     if (!rest.hasComma())
-        return std::nullopt;
+        return rejected("the port and the timeout are missing; fields are separated by commas");
     request.strDeviceName = trimSpaces(rest.cut());
-    if (request.strDeviceName.isEmpty())
-        return std::nullopt;
+    if (request.strDeviceName.empty())
+        return rejected("the device name is empty");
 
-    request.strAddress
-        = modIP32::Is_IPAddress(request.strDeviceName) ? request.strDeviceName : resolve(request.strDeviceName);
-    pass();
+    if (modIP32::Is_IPAddress(request.strDeviceName)) {
+        if (auto address = Addresses::literal(request.strDeviceName))
+            request.addresses = { Addresses::Found::Addresses, { *address }, {} };
+    } else {
+        request.addresses = resolve(request.strDeviceName);
+    }
 
     if (!rest.hasComma())
-        return std::nullopt;
+        return rejected(
+            TextRules::isBlank(rest.text()) ? "the port and the timeout are missing" : "the timeout is missing");
     request.strPort = trimSpaces(rest.cut());
-    if (request.strPort.isEmpty())
-        return std::nullopt;
+    if (request.strPort.empty())
+        return rejected("the port is empty");
 
     const bool timeoutWasLast = rest.readOptional(request.strTimeout);
-    if (request.strTimeout.isEmpty())
-        return std::nullopt;
+    if (request.strTimeout.empty())
+        return rejected("the timeout is empty");
     if (timeoutWasLast)
         return request;
 
+    // Only the first letter counts, blanks before it skipped: " PASS" is PASS.
+    const std::string_view trigger = rest.text().substr(0, rest.text().find(','));
+    const size_t letter = trigger.find_first_not_of(' ');
+    request.bolPass = letter != std::string_view::npos && (trigger[letter] == 'p' || trigger[letter] == 'P');
+    const char *lastField = "timeout";
     if (!rest.isEmpty()) {
-        request.bolPass = startsWithP(rest.text());
         if (!rest.hasComma())
             return request;
         rest.cut();
+        lastField = "trigger";
     }
 
-    if (rest.readOptional(request.strCommand) || rest.readOptional(request.strArgument))
+    if (!rest.isEmpty())
+        lastField = "command";
+    // Blanks around the command are never part of its name, last field or not.
+    if (rest.readOptional(request.strCommand)) {
+        request.strCommand = trimSpaces(request.strCommand);
+        return request;
+    }
+    if (!rest.isEmpty())
+        lastField = "argument";
+    if (rest.readOptional(request.strArgument))
         return request;
 
     if (!rest.hasComma())
-        return std::nullopt;
+        return rejected(rest.isEmpty() ? std::string("a comma ends the sequence after the ") + lastField
+                                       : "the mail server is not followed by a recipient");
     request.strMailServer = trimSpaces(rest.cut());
-    if (request.strMailServer.isEmpty())
+    if (request.strMailServer.empty())
         return request;
     if (TextRules::isBlank(rest.text()))
-        return std::nullopt;
+        return rejected("the mail server is not followed by a recipient");
 
-    QStringList recipients;
     while (rest.hasComma()) {
-        recipients << trimSpaces(rest.cut());
-        pass();
+        request.strRecipients += trimSpaces(rest.cut());
+        request.strRecipients += ',';
     }
     if (!TextRules::isBlank(rest.text()))
-        recipients << trimSpaces(rest.text());
-    request.strRecipients = recipients.join(QLatin1Char(','));
+        request.strRecipients += trimSpaces(rest.text());
+    else
+        request.strRecipients.pop_back(); // a trailing comma adds no empty entry
     return request;
 }
 

@@ -1,32 +1,39 @@
 #pragma once
 
-#include <QString>
+#include "probes/Addresses.h"
+
 #include <functional>
-#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 // The values that drive one unattended check, as read from the calling
 // sequence "DeviceName,PortNumber,Timeout,PASS or FAIL,Command,Argument,MailServer,recipients...".
 struct CheckRequest {
-    QString strDeviceName; // trimmed, never empty
-    QString strAddress; // the device name when dotted, else its resolved address (may be empty)
-    QString strPort; // as typed, trimmed; converted only when the probe is called
-    QString strTimeout;
+    std::string strDeviceName; // trimmed, never empty
+    Addresses::LookUp addresses; // of the device: its own when dotted, else looked up
+    std::string strPort; // as typed, trimmed; converted only when the probe is called
+    std::string strTimeout;
     bool bolPass = false; // trigger: PASS when true, FAIL otherwise
-    QString strCommand;
-    QString strArgument;
-    QString strMailServer;
-    QString strRecipients; // joined with "," and no blanks
+    std::string strCommand; // trimmed
+    std::string strArgument;
+    std::string strMailServer;
+    std::string strRecipients; // joined with "," and no blanks
 };
 
 namespace CallingSequence {
 
-// Looks up the address of a device name that is not a dotted address; called
-// at most once, before the rest of the sequence is read.
-using AddressResolver = std::function<QString(const QString &deviceName)>;
+// Why a sequence was rejected, in words: "the timeout is missing".
+struct Rejected {
+    std::string why;
+};
 
-// Reads the argument text; nothing when the sequence is rejected. `yield`
-// runs after the address is settled and after each recipient field.
-std::optional<CheckRequest> read(
-    const QString &argumentText, const AddressResolver &resolve, const std::function<void()> &yield = {});
+// Looks up the device's addresses; called at most once, before the rest of
+// the sequence is read.
+using Resolver = std::function<Addresses::LookUp(const std::string &deviceName)>;
+
+// Reads the argument text in one pass, however many fields it has.
+std::variant<CheckRequest, Rejected> read(std::string_view argumentText, const Resolver &resolve);
 
 } // namespace CallingSequence

@@ -1,7 +1,8 @@
 #include "entry/Display.h"
 
-#include <QLibrary>
-#include <QtGlobal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,48 +11,59 @@ namespace Display {
 
 namespace {
 
-    // The first platform named, without its options ("xcb:foo=1;wayland" -> "xcb").
-    QByteArray firstPlatform()
+    std::string environment(const char *name)
     {
-        const QByteArray name = qgetenv("QT_QPA_PLATFORM").split(';').first();
-        return name.split(':').first().trimmed();
+        const char *value = std::getenv(name);
+        return value ? value : "";
     }
 
-    // Asks the X server itself, through the same library Qt's platform uses
-    // (loaded only here, never by an unattended run): the display's socket may
-    // be gone, or the server may refuse us.
-    bool xServerAnswers(const QByteArray &display)
+    // The first platform named, without its options ("xcb:foo=1;wayland" -> "xcb").
+    std::string firstPlatform()
     {
-        if (display.isEmpty())
+        const std::string name = environment("QT_QPA_PLATFORM");
+        const std::string first = name.substr(0, name.find(';'));
+        return first.substr(0, first.find(':'));
+    }
+
+    // Asks the X server itself, through the library Qt's platform uses (loaded
+    // only here, never by an unattended run): the display's socket may be gone,
+    // or the server may refuse us.
+    bool xServerAnswers(const std::string &display)
+    {
+        if (display.empty())
             return false;
-        QLibrary xcb(QStringLiteral("xcb"), 1);
+        void *xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!xcb)
+            return false;
         using Connect = void *(*)(const char *, int *);
         using HasError = int (*)(void *);
         using Disconnect = void (*)(void *);
-        const auto connect = reinterpret_cast<Connect>(xcb.resolve("xcb_connect"));
-        const auto hasError = reinterpret_cast<HasError>(xcb.resolve("xcb_connection_has_error"));
-        const auto disconnect = reinterpret_cast<Disconnect>(xcb.resolve("xcb_disconnect"));
-        if (!connect || !hasError || !disconnect)
-            return false;
-        void *connection = connect(display.constData(), nullptr);
-        const bool answered = connection && hasError(connection) == 0;
-        if (connection)
-            disconnect(connection);
+        const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+        const auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+        const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+        bool answered = false;
+        if (connect && hasError && disconnect) {
+            void *connection = connect(display.c_str(), nullptr);
+            answered = connection && hasError(connection) == 0;
+            if (connection)
+                disconnect(connection);
+        }
+        ::dlclose(xcb);
         return answered;
     }
 
-    bool waylandAnswers(const QByteArray &display)
+    bool waylandAnswers(const std::string &display)
     {
-        if (display.isEmpty())
+        if (display.empty())
             return false;
-        const QByteArray path = display.startsWith('/') ? display : qgetenv("XDG_RUNTIME_DIR") + '/' + display;
+        const std::string path = display.front() == '/' ? display : environment("XDG_RUNTIME_DIR") + '/' + display;
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
-        if (size_t(path.size()) >= sizeof(address.sun_path))
+        if (path.size() >= sizeof address.sun_path)
             return false;
-        qstrncpy(address.sun_path, path.constData(), sizeof(address.sun_path));
+        std::strcpy(address.sun_path, path.c_str());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool answered = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+        const bool answered = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
         if (fd >= 0)
             ::close(fd);
         return answered;
@@ -59,42 +71,41 @@ namespace {
 
 } // namespace
 
-bool available(QString *why)
+bool available(std::string *why)
 {
-    const QByteArray platform = firstPlatform();
-    const QByteArray x11 = qgetenv("DISPLAY");
-    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
-    const auto fail = [why](const QString &text) {
+    const std::string platform = firstPlatform();
+    const std::string x11 = environment("DISPLAY");
+    const std::string wayland = environment("WAYLAND_DISPLAY");
+    const auto fail = [why](const std::string &text) {
         if (why)
             *why = text;
         return false;
     };
-    if (platform == "xcb" || (platform.isEmpty() && wayland.isEmpty())) {
-        if (x11.isEmpty())
-            return fail(QStringLiteral("no display is available (DISPLAY and WAYLAND_DISPLAY are not set)"));
+    if (platform == "xcb" || (platform.empty() && wayland.empty())) {
+        if (x11.empty())
+            return fail("no display is available (DISPLAY and WAYLAND_DISPLAY are not set)");
         if (!xServerAnswers(x11))
-            return fail(QStringLiteral("the X display \"%1\" cannot be reached").arg(QString::fromLocal8Bit(x11)));
+            return fail("the X display \"" + x11 + "\" cannot be reached");
         return true;
     }
-    if (platform.isEmpty()) {
+    if (platform.empty()) {
         if (xServerAnswers(x11))
             return true;
         if (!waylandAnswers(wayland))
-            return fail(QStringLiteral("neither the X display \"%1\" nor the Wayland display \"%2\" can be reached")
-                            .arg(QString::fromLocal8Bit(x11), QString::fromLocal8Bit(wayland)));
+            return fail(
+                "neither the X display \"" + x11 + "\" nor the Wayland display \"" + wayland + "\" can be reached");
         // Qt would try the stale X display first and end the process there.
-        qputenv("QT_QPA_PLATFORM", "wayland");
+        ::setenv("QT_QPA_PLATFORM", "wayland", 1);
         return true;
     }
-    if (platform.startsWith("wayland") && !waylandAnswers(wayland))
-        return fail(
-            QStringLiteral("the Wayland display \"%1\" cannot be reached").arg(QString::fromLocal8Bit(wayland)));
+    if (platform.compare(0, 7, "wayland") == 0 && !waylandAnswers(wayland))
+        return fail("the Wayland display \"" + wayland + "\" cannot be reached");
     return true;
 }
 
 bool visible()
 {
-    const QByteArray platform = firstPlatform();
+    const std::string platform = firstPlatform();
     return platform != "offscreen" && platform != "minimal" && available();
 }
 

@@ -1,29 +1,19 @@
 #include "entry/HelpText.h"
 
-#include <QStringList>
-
 namespace HelpText {
 
-QString text()
+std::string text()
 {
-    const QString device = QStringLiteral("fileserver1");
-    const QString recipient1 = QStringLiteral("admin@example.com");
-    const QString recipient2 = QStringLiteral("oncall@example.com");
-    const QString mailServer = QStringLiteral("mail.example.com");
-    return QStringList {
-        QStringLiteral("Use the following calling sequence..."),
-        QString(),
-        QStringLiteral("OSTREL DeviceName,PortNumber,Timeout,PASS or FAIL,Command,Argument,MailServer,") + recipient1
-            + QLatin1Char(',') + recipient2 + QStringLiteral("..."),
-        QString(),
-        QStringLiteral("Example 1...(ping a server if port check fails)"),
-        QStringLiteral("OSTREL ") + device + QStringLiteral(", 23, 15, FAIL, c:\\winnt\\ping.exe"),
-        QString(),
-        QStringLiteral("Example 2...(send an email if port check passes)"),
-        QStringLiteral("OSTREL ") + device + QStringLiteral(", 23, 15, PASS, , , ") + mailServer + QStringLiteral(", ")
-            + recipient1,
-    }
-        .join(QLatin1Char('\n'));
+    const std::string device = "fileserver1";
+    const std::string recipient1 = "admin@example.com";
+    const std::string recipient2 = "oncall@example.com";
+    const std::string mailServer = "mail.example.com";
+    return "Use the following calling sequence...\n"
+           "\n"
+           "OSTREL DeviceName,PortNumber,Timeout,PASS or FAIL,Command,Argument,MailServer,"
+        + recipient1 + ',' + recipient2 + "...\n\nExample 1...(ping a server if port check fails)\nOSTREL " + device
+        + ", 23, 15, FAIL, c:\\winnt\\ping.exe\n\nExample 2...(send an email if port check passes)\nOSTREL " + device
+        + ", 23, 15, PASS, , , " + mailServer + ", " + recipient1;
 }
 
 } // namespace HelpText

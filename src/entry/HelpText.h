@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace HelpText {
 
-inline const QString kCaption = QStringLiteral("Ostrel Help");
+inline constexpr const char *kCaption = "Ostrel Help";
 
 // The calling sequence with two examples, nine lines joined by line feeds.
-QString text();
+std::string text();
 
 } // namespace HelpText

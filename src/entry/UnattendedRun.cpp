@@ -1,74 +1,138 @@
 #include "entry/UnattendedRun.h"
 
+#include "actions/MailModule.h"
 #include "actions/ResultLogs.h"
-#include "actions/ResultMail.h"
 #include "actions/RunCommand.h"
+#include "common/TextRules.h"
 #include "entry/CallingSequence.h"
-#include "probes/TextRules.h"
-#include "probes/modIP32.h"
+#include "entry/Report.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace UnattendedRun {
 
 namespace {
 
-void processPendingEvents() { QCoreApplication::processEvents(); }
+    enum class Mode { Logs, ExitStatus, Plugin };
+
+    // Schedulers act on the exit status only when asked to: without
+    // OSTREL_EXIT_STATUS every run ends with 0 and the logs are the outcome.
+    Mode mode()
+    {
+        const char *value = std::getenv("OSTREL_EXIT_STATUS");
+        const std::string chosen = value ? value : "";
+        return chosen == "1" ? Mode::ExitStatus : chosen == "plugin" ? Mode::Plugin : Mode::Logs;
+    }
+
+    int exitStatus(Mode mode, Outcome outcome)
+    {
+        if (mode == Mode::Plugin) // the Monitoring Plugins' OK, CRITICAL and UNKNOWN
+            return outcome == Outcome::Available ? 0 : outcome == Outcome::Unavailable ? 2 : 3;
+        if (mode == Mode::ExitStatus)
+            return outcome == Outcome::Available ? 0 : outcome == Outcome::Rejected ? 2 : 1;
+        return 0;
+    }
+
+    void say(std::FILE *stream, const std::string &line)
+    {
+        std::fputs((line + '\n').c_str(), stream);
+        std::fflush(stream);
+    }
+
+    Report::Check check(const CheckRequest &request)
+    {
+        Report::Check check;
+        check.device = request.strDeviceName;
+        check.port = request.strPort;
+        check.timeout = request.strTimeout;
+        const auto port = TextRules::toPortNumber(request.strPort);
+        const auto timeout = TextRules::toWholeNumber16(request.strTimeout);
+        check.portIsNumber = port.has_value();
+        check.timeoutIsNumber = timeout.has_value();
+        check.timeoutSeconds = timeout.value_or(0);
+        if (!check.performed()) {
+            std::string why = TextRules::blankControls(Report::cause(check));
+            why.front() = 't'; // "The port ..." within a sentence
+            say(stderr, "ostrel: " + why);
+            return check;
+        }
+        if (request.addresses.found == Addresses::Found::Addresses)
+            check.outcome = TcpProbe::Check_Socket(request.addresses.addresses, *port, *timeout);
+        return check;
+    }
+
+    int runChecked(const std::string &argumentText, Mode chosen)
+    {
+        // Both logs only ever hold the lines of the latest run.
+        ResultLog::startRun();
+
+        const auto reading = CallingSequence::read(argumentText,
+            [](const std::string &name) { return Addresses::ofDevice(name, Wait::kForever, Wait::polling()); });
+        if (const auto *rejected = std::get_if<CallingSequence::Rejected>(&reading)) {
+            modCommand::Log_Error("Port check not performed: Incorrect calling sequence.");
+            modCommand::Log_Error("Type OSTREL /? for calling sequence help.");
+            say(stderr, "ostrel: incorrect calling sequence: " + rejected->why + " (see ostrel --help)");
+            if (chosen == Mode::Plugin)
+                say(stdout, Report::pluginLine(rejected->why));
+            return exitStatus(chosen, Outcome::Rejected);
+        }
+        const auto &request = std::get<CheckRequest>(reading);
+        const Report::Check checked = check(request);
+        const bool passed = checked.passed();
+        if (passed)
+            modCommand::Log_Success(Report::resultLine(checked));
+        else
+            modCommand::Log_Error(Report::resultLine(checked));
+        // Scheduled runs stay quiet; a person at a terminal reads the outcome there too.
+        if (chosen == Mode::Plugin)
+            say(stdout, Report::pluginLine(checked));
+        else if (::isatty(STDOUT_FILENO))
+            say(stdout, Report::terminalLine(checked));
+
+        // The command is started (never waited for), then the mail goes out.
+        const bool triggered = request.bolPass == passed;
+        if (!request.strCommand.empty() && triggered) {
+            modWin32Api::Launch launch;
+            launch.environment = { "OSTREL_DEVICE=" + request.strDeviceName, "OSTREL_PORT=" + request.strPort,
+                std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
+            // A monitoring engine reads one line on standard output: the command's goes elsewhere.
+            launch.outputToErrors = chosen == Mode::Plugin;
+            int32_t result = 0;
+            if (!modCommand::Run_Command(request.strCommand, request.strArgument, launch, &result)) {
+                modCommand::Log_Error("Error executing specified command, " + request.strCommand);
+                say(stderr,
+                    TextRules::blankControls(
+                        "command: " + request.strCommand + " cannot be started: " + modWin32Api::describe(result)));
+            }
+        }
+        if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {
+            std::string failure;
+            if (!MailModule::sendResultMail(request.strMailServer, request.strRecipients, request.strPort,
+                    request.strDeviceName, passed, failure)) {
+                modCommand::Log_Error("Error sending SMTP email.");
+                // Why, for whoever reads the scheduler's mail.
+                say(stderr, "mail: " + TextRules::blankControls(failure));
+            }
+        }
+        return exitStatus(chosen,
+            passed                    ? Outcome::Available
+                : checked.performed() ? Outcome::Unavailable
+                                      : Outcome::NotPerformed);
+    }
 
 } // namespace
 
-// No settings are loaded here, so the probe's closing waits see the timeout
-// bar's design value whatever timeout the calling sequence gave.
-UnattendedRun::UnattendedRun()
-    : m_probe([] { return kTimeoutBarDesignValue; })
+int run(const std::string &argumentText)
 {
-}
-
-UnattendedRun::Outcome UnattendedRun::run(const QString &argumentText)
-{
-    // Both logs only ever hold the lines of the latest run.
-    const QDir folder(ResultLog::programFolder());
-    ResultLog::remove(folder.filePath(ResultLog::kSuccessLog));
-    ResultLog::remove(folder.filePath(ResultLog::kErrorLog));
-    processPendingEvents();
-
-    const auto request = CallingSequence::read(argumentText, modIP32::Get_HostIP, processPendingEvents);
-    if (!request) {
-        modCommand::Log_Error(QStringLiteral("Port check not performed: Incorrect calling sequence."));
-        modCommand::Log_Error(QStringLiteral("Type OSTREL /? for calling sequence help."));
-        return Outcome::Rejected;
+    const Mode chosen = mode();
+    try {
+        return runChecked(argumentText, chosen);
+    } catch (const std::exception &failure) {
+        modCommand::Log_Error(std::string("Error loading main form. ") + failure.what());
+        return exitStatus(chosen, Outcome::NotPerformed);
     }
-    return check(*request) ? Outcome::Available : Outcome::Unavailable;
 }
 
-bool UnattendedRun::check(const CheckRequest &request)
-{
-    bool passed = false;
-    const auto port = TextRules::toPortNumber(request.strPort);
-    const auto timeout = TextRules::toWholeNumber16(request.strTimeout);
-    if (port && timeout)
-        passed = m_probe.Check_Socket(request.strAddress, *port, *timeout);
-    processPendingEvents();
-
-    const QString subject
-        = QStringLiteral("Port ") + request.strPort + QStringLiteral(" on device ") + request.strDeviceName;
-    if (passed)
-        modCommand::Log_Success(subject + QStringLiteral(" is available."));
-    else
-        modCommand::Log_Error(subject + QStringLiteral(" is un-available."));
-    processPendingEvents();
-
-    // The command is started (never waited for), then the mail goes out.
-    const bool triggered = request.bolPass == passed;
-    if (!request.strCommand.isEmpty() && triggered && !modCommand::Run_Command(request.strCommand, request.strArgument))
-        modCommand::Log_Error(QStringLiteral("Error executing specified command, ") + request.strCommand);
-
-    if (!request.strMailServer.isEmpty() && !request.strRecipients.isEmpty() && triggered
-        && !modCommand::Send_ResultMail(m_mailSender, request.strMailServer, request.strRecipients, request.strPort,
-            request.strDeviceName, passed)) {
-        modCommand::Log_Error(QStringLiteral("Error sending SMTP email."));
-        // Why, for whoever reads the scheduler's mail.
-        std::fputs(qPrintable(QStringLiteral("mail: ") + m_mailSender.lastFailure() + QLatin1Char('\n')), stderr);
-    }
-    return passed;
-}
+} // namespace UnattendedRun

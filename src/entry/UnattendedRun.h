@@ -1,24 +1,15 @@
 #pragma once
 
-#include "actions/MailSender.h"
-#include "entry/CallingSequence.h"
-#include "probes/TcpProbe.h"
+#include <string>
 
-#include <QString>
+// One check from the calling sequence, reported in the result logs and, where
+// someone reads them, on the terminal or to a monitoring engine; never shows
+// a window and never reads or writes the stored settings.
+namespace UnattendedRun {
 
-// One check from the calling sequence, reported in the result logs; never
-// shows anything and never reads or writes the stored settings.
-class UnattendedRun {
-public:
-    enum class Outcome { Available, Unavailable, Rejected };
+enum class Outcome { Available, Unavailable, NotPerformed, Rejected };
 
-    UnattendedRun();
+// The whole run; returns the process's exit status.
+int run(const std::string &argumentText);
 
-    Outcome run(const QString &argumentText);
-
-private:
-    bool check(const CheckRequest &request);
-
-    TcpProbe m_probe;
-    MailSender m_mailSender;
-};
+} // namespace UnattendedRun

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
 #include <optional>
+#include <string>
 
 // The window and the message boxes live in a module of their own
-// ("ostrel-window"), loaded only when one is to be shown: an unattended run
-// then never loads the GUI libraries, which keeps it fast on any machine.
+// ("ostrel-window.so", the package ostrel-window), loaded only when one is to
+// be shown: an unattended run never loads a graphical library.
 namespace WindowModule {
 
 enum class Request : int { CheckWindow = 0, HelpBox = 1 };
@@ -15,8 +15,11 @@ enum class Request : int { CheckWindow = 0, HelpBox = 1 };
 using EntryPoint = int (*)(int argc, char **argv, int request);
 inline constexpr const char *kEntryPointName = "ostrel_window_run";
 
-// Loads the module beside the program (or where it is installed) and runs
-// the request. Nothing when the module cannot be loaded; `error` then says why.
-std::optional<int> run(Request request, char *programName, QString *error);
+// Whether the module is there at all, beside the program or where it is installed.
+bool installed();
+
+// Loads the module and runs the request. Nothing when it cannot be loaded;
+// `error` then says why.
+std::optional<int> run(Request request, char *programName, std::string *error);
 
 } // namespace WindowModule

@@ -1,6 +1,8 @@
 #include "probes/EventWait.h"
 
+#include <QSocketNotifier>
 #include <algorithm>
+#include <poll.h>
 #include <vector>
 
 namespace {
@@ -40,5 +42,17 @@ void EventWait::abandonAll()
 }
 
 bool EventWait::abandoned() { return g_abandoned; }
+
+bool EventWait::waiting() { return !g_running.empty(); }
+
+bool EventWaiter::wait(int fd, short events, Wait::Deadline deadline)
+{
+    QSocketNotifier notifier(fd, events & POLLOUT ? QSocketNotifier::Write : QSocketNotifier::Read);
+    const int remaining = Wait::remainingMs(deadline);
+    EventWait wait(
+        remaining < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(remaining, Qt::PreciseTimer));
+    wait.finishOn(&notifier, &QSocketNotifier::activated);
+    return wait.exec();
+}
 
 void EventWait::resetAbandoned() { g_abandoned = false; }

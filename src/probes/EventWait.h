@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Wait.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QObject>
@@ -46,6 +48,8 @@ public:
     // running wait returns at once and every later one returns without waiting.
     static void abandonAll();
     static bool abandoned();
+    // Whether a wait is running now.
+    static bool waiting();
     // Tests that abandon a check start the next one afresh.
     static void resetAbandoned();
 
@@ -54,4 +58,13 @@ private:
     QTimer m_limit;
     QDeadlineTimer m_deadline;
     bool m_finished = false;
+};
+
+// The core's waits (a connect, a look-up, an FTP reply, an echo, the
+// desktop's answer) as event-loop waits: the window repaints and takes input
+// while a descriptor is watched.
+class EventWaiter final : public Wait::Waiter {
+public:
+    bool wait(int fd, short events, Wait::Deadline deadline) override;
+    bool abandoned() const override { return EventWait::abandoned(); }
 };

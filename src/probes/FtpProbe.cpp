@@ -1,57 +1,108 @@
 #include "probes/FtpProbe.h"
 
-#include "probes/ProbeSteps.h"
-#include "probes/TextRules.h"
+#include "common/ReplyReader.h"
+#include "probes/TcpProbe.h"
 
-#include <QCoreApplication>
-#include <QScopedValueRollback>
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace FtpProbe {
 
 namespace {
-constexpr quint16 kFtpControlPort = 21;
-}
 
-FtpProbe::FtpProbe(TimeoutBarReader timeoutBar, QObject *parent)
-    : QObject(parent)
-    , m_timeoutBar(std::move(timeoutBar))
+    // What one read takes in: a server that streams at full speed is read a slice at a time.
+    constexpr size_t kSlice = 4096;
+
+    class Session {
+    public:
+        Session(int fd, Wait::Deadline deadline, Wait::Waiter &waiter)
+            : m_fd(fd)
+            , m_deadline(deadline)
+            , m_waiter(waiter)
+        {
+        }
+        ~Session()
+        {
+            // QUIT is on its way; what the server still sent is read, so closing sends no reset.
+            ::shutdown(m_fd, SHUT_WR);
+            char slice[kSlice];
+            while (::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT) > 0)
+                continue;
+            ::close(m_fd);
+        }
+
+        // The code of the next whole reply, or NoConnection / NotFtp.
+        int reply()
+        {
+            for (;;) {
+                ReplyReader::Reply reply;
+                const auto state = m_reader.next(reply);
+                if (state == ReplyReader::State::Complete)
+                    return reply.code;
+                if (state == ReplyReader::State::Unreadable)
+                    return NotFtp;
+                char slice[kSlice];
+                const ssize_t size = ::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT);
+                if (size > 0)
+                    m_reader.add(std::string_view(slice, static_cast<size_t>(size)));
+                else if (size == 0 || (errno != EAGAIN && errno != EINTR) || !m_waiter.wait(m_fd, POLLIN, m_deadline))
+                    return NoConnection;
+            }
+        }
+
+        // Sends one command; a CR or LF in what the user typed cannot start a second one.
+        int command(const std::string &verb, std::string text)
+        {
+            text.erase(
+                std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }), text.end());
+            send(verb + text);
+            return reply();
+        }
+
+        void send(const std::string &line)
+        {
+            const std::string bytes = line + "\r\n";
+            [[maybe_unused]] const auto sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+
+    private:
+        int m_fd;
+        Wait::Deadline m_deadline;
+        Wait::Waiter &m_waiter;
+        ReplyReader m_reader { ReplyReader::Protocol::Ftp };
+    };
+
+} // namespace
+
+int logOn(const std::vector<Address> &addresses, const std::string &user, const std::string &password,
+    int16_t intTimeOut, Wait::Waiter &waiter, uint16_t port)
 {
+    const Wait::Deadline deadline = Wait::after(TcpProbe::limitMs(intTimeOut));
+    TcpProbe::Outcome outcome;
+    const int fd = TcpProbe::connectAny(addresses, port, deadline, waiter, outcome);
+    if (fd < 0)
+        return NoConnection;
+    Session session(fd, deadline, waiter);
+    int code = session.reply();
+    // "120 ready in n minutes" comes before the real greeting.
+    while (code == 120)
+        code = session.reply();
+    if (code == 220) {
+        code = session.command("USER ", user);
+        if (code == 331)
+            code = session.command("PASS ", password);
+    }
+    session.send("QUIT");
+    return code == 230 && !waiter.abandoned() ? LoggedOn : code;
 }
 
-void FtpProbe::closingWait()
+bool Check_FTP(const std::vector<Address> &addresses, const std::string &strName, const std::string &strPassword,
+    int16_t intTimeOut, Wait::Waiter &waiter)
 {
-    PolledWait::run(
-        [this] { return m_ftpClient1.IsConnected(); }, m_timeoutBar, &m_ftpClient1, &FtpClientControl::StateChanged);
+    return !addresses.empty() && logOn(addresses, strName, strPassword, intTimeOut, waiter) == LoggedOn;
 }
 
-bool FtpProbe::Check_FTP(const QString &strIP, const QString &strName, const QString &strPassword, qint16 intTimeOut)
-{
-    if (TextRules::isBlank(strIP))
-        return false;
-    // The waits process events; a logon started from inside one would share the client.
-    if (m_probing)
-        return false;
-    const QScopedValueRollback<bool> probing(m_probing, true);
-
-    bool result = false;
-    return ProbeSteps::continueOnce(
-        [&] {
-            if (m_ftpClient1.IsConnected())
-                m_ftpClient1.Disconnect();
-            closingWait();
-            // The window went away during a wait: nothing more of this check.
-            if (EventWait::abandoned())
-                return;
-            m_ftpClient1.SetTimeout(intTimeOut);
-            m_ftpClient1.SetHostName(strIP);
-            m_ftpClient1.SetRemotePort(kFtpControlPort);
-            m_ftpClient1.SetUserName(strName);
-            m_ftpClient1.SetPassword(strPassword);
-            if (static_cast<qint16>(m_ftpClient1.Login()) == 0 && !EventWait::abandoned())
-                result = true;
-            QCoreApplication::processEvents();
-        },
-        [&] {
-            m_ftpClient1.Disconnect();
-            closingWait();
-            return result;
-        });
-}
+} // namespace FtpProbe

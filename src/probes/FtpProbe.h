@@ -1,27 +1,28 @@
 #pragma once
 
-#include "probes/FtpClientControl.h"
-#include "probes/PolledWait.h"
+#include "common/Wait.h"
+#include "probes/Addresses.h"
 
-#include <QObject>
+#include <cstdint>
+#include <string>
+#include <vector>
 
-// The FTP logon probe and the client it drives, owned by the check window.
-class FtpProbe : public QObject {
-    Q_OBJECT
-public:
-    explicit FtpProbe(TimeoutBarReader timeoutBar, QObject *parent = nullptr);
+// The FTP logon probe: connect to port 21 and log on, within a time limit.
+namespace FtpProbe {
 
-    // True when the FTP service on port 21 of strIP accepted the logon within
-    // intTimeOut seconds. Blank strIP gives false without touching the client;
-    // so does a call made while another logon of this object is still waiting.
-    bool Check_FTP(const QString &strIP, const QString &strName, const QString &strPassword, qint16 intTimeOut);
+// Results of logOn() besides the server's own refusal code.
+enum : int { LoggedOn = 0, NoConnection = -1, NotFtp = -2 };
 
-    FtpClientControl &FtpClient1() { return m_ftpClient1; }
+// Connects to the FTP port of the first address that accepts, logs on with USER
+// (and PASS when asked), says QUIT and closes, all within intTimeOut seconds
+// (0 or below: the TCP probe's fallback bound). LoggedOn, the server's reply
+// code when it refused, NoConnection (none made, time up, connection closed)
+// or NotFtp (an answer that is no FTP reply).
+int logOn(const std::vector<Address> &addresses, const std::string &user, const std::string &password,
+    int16_t intTimeOut, Wait::Waiter &waiter = Wait::polling(), uint16_t port = 21);
 
-private:
-    void closingWait();
+// True when the logon on port 21 was accepted.
+bool Check_FTP(const std::vector<Address> &addresses, const std::string &strName, const std::string &strPassword,
+    int16_t intTimeOut, Wait::Waiter &waiter = Wait::polling());
 
-    FtpClientControl m_ftpClient1;
-    TimeoutBarReader m_timeoutBar;
-    bool m_probing = false;
-};
+} // namespace FtpProbe

@@ -1,9 +1,5 @@
 #include "probes/HostLookup.h"
 
-#include "probes/EventWait.h"
-#include "probes/TextRules.h"
-#include "probes/modIP32.h"
-
 #include <QMetaObject>
 #include <QStringList>
 #include <algorithm>
@@ -19,33 +15,6 @@ struct HostLookup::Shared {
     std::mutex mutex;
     HostLookup *owner = nullptr;
 };
-
-namespace {
-
-// Four decimal parts of one to three digits, each up to 255 (a leading zero
-// is no octal sign here).
-std::optional<QHostAddress> ipv4(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    quint32 packed = 0;
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part.size() > 3)
-            return std::nullopt;
-        for (const QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return std::nullopt;
-        }
-        const int value = part.toInt();
-        if (value > 255)
-            return std::nullopt;
-        packed = packed << 8 | static_cast<quint32>(value);
-    }
-    return QHostAddress(packed);
-}
-
-} // namespace
 
 HostLookup::HostLookup(QObject *parent)
     : QObject(parent)
@@ -115,47 +84,4 @@ void HostLookup::start(const QString &host)
     } catch (const std::system_error &) {
         deliver({}, {}); // no thread to be had: as if the name were unknown
     }
-}
-
-std::optional<QHostAddress> HostLookup::literal(const QString &name)
-{
-    QString text = TextRules::trimSpaces(name);
-    if (const auto address = ipv4(text))
-        return address;
-    if (text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')))
-        text = text.mid(1, text.size() - 2);
-    if (!text.contains(QLatin1Char(':')))
-        return std::nullopt;
-    const QHostAddress address(text);
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return std::nullopt;
-    return address;
-}
-
-QList<QHostAddress> HostLookup::resolve(const QString &name, QDeadlineTimer deadline)
-{
-    if (const auto address = literal(name))
-        return { *address };
-    const QString trimmed = TextRules::trimSpaces(name);
-    if (trimmed.isEmpty() || trimmed.contains(QChar(0)) || EventWait::abandoned())
-        return {};
-    HostLookup lookup;
-    EventWait wait(deadline);
-    wait.finishOn(&lookup, &HostLookup::finished);
-    lookup.start(trimmed);
-    if (!wait.exec())
-        return {};
-    return lookup.addresses();
-}
-
-std::optional<QHostAddress> HostLookup::deviceAddress(const QString &name, QDeadlineTimer deadline)
-{
-    if (const auto address = literal(name))
-        return address;
-    if (modIP32::Is_IPAddress(TextRules::trimSpaces(name)))
-        return std::nullopt;
-    const QList<QHostAddress> found = resolve(name, deadline);
-    if (found.isEmpty())
-        return std::nullopt;
-    return found.first();
 }

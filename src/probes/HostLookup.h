@@ -29,20 +29,6 @@ public:
     QString canonicalName() const { return m_canonicalName; }
     bool isFinished() const { return !m_shared; }
 
-    // The address a device name is by itself: an IPv4 dotted address, or an
-    // IPv6 literal with or without brackets. Blanks around it are allowed.
-    static std::optional<QHostAddress> literal(const QString &name);
-
-    // Every address of the name, IPv4 ones first, waited for with the event
-    // loop running; empty when it has none, the deadline passed or waits
-    // were abandoned.
-    static QList<QHostAddress> resolve(const QString &name, QDeadlineTimer deadline);
-
-    // The address a probe connects to: the literal itself, else the first
-    // address the name resolves to. A text of the dotted shape that is no IPv4
-    // address (999.1.1.1, 10.0.0.1.5) is never looked up.
-    static std::optional<QHostAddress> deviceAddress(const QString &name, QDeadlineTimer deadline);
-
 signals:
     void finished();
 

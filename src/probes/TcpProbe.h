@@ -1,32 +1,47 @@
 #pragma once
 
-#include "probes/PolledWait.h"
-#include "probes/SocketControl.h"
+#include "common/Wait.h"
+#include "probes/Addresses.h"
 
-#include <QObject>
+#include <cstdint>
+#include <string>
+#include <vector>
 
-// The TCP port probe and the socket it drives. The window owns one; the
-// unattended run owns another, reading the timeout bar's design value.
-class TcpProbe : public QObject {
-    Q_OBJECT
-public:
-    explicit TcpProbe(TimeoutBarReader timeoutBar, QObject *parent = nullptr);
+// The TCP port probe: does the device accept a connection on the port within
+// the time limit? Used by the unattended run and by the check window.
+namespace TcpProbe {
 
-    // True when the device accepted a TCP connection on port intSocketType
-    // within intTimeOut seconds. Blank strIP gives false without touching the
-    // socket; so does a call made while another probe of this object is still waiting.
-    bool Check_Socket(const QString &strIP, quint16 intSocketType, qint16 intTimeOut);
+// Why a port was not available; the words a person reads are in describe().
+enum class Failure { None, Refused, NoAnswer, NoSuchHost, NoRoute, PortZero, Other };
 
-private slots:
-    void Socket1_OnConnect();
-    void Socket1_OnError(int errorCode, const QString &description, const QString &remote);
-    void Socket1_OnTimeout(int limitMs, const QString &remote);
-
-private:
-    void closingWait();
-
-    SocketControl m_socket1;
-    TimeoutBarReader m_timeoutBar;
-    qint16 m_intSocketState = 0;
-    bool m_probing = false;
+struct Outcome {
+    bool accepted = false;
+    Failure failure = Failure::NoSuchHost;
+    int error = 0; // the system's error number, for Failure::Other
+    double seconds = 0; // from the start of the connect to the connection being accepted
 };
+
+// The longest a connect waits when its time limit is 0 or below (only the
+// command line can give one): 15 s. Tests shorten it.
+int fallbackMs();
+void setFallbackMs(int milliseconds);
+
+// The time limit of intTimeOut seconds as the probe applies it.
+int limitMs(int16_t intTimeOut);
+
+// Connects to each address in turn, IPv4 ones first as given, until one
+// accepts or intTimeOut seconds have passed, and closes the connection at
+// once. A connect that fails at once (refused, no route) goes on with the
+// next address; so does the outcome of the last one tried.
+Outcome Check_Socket(const std::vector<Address> &addresses, uint16_t intSocketType, int16_t intTimeOut,
+    Wait::Waiter &waiter = Wait::polling());
+
+// Connects to the first address that accepts before the deadline; the open
+// descriptor, or -1 with `outcome` saying why.
+int connectAny(const std::vector<Address> &addresses, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter,
+    Outcome &outcome);
+
+// "Connection refused", "No answer within 5 s", "No such host", "No route to the device"...
+std::string describe(const Outcome &outcome, int16_t intTimeOut);
+
+} // namespace TcpProbe

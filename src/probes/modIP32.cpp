@@ -1,178 +1,220 @@
 #include "probes/modIP32.h"
 
-#include "probes/EventWait.h"
-#include "probes/HostLookup.h"
-#include "probes/IP32Platform.h"
-#include "probes/TextRules.h"
+#include "common/TextRules.h"
+#include "probes/Addresses.h"
 
-#include <QStringList>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <linux/icmp.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace modIP32 {
 
 namespace {
 
-    // A part of a packed address; nothing when it is not a whole number.
-    std::optional<quint32> addressByte(const QString &part)
+    constexpr uint8_t kEchoReply = 0;
+    constexpr uint8_t kEchoRequest = 8;
+    constexpr uint8_t kEcho6Request = 128;
+    constexpr uint8_t kEcho6Reply = 129;
+    constexpr size_t kIcmpHeaderSize = 8;
+
+    uint16_t checksum(const std::string &data)
     {
-        const auto value = TextRules::toWholeNumber(part, INT_MIN, INT_MAX);
-        if (!value)
-            return std::nullopt;
-        return static_cast<quint32>(*value) & 0xFFu;
+        uint32_t sum = 0;
+        for (size_t i = 0; i < data.size(); i += 2) {
+            const auto high = static_cast<uint8_t>(data[i]);
+            const auto low = i + 1 < data.size() ? static_cast<uint8_t>(data[i + 1]) : 0;
+            sum += static_cast<uint32_t>(high << 8 | low);
+        }
+        while (sum >> 16)
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        return static_cast<uint16_t>(~sum);
+    }
+
+    // One socket for the echo requests to one address: a datagram socket where
+    // the system allows one (it fills in its own identifier), else a raw one.
+    class Echo {
+    public:
+        explicit Echo(const Address &to)
+            : m_to(to)
+            , m_v6(to.family() == AF_INET6)
+        {
+            const int protocol = m_v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP);
+            m_fd = ::socket(to.family(), SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+            if (m_fd >= 0)
+                return;
+            m_fd = ::socket(to.family(), SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+            m_raw = true;
+            if (m_fd < 0)
+                return;
+            // A raw socket sees every ICMP message of the host: only echo replies are let through.
+            if (m_v6) {
+                icmp6_filter filter {};
+                ICMP6_FILTER_SETBLOCKALL(&filter);
+                ICMP6_FILTER_SETPASS(kEcho6Reply, &filter);
+                ::setsockopt(m_fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+            } else {
+                icmp_filter filter { ~(1u << kEchoReply) };
+                ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+            }
+            m_identifier = static_cast<uint16_t>(std::random_device()() % 65535 + 1);
+        }
+        ~Echo()
+        {
+            if (m_fd >= 0)
+                ::close(m_fd);
+        }
+        Echo(const Echo &) = delete;
+        Echo &operator=(const Echo &) = delete;
+
+        bool usable() const { return m_fd >= 0; }
+
+        // Sends one request and waits at most `waitMs` for its own reply.
+        bool send(std::string_view payload, int waitMs, Wait::Waiter &waiter)
+        {
+            const uint16_t sequence = ++m_sequence;
+            std::string packet(kIcmpHeaderSize, '\0');
+            packet[0] = static_cast<char>(m_v6 ? kEcho6Request : kEchoRequest);
+            packet[4] = static_cast<char>(m_identifier >> 8);
+            packet[5] = static_cast<char>(m_identifier & 0xFF);
+            packet[6] = static_cast<char>(sequence >> 8);
+            packet[7] = static_cast<char>(sequence & 0xFF);
+            packet += payload;
+            // The system sums ICMPv6 messages itself (their sum covers the IPv6 header).
+            if (!m_v6) {
+                const uint16_t sum = checksum(packet);
+                packet[2] = static_cast<char>(sum >> 8);
+                packet[3] = static_cast<char>(sum & 0xFF);
+            }
+            if (::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr *>(&m_to.storage),
+                    m_to.length)
+                < 0)
+                return false;
+            const Wait::Deadline deadline = Wait::after(waitMs);
+            char received[2048];
+            for (;;) {
+                const ssize_t size = ::recv(m_fd, received, sizeof received, 0);
+                if (size >= 0) {
+                    if (isReplyTo(std::string_view(received, static_cast<size_t>(size)), sequence))
+                        return true;
+                    continue;
+                }
+                if (errno == EINTR)
+                    continue;
+                if ((errno != EAGAIN && errno != EWOULDBLOCK) || !waiter.wait(m_fd, POLLIN, deadline))
+                    return false;
+            }
+        }
+
+    private:
+        // A raw socket also sees our own requests on loopback, and other programs' replies.
+        bool isReplyTo(std::string_view message, uint16_t sequence) const
+        {
+            size_t offset = 0;
+            if (m_raw && !m_v6 && !message.empty())
+                offset
+                    = (static_cast<uint8_t>(message[0]) & 0x0F) * 4; // a raw IPv4 socket hands over the IP header too
+            if (message.size() < offset + kIcmpHeaderSize)
+                return false;
+            const auto byte = [&](size_t at) { return static_cast<uint8_t>(message[offset + at]); };
+            return byte(0) == (m_v6 ? kEcho6Reply : kEchoReply) && byte(1) == 0
+                && (!m_raw || (byte(4) << 8 | byte(5)) == m_identifier) && (byte(6) << 8 | byte(7)) == sequence;
+        }
+
+        Address m_to;
+        bool m_v6;
+        bool m_raw = false;
+        int m_fd = -1;
+        uint16_t m_identifier = 0;
+        uint16_t m_sequence = 0;
+    };
+
+    bool unspecified(const Address &address)
+    {
+        if (address.family() == AF_INET)
+            return reinterpret_cast<const sockaddr_in &>(address.storage).sin_addr.s_addr == 0;
+        return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6 &>(address.storage).sin6_addr);
     }
 
 } // namespace
 
-bool Is_IPAddress(const QString &text)
+bool Is_IPAddress(std::string_view text)
 {
-    QString rest = text;
     for (int part = 0; part < 3; ++part) {
-        const qsizetype dot = rest.indexOf(QLatin1Char('.'), 1);
-        if (dot < 0 || !TextRules::isNumeric(rest.left(dot)))
+        const size_t dot = text.size() > 1 ? text.find('.', 1) : std::string_view::npos;
+        if (dot == std::string_view::npos || !TextRules::isNumeric(text.substr(0, dot)))
             return false;
-        rest = rest.mid(dot + 1);
+        text.remove_prefix(dot + 1);
     }
-    return TextRules::isNumeric(rest);
+    return TextRules::isNumeric(text);
 }
 
-qint32 Hi_Byte(quint16 value) { return (value >> 8) & 0xFF; }
+int32_t Hi_Byte(uint16_t value) { return (value >> 8) & 0xFF; }
 
-qint32 Lo_Byte(quint16 value) { return value & 0xFF; }
+int32_t Lo_Byte(uint16_t value) { return value & 0xFF; }
 
-qint32 Socket_Startup(QString *message)
+int32_t Socket_Startup(std::string *message)
 {
-    QString status = kSocketStartupFailure;
-    qint32 result = -1;
-    bool started = false;
-    try {
-        WSAData data;
-        if (systemPlatform().WSAStartup(kSocketsVersion, data) == 0) {
-            started = true;
-            const qint32 major = Lo_Byte(data.wVersion);
-            const qint32 minor = Hi_Byte(data.wVersion);
-            if (major < 1 || (major == 1 && minor < 1)) {
-                status = QStringLiteral("ERROR : Windows Sockets version %1.%2 is not supported by winsock.dll.")
-                             .arg(major)
-                             .arg(minor);
-            } else if (data.iMaxSockets < 1) {
-                status = QStringLiteral("ERROR : A minimum of 1 supported sockets is required.");
-            } else {
-                status = kSocketStartupSuccess;
-                result = 0;
-            }
-        }
-    } catch (...) {
-        status = kSocketStartupFailure;
-        result = -1;
-    }
-    // A start-up the callers will not use is undone here: they only clean up
-    // after the success text.
-    if (started && result != 0)
-        Socket_Cleanup();
+    rlimit files {};
+    const bool usable = ::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= 1;
     if (message)
-        *message = status;
-    return result;
+        *message = usable ? kSocketStartupSuccess : kSocketStartupFailure;
+    return usable ? 0 : -1;
 }
 
-void Socket_Cleanup()
-{
-    try {
-        systemPlatform().WSACleanup();
-    } catch (...) {
-        // Nothing is left to do about it.
-    }
-}
+void Socket_Cleanup() { }
 
-QString Get_HostIP(const QString &name)
+std::string Get_HostIP(std::string_view name, Wait::Waiter &waiter)
 {
-    QString status;
+    std::string status;
     Socket_Startup(&status);
     if (status != kSocketStartupSuccess)
-        return QString();
-
-    QString address;
-    try {
-        const QByteArray buffer = TextRules::trimSpaces(name).left(kHostNameBufferLength).toLocal8Bit();
-        const auto host = systemPlatform().gethostbyname(buffer);
-        if (host && !host->h_addr_list.isEmpty() && host->h_length == 16) {
-            // A name with no IPv4 address: its IPv6 one, in the usual text form.
-            const QByteArray first = host->h_addr_list.first();
-            Q_IPV6ADDR bytes {};
-            std::memcpy(bytes.c, first.constData(), static_cast<size_t>(qMin<qsizetype>(16, first.size())));
-            address = QHostAddress(bytes).toString();
-        } else if (host && !host->h_addr_list.isEmpty() && host->h_length > 0) {
-            const QByteArray first = host->h_addr_list.first().left(host->h_length);
-            QStringList parts;
-            for (const char byte : first)
-                parts << QString::number(static_cast<quint8>(byte));
-            address = parts.join(QLatin1Char('.'));
-        }
-    } catch (...) {
-        address.clear();
-    }
+        return {};
+    const auto found = Addresses::ofDevice(name, Wait::kForever, waiter);
     Socket_Cleanup();
-    return address;
+    return found.addresses.empty() ? std::string() : found.addresses.front().text();
 }
 
-bool Ping_Host(const QString &strIP, qint16 count, qint16 wait, const QString &payload)
+bool Ping_Host(std::string_view strIP, int16_t count, int16_t wait, std::string_view payload, Wait::Waiter &waiter)
 {
-    QString address = strIP;
-    std::optional<QHostAddress> v6;
-    if (!Is_IPAddress(address)) {
-        address = Get_HostIP(address);
-        if (!Is_IPAddress(address)) {
-            v6 = HostLookup::literal(address);
-            if (!v6)
-                return false;
-        }
-    }
-
-    QString status;
+    auto address = Addresses::literal(strIP);
+    if (!address && !Is_IPAddress(strIP))
+        address = Addresses::literal(Get_HostIP(strIP, waiter));
+    // Linux would answer an echo to 0.0.0.0 or :: from the local host; it is no device.
+    if (!address || unspecified(*address))
+        return false;
+    std::string status;
     Socket_Startup(&status);
     if (status != kSocketStartupSuccess)
         return false;
-
     bool replied = false;
-    EchoHandle handle = kInvalidEchoHandle;
-    try {
-        const quint32 packed = IP_ToLong(address);
-        const Q_IPV6ADDR bytes = v6 ? v6->toIPv6Address() : Q_IPV6ADDR {};
-        const QByteArray packed6(reinterpret_cast<const char *>(bytes.c), 16);
-        handle = v6 ? systemPlatform().Icmp6CreateFile() : systemPlatform().IcmpCreateFile();
-        const QByteArray request = payload.toLatin1();
-        QByteArray reply(kEchoReplyBufferSize, '\0');
-        const quint32 timeoutMs = wait > 0 ? static_cast<quint32>(wait) : 0;
-        // No further request once the window has gone away.
-        for (qint32 attempt = 1;
-             handle != kInvalidEchoHandle && attempt <= count && !replied && !EventWait::abandoned(); ++attempt) {
-            replied = (v6 ? systemPlatform().Icmp6SendEcho(handle, packed6, request, reply, timeoutMs)
-                          : systemPlatform().IcmpSendEcho(handle, packed, request, reply, timeoutMs))
-                > 0;
-        }
-    } catch (...) {
-        // The result stands as far as it got; the handle and sockets are released below.
-    }
-    try {
-        if (handle != kInvalidEchoHandle)
-            systemPlatform().IcmpCloseHandle(handle);
-    } catch (...) {
-    }
+    Echo echo(*address);
+    // No further request once the waits are abandoned.
+    for (int attempt = 1; echo.usable() && attempt <= count && !replied && !waiter.abandoned(); ++attempt)
+        replied = echo.send(payload, wait > 0 ? wait : 0, waiter);
     Socket_Cleanup();
     return replied;
 }
 
-quint32 IP_ToLong(const QString &text)
+uint32_t IP_ToLong(std::string_view text)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return 0;
-    quint32 packed = 0;
+    uint32_t packed = 0;
     for (int i = 0; i < 4; ++i) {
-        const auto byte = addressByte(parts.at(i));
-        if (!byte)
+        const size_t dot = text.find('.');
+        if ((dot == std::string_view::npos) != (i == 3))
             return 0;
-        packed |= *byte << (8 * i);
+        const auto value = TextRules::toWholeNumber(text.substr(0, dot), INT_MIN, INT_MAX);
+        if (!value)
+            return 0;
+        packed |= (static_cast<uint32_t>(*value) & 0xFFu) << (8 * i);
+        text.remove_prefix(i == 3 ? text.size() : dot + 1);
     }
     return packed;
 }

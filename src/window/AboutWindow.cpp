@@ -1,6 +1,6 @@
 #include "window/AboutWindow.h"
 
-#include "entry/Version.h"
+#include "common/Version.h"
 #include "window/Icons.h"
 
 #include <QEvent>
@@ -14,7 +14,7 @@ AboutWindow::AboutWindow(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About ") + Version::title());
+    setWindowTitle(QStringLiteral("About ") + QLatin1String(Version::kTitle));
     setWindowIcon(Icons::program());
 
     imgIcon = new QLabel(this);
@@ -24,7 +24,7 @@ AboutWindow::AboutWindow(QWidget *parent)
     imgIcon->setToolTip(QStringLiteral("Double-click to close"));
     imgIcon->installEventFilter(this);
 
-    lblTitle = new QLabel(Version::caption(), this);
+    lblTitle = new QLabel(QString::fromStdString(Version::caption()), this);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
     QFont titleFont = lblTitle->font();
     titleFont.setBold(true);

@@ -1,6 +1,6 @@
 #include "window/SettingsStore.h"
 
-#include "entry/Version.h"
+#include "common/Version.h"
 #include "probes/TextRules.h"
 
 #include <QDateTime>
@@ -40,7 +40,7 @@ QHash<QString, FileStamp> &unreadableFiles()
 // those would keep the user's valid file from being read or written.
 SettingsStore::SettingsStore()
     : SettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
-        + Version::title() + QLatin1Char('/') + Version::title() + QStringLiteral(".conf"))
+        + QLatin1String(Version::kTitle) + QLatin1Char('/') + QLatin1String(Version::kTitle) + QStringLiteral(".conf"))
 {
 }
 

@@ -1,6 +1,6 @@
 #include "window/frmOstrel.h"
 
-#include "entry/Version.h"
+#include "common/Version.h"
 #include "probes/EventWait.h"
 #include "probes/TextRules.h"
 #include "window/AboutWindow.h"
@@ -122,8 +122,6 @@ void setLeftTwips(QWidget *control, qint32 left) { control->move(Twips::toPixels
 
 frmOstrel::frmOstrel(QWidget *parent)
     : QWidget(parent)
-    , m_tcpProbe([this] { return HScroll1->value(); })
-    , m_ftpProbe([this] { return HScroll1->value(); })
 {
     setObjectName(QStringLiteral("frmOstrel"));
     setFont(designFont());
@@ -182,7 +180,7 @@ void frmOstrel::buildPortSettings()
     HScroll1->setRange(1, 60);
     HScroll1->setSingleStep(1);
     HScroll1->setPageStep(1);
-    HScroll1->setValue(kTimeoutBarDesignValue);
+    HScroll1->setValue(15);
     HScroll1->setTracking(true);
     // Qt's scroll bars invert their keys (made for vertical bars): Right must raise the timeout.
     HScroll1->setInvertedControls(false);
@@ -291,7 +289,7 @@ void frmOstrel::connectRules()
 
 void frmOstrel::Form_Load()
 {
-    setWindowTitle(Version::caption());
+    setWindowTitle(QString::fromStdString(Version::caption()));
 
     const qint32 width = Twips::fromPixels(this->width());
     const qint32 height = Twips::fromPixels(this->height());
@@ -310,10 +308,10 @@ void frmOstrel::Form_Load()
 
 void frmOstrel::closeEvent(QCloseEvent *event)
 {
-    // A check under way ends its waits at once and stops before any follow-up;
-    // the program then ends as soon as the check has returned.
+    // A check under way, or the desktop's answer to F2, ends its waits at once
+    // and nothing follows; the program then ends as soon as they have returned.
     m_closed = true;
-    if (m_checkRunning)
+    if (m_checkRunning || EventWait::waiting())
         EventWait::abandonAll();
     Form_Unload();
     event->accept();

@@ -1,8 +1,6 @@
 #pragma once
 
 #include "actions/MailSender.h"
-#include "probes/FtpProbe.h"
-#include "probes/TcpProbe.h"
 
 #include <QWidget>
 #include <array>
@@ -106,8 +104,6 @@ private:
     std::array<qint32, 6> lngMargins {};
     bool m_marginsRecorded = false;
 
-    TcpProbe m_tcpProbe;
-    FtpProbe m_ftpProbe;
     MailSender m_mailSender;
     bool m_checkRunning = false;
     bool m_closed = false;

@@ -4,8 +4,11 @@
 
 #include "actions/ResultMail.h"
 #include "actions/RunCommand.h"
-#include "entry/Version.h"
-#include "probes/TextRules.h"
+#include "common/TextRules.h"
+#include "common/Version.h"
+#include "probes/EventWait.h"
+#include "probes/FtpProbe.h"
+#include "probes/TcpProbe.h"
 #include "probes/modIP32.h"
 #include "shell/MessageBox.h"
 
@@ -54,7 +57,7 @@ quint16 frmOstrel::portOfCheckKind() const
         return 7;
     if (optCheck[2]->isChecked())
         return 25;
-    return TextRules::toPortNumber(txtPort->text()).value_or(0);
+    return TextRules::toPortNumber(txtPort->text().toStdString()).value_or(0);
 }
 
 void frmOstrel::runCheck()
@@ -72,28 +75,37 @@ void frmOstrel::runCheck()
     };
     const auto warn = [this, &busy](const QString &text) {
         busy.restore();
-        MessageBox::show(this, MessageBox::Icon::Exclamation, Version::title(), text);
+        MessageBox::show(this, MessageBox::Icon::Exclamation, QLatin1String(Version::kTitle), text);
     };
     if (!yield())
         return;
 
+    // Every wait of the check runs the event loop.
+    EventWaiter waiter;
     const QString deviceName = txtDeviceName->text();
+    const std::string device = deviceName.toStdString();
+    // A dotted address is taken as it is; a name gives every address it has, the first one shown.
     QString address = deviceName;
-    if (!modIP32::Is_IPAddress(deviceName)) {
-        address = modIP32::Get_HostIP(deviceName);
+    std::vector<Address> addresses;
+    if (modIP32::Is_IPAddress(device)) {
+        if (const auto literal = Addresses::literal(device))
+            addresses = { *literal };
+    } else {
+        addresses = Addresses::ofDevice(device, Wait::kForever, waiter).addresses;
         if (!yield())
             return;
+        address = addresses.empty() ? QString() : QString::fromStdString(addresses.front().text());
     }
-    // Empty only for a name that resolves to nothing; an IPv6 text is an address too.
     if (address.isEmpty()) {
         warn(QStringLiteral("Invalid IP address, please re-enter device name."));
         return;
     }
 
     const quint16 port = portOfCheckKind();
+    const auto timeout = static_cast<qint16>(HScroll1->value());
     bool pingReplied = false;
     if (port == 7)
-        pingReplied = modIP32::Ping_Host(address, 2, 200, QStringLiteral("echo request"));
+        pingReplied = modIP32::Ping_Host(address.toStdString(), 2, 200, "echo request", waiter);
 
     if (!yield())
         return;
@@ -101,15 +113,14 @@ void frmOstrel::runCheck()
     if (!yield())
         return;
 
-    const bool passed = m_tcpProbe.Check_Socket(address, port, static_cast<qint16>(HScroll1->value()));
+    const bool passed = TcpProbe::Check_Socket(addresses, port, timeout, waiter).accepted;
     // One pass after the probe, and one more before its outcome is shown.
     if (!yield() || !yield())
         return;
 
     QString result;
     if (passed && optCheck[0]->isChecked() && chkLogon->checkState() == Qt::Checked) {
-        const bool loggedOn = m_ftpProbe.Check_FTP(
-            address, QStringLiteral("anonymous"), QStringLiteral("guestpass"), static_cast<qint16>(HScroll1->value()));
+        const bool loggedOn = FtpProbe::Check_FTP(addresses, "anonymous", "guestpass", timeout, waiter);
         if (m_closed)
             return;
         result = loggedOn ? QStringLiteral("Port Available, Logon Successfull")
@@ -122,13 +133,17 @@ void frmOstrel::runCheck()
     lblResult->setText(result);
     (passed ? imgGreen : imgRed)->show();
 
-    // The command goes first; its failure does not keep the mail back.
+    // The command goes first; its failure does not keep the mail back. The
+    // mail and the command's environment name the port that was probed: for
+    // the FTP, Ping/Echo and SMTP kinds the port field may hold another number.
     const int trigger = passed ? 0 : 1;
+    modWin32Api::Launch launch;
+    launch.environment = { "OSTREL_DEVICE=" + device, "OSTREL_PORT=" + std::to_string(port),
+        std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
+    launch.waiter = &waiter;
     if (chkEXE->checkState() == Qt::Checked && optEXE[trigger]->isChecked()
-        && !modCommand::Run_Command(txtEXE->text(), txtArg->text()))
+        && !modCommand::Run_Command(txtEXE->text().toStdString(), txtArg->text().toStdString(), launch) && !m_closed)
         warn(QStringLiteral("Error executing specified command, ") + txtEXE->text());
-    // The mail names the port that was probed: for the FTP, Ping/Echo and
-    // SMTP kinds the port field may hold another number.
     if (chkMail->checkState() == Qt::Checked && optMail[trigger]->isChecked() && !m_closed
         && !modCommand::Send_ResultMail(
             m_mailSender, txtMailServer->text(), txtMail->text(), QString::number(port), deviceName, passed)

@@ -2,6 +2,7 @@
 #include "window/frmOstrel.h"
 
 #include "actions/modWin32Api.h"
+#include "probes/EventWait.h"
 #include "shell/modDialogFile.h"
 
 #include <QCoreApplication>
@@ -61,7 +62,14 @@ void frmOstrel::Form_KeyDown(int KeyCode, Qt::KeyboardModifiers)
             break;
         case Qt::Key_F2:
             // Without the page or an application for it nothing happens.
-            modWin32Api::Shell_Execute(helpPagePath(), QString(), modWin32Api::SW_SHOWNORMAL);
+            // The desktop's answer is awaited with the event loop running.
+            {
+                EventWaiter waiter;
+                modWin32Api::Launch launch;
+                launch.waiter = &waiter;
+                modWin32Api::Shell_Execute(
+                    helpPagePath().toStdString(), std::string(), modWin32Api::SW_SHOWNORMAL, launch);
+            }
             break;
         default:
             break;

@@ -51,7 +51,7 @@ done
 # The installed program, unattended, with no display and no graphical library
 # loaded: the log beside it names the outcome of a loopback check.
 program=$root/usr/bin/ostrel
-headless() { env -i PATH=/usr/bin:/bin LSAN_OPTIONS="${LSAN_OPTIONS:-}" LD_DEBUG=files "$@"; }
+headless() { env -i PATH=/usr/bin:/bin HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" LD_DEBUG=files "$@"; }
 graphical() { grep -Eo 'libQt6(Gui|Widgets)[^ ]*' "$1" | head -1; }
 exec {listener}< <(/usr/bin/python3 -c '
 import socket, sys
@@ -66,9 +66,10 @@ while True:
 pids+=($!)
 read -r -u "$listener" open refused
 while read -r port log outcome; do
-    rm -f "$root/usr/bin/"*.log
+    rm -f "$work/home/.local/state/ostrel/"*.log
     headless "$program" "127.0.0.1,$port,2" 2>"$work/ld.txt" || fail "exit status $? for port $port"
-    line=$(cat "$root/usr/bin/$log" 2>/dev/null) || fail "no $log beside the installed program"
+    line=$(cat "$work/home/.local/state/ostrel/$log" 2>/dev/null) || fail "no $log in the state folder"
+    [ -z "$(find "$root/usr" -name '*.log')" ] || fail "a log under /usr"
     expected="Port $port on device 127.0.0.1 is $outcome."
     [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$log holds: $line"
     [ -z "$(graphical "$work/ld.txt")" ] || fail "the unattended run loaded $(graphical "$work/ld.txt")"

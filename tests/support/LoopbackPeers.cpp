@@ -11,13 +11,13 @@
 namespace {
 
 // A numeric address only: nothing is looked up.
-int connected(const QString &host, quint16 port, bool bindInstead)
+int connected(const std::string &host, uint16_t port, bool bindInstead)
 {
     addrinfo hints {};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (::getaddrinfo(host.toLatin1().constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
         throw std::runtime_error("not a numeric address");
     const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -38,14 +38,15 @@ bool readable(int fd, int timeoutMs)
 
 } // namespace
 
-QString privateLoopbackAddress()
+std::string privateLoopbackAddress()
 {
     static int calls = 0;
     const int pid = static_cast<int>(::getpid());
-    return QStringLiteral("127.%1.%2.%3").arg(1 + pid / 250 % 250).arg(1 + pid % 250).arg(1 + ++calls % 250);
+    return "127." + std::to_string(1 + pid / 250 % 250) + '.' + std::to_string(1 + pid % 250) + '.'
+        + std::to_string(1 + ++calls % 250);
 }
 
-LoopbackPort::LoopbackPort(const QString &host, quint16 port, int backlog)
+LoopbackPort::LoopbackPort(const std::string &host, uint16_t port, int backlog)
     : m_fd(connected(host, port, true))
 {
     sockaddr_storage address {};
@@ -74,9 +75,9 @@ LoopbackPort::~LoopbackPort()
         ::close(m_fd);
 }
 
-LoopbackPort LoopbackPort::open(const QString &address, quint16 port) { return LoopbackPort(address, port, 16); }
-LoopbackPort LoopbackPort::refused(const QString &address) { return LoopbackPort(address, 0, -1); }
-LoopbackPort LoopbackPort::blackholed(const QString &address) { return LoopbackPort(address, 0, 0); }
+LoopbackPort LoopbackPort::open(const std::string &address, uint16_t port) { return LoopbackPort(address, port, 16); }
+LoopbackPort LoopbackPort::refused(const std::string &address) { return LoopbackPort(address, 0, -1); }
+LoopbackPort LoopbackPort::blackholed(const std::string &address) { return LoopbackPort(address, 0, 0); }
 
 void LoopbackPort::answer() { ::listen(m_fd, 64); }
 
@@ -95,7 +96,7 @@ bool peerClosed(int fd, int timeoutMs)
 }
 
 ScriptedPeer::ScriptedPeer(
-    const QByteArray &greeting, const QList<QByteArray> &replies, const QString &address, quint16 port)
+    const std::string &greeting, const std::vector<std::string> &replies, const std::string &address, uint16_t port)
     : m_listener(LoopbackPort::open(address, port))
 {
     m_thread = std::thread([this, greeting, replies] {
@@ -110,19 +111,20 @@ ScriptedPeer::ScriptedPeer(
         for (int slice = 0; slice < 300 && !m_stop && fd < 0; ++slice)
             fd = m_listener.accept(100);
         if (fd >= 0)
-            ::send(fd, greeting.constData(), greeting.size(), MSG_NOSIGNAL);
-        QByteArray pending;
-        qsizetype next = 0;
+            ::send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+        std::string pending;
+        size_t next = 0;
         char buffer[1024];
         for (ssize_t count; fd >= 0 && waitFor(fd) && (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-            pending.append(buffer, count);
-            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+            pending.append(buffer, static_cast<size_t>(count));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
                 {
                     const std::lock_guard<std::mutex> lock(m_mutex);
-                    m_received << pending.left(end).trimmed();
+                    m_received.push_back(pending.substr(0, pending.find_last_not_of("\r", end - 1) + 1));
                 }
-                if (const QByteArray reply = replies.value(next++); !reply.isEmpty())
-                    ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+                if (next < replies.size())
+                    ::send(fd, replies[next].data(), replies[next].size(), MSG_NOSIGNAL);
+                ++next;
             }
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -137,7 +139,7 @@ ScriptedPeer::~ScriptedPeer()
     m_thread.join();
 }
 
-QList<QByteArray> ScriptedPeer::received(int timeoutMs)
+std::vector<std::string> ScriptedPeer::received(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });

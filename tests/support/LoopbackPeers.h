@@ -1,42 +1,41 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 // A loopback address of its own for each call (127.x.y.z, never 127.0.0.1), for servers on a fixed
 // port such as 21 or 53 that must not meet each other or the machine's own services.
-QString privateLoopbackAddress();
+std::string privateLoopbackAddress();
 
 // A TCP end on loopback ("::1" for IPv6) on a free port unless told. An open one accepts (the system
 // completes connections even when nobody reads); a refused one is bound but not listening; a
 // blackholed one has backlog 0 and a full queue: attempts get no answer, as behind a dropping firewall.
 class LoopbackPort {
 public:
-    static LoopbackPort open(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
-    static LoopbackPort refused(const QString &address = QStringLiteral("127.0.0.1"));
-    static LoopbackPort blackholed(const QString &address = QStringLiteral("127.0.0.1"));
+    static LoopbackPort open(const std::string &address = "127.0.0.1", uint16_t port = 0);
+    static LoopbackPort refused(const std::string &address = "127.0.0.1");
+    static LoopbackPort blackholed(const std::string &address = "127.0.0.1");
 
     LoopbackPort(LoopbackPort &&other) noexcept;
     LoopbackPort &operator=(LoopbackPort &&) = delete;
     ~LoopbackPort();
 
-    quint16 port() const { return m_port; }
+    uint16_t port() const { return m_port; }
     // A blackholed port starts answering: waiting attempts are taken at their next SYN, all at once.
     void answer();
     // Accepts one pending connection within the time given; -1 when none came.
     int accept(int timeoutMs);
 
 private:
-    LoopbackPort(const QString &address, quint16 port, int backlog);
+    LoopbackPort(const std::string &address, uint16_t port, int backlog);
 
     int m_fd = -1;
-    quint16 m_port = 0;
+    uint16_t m_port = 0;
     std::vector<int> m_held; // accepted or queue-filling sockets, closed with the port
 };
 
@@ -47,17 +46,17 @@ bool peerClosed(int fd, int timeoutMs);
 // answers each line it receives with the next reply, recording the lines.
 class ScriptedPeer {
 public:
-    ScriptedPeer(const QByteArray &greeting, const QList<QByteArray> &replies,
-        const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
+    ScriptedPeer(const std::string &greeting, const std::vector<std::string> &replies,
+        const std::string &address = "127.0.0.1", uint16_t port = 0);
     ~ScriptedPeer();
 
-    quint16 port() const { return m_listener.port(); }
+    uint16_t port() const { return m_listener.port(); }
     // The lines received, without line ends, once the client has closed or the time has passed.
-    QList<QByteArray> received(int timeoutMs);
+    std::vector<std::string> received(int timeoutMs);
 
 private:
     LoopbackPort m_listener;
-    QList<QByteArray> m_received;
+    std::vector<std::string> m_received;
     bool m_closed = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;

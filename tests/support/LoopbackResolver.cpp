@@ -12,11 +12,11 @@
 namespace LoopbackResolver {
 
 // Writes `content` to a temporary file and mounts it over `target` (the mount keeps the file).
-static bool mountFile(const char *target, const QByteArray &content)
+static bool mountFile(const char *target, const std::string &content)
 {
     char path[] = "/tmp/ostrel-resolv-XXXXXX";
     const int fd = ::mkstemp(path);
-    const bool written = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    const bool written = fd >= 0 && ::write(fd, content.data(), content.size()) == ssize_t(content.size());
     const bool mounted = written && ::mount(path, target, nullptr, MS_BIND, nullptr) == 0;
     const int error = errno;
     if (fd >= 0)
@@ -25,31 +25,31 @@ static bool mountFile(const char *target, const QByteArray &content)
     return mounted;
 }
 
-bool confine(QString *why, const Setup &setup)
+bool confine(std::string *why, const Setup &setup)
 {
     const auto fail = [why](const char *step) {
-        *why = QStringLiteral("%1: %2").arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(errno)));
+        *why = std::string(step) + ": " + std::strerror(errno);
         return false;
     };
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return fail("private mount namespace");
-    const QByteArray options = setup.options.isEmpty() ? QByteArray() : "options " + setup.options + "\n";
+    const std::string options = setup.options.empty() ? "" : "options " + setup.options + "\n";
     // Without any resolv.conf the resolver asks 127.0.0.1 anyway.
     if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options) && errno != ENOENT)
         return fail("bind mount over /etc/resolv.conf");
-    if (!setup.hosts.isEmpty()
+    if (!setup.hosts.empty()
         && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
         return fail("bind mount over /etc/hosts");
     return true;
 }
 
-QByteArray silentNameServer(const QByteArray &wanted)
+std::string silentNameServer(const std::string &wanted)
 {
     // Tests running at the same time each need a port 53 of their own; queries queue up unread.
-    const QByteArray address = wanted.isEmpty() ? privateLoopbackAddress().toLatin1() : wanted;
+    const std::string address = wanted.empty() ? privateLoopbackAddress() : wanted;
     sockaddr_in bound { AF_INET, htons(53), {}, {} };
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (::inet_pton(AF_INET, address.constData(), &bound.sin_addr) == 1
+    if (::inet_pton(AF_INET, address.c_str(), &bound.sin_addr) == 1
         && ::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) == 0)
         return address;
     ::close(fd);

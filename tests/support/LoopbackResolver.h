@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <string>
 
 // Look-ups of this process and the programs it starts go to a name server on loopback (by default
 // 127.0.0.1, where nothing answers), so no query leaves the machine. Needs a mount namespace (root):
@@ -9,15 +8,15 @@
 namespace LoopbackResolver {
 
 struct Setup {
-    QByteArray nameServer = "127.0.0.1";
-    QByteArray hosts; // lines for a hosts file of our own (none: the machine's is kept)
-    QByteArray options; // resolv.conf options, e.g. "timeout:2 attempts:1"
+    std::string nameServer = "127.0.0.1";
+    std::string hosts; // lines for a hosts file of our own (none: the machine's is kept)
+    std::string options; // resolv.conf options, e.g. "timeout:2 attempts:1"
 };
 
-bool confine(QString *why, const Setup &setup = {});
+bool confine(std::string *why, const Setup &setup = {});
 
 // A name server on `address` (none: a loopback address of this process's own) port 53 that takes
 // every query and answers none while the process lives. Empty text when it cannot be made.
-QByteArray silentNameServer(const QByteArray &address = {});
+std::string silentNameServer(const std::string &address = {});
 
 } // namespace LoopbackResolver

@@ -3,12 +3,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <unistd.h>
 
 ProgramFolder::ProgramFolder()
 {
-    if (!m_folder.isValid() || !QFile::copy(QStringLiteral(OSTREL_BINARY), filePath(QStringLiteral("ostrel"))))
+    // The program and the mail module it loads when a mail is due.
+    const QString built = QStringLiteral(OSTREL_BINARY);
+    if (!m_folder.isValid() || !QFile::copy(built, filePath(QStringLiteral("ostrel")))
+        || !QFile::copy(QFileInfo(built).dir().filePath(QStringLiteral("ostrel-mail.so")),
+            filePath(QStringLiteral("ostrel-mail.so"))))
         qFatal("cannot copy the program into a temporary folder");
 }
 

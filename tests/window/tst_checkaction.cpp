@@ -57,7 +57,7 @@ Q_DECLARE_METATYPE(CheckRow)
 class TestCheckAction : public QObject {
     Q_OBJECT
     bool m_resolverConfined = false;
-    QString m_resolverWhy;
+    std::string m_resolverWhy;
 
 private slots:
     void initTestCase() { m_resolverConfined = LoopbackResolver::confine(&m_resolverWhy); }
@@ -97,15 +97,16 @@ private slots:
         if (row.kind != 3 && ::geteuid() != 0)
             QSKIP("fixed ports of a loopback address of its own, and ICMP, need root");
         if (invalid && !m_resolverConfined)
-            QSKIP(qPrintable("a look-up that fails would ask the network: " + m_resolverWhy));
+            QSKIP(("a look-up that fails would ask the network: " + m_resolverWhy).c_str());
         const QString address = peer == "open6" ? QStringLiteral("::1")
-            : row.kind != 3                     ? privateLoopbackAddress()
+            : row.kind != 3                     ? QString::fromStdString(privateLoopbackAddress())
                                                 : QStringLiteral("127.0.0.1");
         std::optional<LoopbackPort> listener;
         std::optional<PythonPeer> ftp;
         if (peer.startsWith("open") || peer == "refused")
-            listener.emplace(peer == "refused" ? LoopbackPort::refused()
-                                               : LoopbackPort::open(address, peer.section(':', 1).toUShort()));
+            listener.emplace(peer == "refused"
+                    ? LoopbackPort::refused()
+                    : LoopbackPort::open(address.toStdString(), peer.section(':', 1).toUShort()));
         else
             ftp.emplace(QStringLiteral("ftp_server.py"), QStringList { address, QStringLiteral("21"), peer.mid(4) });
         QVERIFY(!ftp || ftp->isReady());
@@ -162,8 +163,9 @@ private slots:
             for (const int closeAt : { -1, 500 }) {
                 EventWait::resetAbandoned();
                 const TemporarySettings settings;
-                const QString address = ftp ? privateLoopbackAddress() : QStringLiteral("127.0.0.1");
-                LoopbackPort listener = ftp ? LoopbackPort::open(address, 21) : LoopbackPort::blackholed();
+                const QString address = QString::fromStdString(ftp ? privateLoopbackAddress() : "127.0.0.1");
+                LoopbackPort listener
+                    = ftp ? LoopbackPort::open(address.toStdString(), 21) : LoopbackPort::blackholed();
                 MarkerScript script;
                 CheckWindow window(address, listener.port(), ftp ? 0 : 3, script.path(), ftp ? "OK" : "N/A");
                 window.find<QScrollBar>("HScroll1")->setValue(2);

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace Version {
 
-// "Ostrel"
-QString title();
+inline constexpr const char *kTitle = "Ostrel";
+
 // "1.0.0": major, minor and revision from the build.
-QString number();
+std::string number();
 // The window caption: title, a blank, the version.
-QString caption();
+std::string caption();
 
 } // namespace Version

@@ -1,0 +1,177 @@
+#include "probes/Addresses.h"
+
+#include "common/TextRules.h"
+#include "probes/modIP32.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+std::string Address::text() const
+{
+    char buffer[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+    if (family() == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(storage).sin_addr, buffer, sizeof buffer);
+        return buffer;
+    }
+    const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(storage);
+    ::inet_ntop(AF_INET6, &v6.sin6_addr, buffer, sizeof buffer);
+    std::string text = buffer;
+    if (v6.sin6_scope_id != 0) {
+        char name[IF_NAMESIZE] = {};
+        text += '%';
+        text += ::if_indextoname(v6.sin6_scope_id, name) ? name : std::to_string(v6.sin6_scope_id);
+    }
+    return text;
+}
+
+bool Address::operator==(const Address &other) const
+{
+    return length == other.length && std::memcmp(&storage, &other.storage, length) == 0;
+}
+
+namespace Addresses {
+
+namespace {
+
+    std::optional<Address> ipv4(std::string_view text)
+    {
+        in_addr bytes {};
+        uint32_t packed = 0;
+        int parts = 0;
+        while (parts < 4) {
+            const size_t dot = text.find('.');
+            const std::string_view part = text.substr(0, dot);
+            if (part.empty() || part.size() > 3
+                || !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return std::nullopt;
+            const int value = std::stoi(std::string(part));
+            if (value > 255)
+                return std::nullopt;
+            packed = packed << 8 | static_cast<uint32_t>(value);
+            ++parts;
+            if (dot == std::string_view::npos)
+                break;
+            text.remove_prefix(dot + 1);
+        }
+        if (parts != 4 || text.find('.') != std::string_view::npos)
+            return std::nullopt;
+        bytes.s_addr = htonl(packed);
+        Address address;
+        auto &v4 = reinterpret_cast<sockaddr_in &>(address.storage);
+        v4.sin_family = AF_INET;
+        v4.sin_addr = bytes;
+        address.length = sizeof v4;
+        return address;
+    }
+
+    // What the look-up thread shares with whoever waits for it; the waiter may
+    // go away first, and the thread's answer then goes nowhere.
+    struct Pending {
+        std::mutex mutex;
+        int ready = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        bool done = false;
+        LookUp result;
+        ~Pending() { ::close(ready); }
+    };
+
+    void resolve(const std::shared_ptr<Pending> &pending, const std::string &name)
+    {
+        addrinfo hints {};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM; // one entry per address
+        hints.ai_flags = AI_CANONNAME;
+        addrinfo *found = nullptr;
+        LookUp result;
+        if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0) {
+            if (found && found->ai_canonname)
+                result.canonicalName = found->ai_canonname;
+            for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+                Address address;
+                std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
+                address.length = entry->ai_addrlen;
+                if (std::find(result.addresses.begin(), result.addresses.end(), address) == result.addresses.end())
+                    result.addresses.push_back(address);
+            }
+            ::freeaddrinfo(found);
+        }
+        std::stable_partition(result.addresses.begin(), result.addresses.end(),
+            [](const Address &address) { return address.family() == AF_INET; });
+        result.found = result.addresses.empty() ? Found::NoSuchHost : Found::Addresses;
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->result = std::move(result);
+        pending->done = true;
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(pending->ready, &one, sizeof one);
+    }
+
+} // namespace
+
+std::optional<Address> literal(std::string_view name)
+{
+    std::string_view text = TextRules::trimSpaces(name);
+    if (auto address = ipv4(text))
+        return address;
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    if (text.find(':') == std::string_view::npos)
+        return std::nullopt;
+    addrinfo hints {};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(std::string(text).c_str(), nullptr, &hints, &found) != 0)
+        return std::nullopt;
+    Address address;
+    std::memcpy(&address.storage, found->ai_addr, found->ai_addrlen);
+    address.length = found->ai_addrlen;
+    ::freeaddrinfo(found);
+    return address;
+}
+
+LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
+    const std::string trimmed(TextRules::trimSpaces(name));
+    if (trimmed.empty() || trimmed.find('\0') != std::string::npos)
+        return {};
+    if (waiter.abandoned())
+        return { Found::Abandoned, {}, {} };
+    auto pending = std::make_shared<Pending>();
+    try {
+        std::thread(resolve, pending, trimmed).detach();
+    } catch (const std::system_error &) {
+        return {}; // no thread to be had: as if the name were unknown
+    }
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> lock(pending->mutex);
+            if (pending->done)
+                return pending->result;
+        }
+        if (!waiter.wait(pending->ready, POLLIN, deadline))
+            return { waiter.abandoned() ? Found::Abandoned : Found::TimedOut, {}, {} };
+    }
+}
+
+LookUp ofDevice(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
+    if (auto address = literal(name))
+        return { Found::Addresses, { *address }, {} };
+    const std::string_view trimmed = TextRules::trimSpaces(name);
+    const size_t longest = kLongestName + (!trimmed.empty() && trimmed.back() == '.');
+    if (modIP32::Is_IPAddress(trimmed) || trimmed.size() > longest)
+        return {};
+    return lookUp(trimmed, deadline, waiter);
+}
+
+} // namespace Addresses

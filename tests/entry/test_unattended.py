@@ -1,0 +1,336 @@
+#!/usr/bin/python3
+"""The built program run as cron, a person at a terminal and a monitoring engine run it: no display, a calling
+sequence, the logs in its folder or where OSTREL_LOG_DIR says. Run under `unshare --mount` as root:
+test_unattended.py path/to/ostrel"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrel_testing import Port, Program, confine_resolver, headless, marker, marker_script  # noqa: E402
+
+BUILT = sys.argv.pop(1)
+REJECTED = ["Port check not performed: Incorrect calling sequence.", "Type OSTREL /? for calling sequence help."]
+UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on device {device} is un-available."
+
+
+class Unattended(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.resolver = confine_resolver("::1 v6only.test\n")
+
+    def setUp(self):
+        self.program = Program(BUILT)
+        self.folder = tempfile.mkdtemp(prefix="ostrel-script-")
+        self.script = marker_script(self.folder)
+
+    def check(self, sequence, kind="open", status=None, code=0, success=None, errors=None, err="", started=None,
+              out="", terminal=False):
+        """One run against a listener of `kind` ("open ::1"); {port}, {device} and {script} stand for the listener's
+        port, the device as typed and the marker script. Each log holds exactly the messages given (None: no file);
+        standard error and output are given whole; `started`: the script's arguments, None when it must not run."""
+        listener = Port(*kind.split())
+        device = sequence.split(",")[0].strip()
+        fill = lambda text: text.format(port=listener.port, device=device, script=self.script)
+        for name in ("success.log", "error.log"):  # an earlier run's lines are gone first
+            with open(os.path.join(self.program.folder, name), "w") as file:
+                file.write("2026-01-01 00:00:00\told\r\n")
+        environment = headless(**({"OSTREL_EXIT_STATUS": status} if status else {}))
+        run = (self.program.run_on_terminal if terminal else self.program.run)(fill(sequence), environment)
+        listener.close()
+        # A command that shares our streams adds its own lines.
+        shown = run.out.replace("marker output\n", ""), run.err.replace("marker errors\n", "")
+        self.assertEqual((run.code, *shown), (code, fill(out), fill(err)))
+        for name, messages in (("success.log", success), ("error.log", errors)):
+            self.assertEqual(self.program.log(name), messages and [fill(m) for m in messages], name)
+        recorded = marker(self.script, 10 if started is not None else 0.3)
+        self.assertEqual(recorded and recorded[3], started)
+        if recorded:  # it works in our folder and knows the check
+            os.remove(self.script + ".marker")
+            self.assertEqual(recorded[1:3], (tempfile.gettempdir(), f"{device}|{fill(sequence).split(',')[1]}|"
+                                             + ("available" if success else "un-available")))
+        return run, recorded
+
+    def test_outcome_and_exit_status(self):
+        for status, code in ((None, 0), ("1", 1), ("yes", 0)):
+            with self.subTest(status=status):
+                self.check("127.0.0.1,{port},5", "refused", status, code, errors=[DOWN])
+        self.check("127.0.0.1,{port},5", status="1", success=[UP])
+        self.check("127.0.0.1,{port}", status="1", code=2, errors=REJECTED,
+                   err="ostrel: incorrect calling sequence: the timeout is missing (see ostrel --help)\n")
+        self.check("127.0.0.1 {port}", errors=REJECTED, err="ostrel: incorrect calling sequence: the port and the "
+                   "timeout are missing; fields are separated by commas (see ostrel --help)\n")
+
+    def test_devices(self):
+        rows = (("localhost,{port},5", "open", [UP], None), ("::1,{port},5", "open ::1", [UP], None),
+                ("[::1],{port},5", "open ::1", [UP], None), ("v6only.test,{port},5", "open ::1", [UP], None),
+                ("::1,{port},5", "refused ::1", None, [DOWN]), ("::1,{port},1", "blackholed ::1", None, [DOWN]),
+                ("nohost.invalid,{port},5", "open", None, [DOWN]),
+                # Dotted, but no address: un-available at once, never asking the silent resolver.
+                ("999.1.1.1,{port},5", "open", None, [DOWN]), ("10.0.0.1.5,{port},5", "open", None, [DOWN]),
+                # A name longer than DNS allows is no host, whatever its first 256 characters are.
+                ("localhost" + "x" * 10000 + ",{port},5", "open", None, [DOWN]))
+        for sequence, kind, success, errors in rows:
+            with self.subTest(sequence[:30], kind=kind):
+                run, _ = self.check(sequence, kind, success=success, errors=errors)
+                self.assertLess(run.seconds, 1.5 if "blackholed" in kind else 2.5 if "nohost" in sequence else 0.5)
+
+    def test_texts_as_typed(self):
+        evil = "evil\r\n2026-01-01 00:00:00\tPort 22\x01\x7f\u2028on device 10.9.9.9 is available."
+        shown = "evil  2026-01-01 00:00:00 Port 22   on device 10.9.9.9 is available."
+        self.check(evil + ",{port},5,FAIL,/nonexistent/tool\r\nforged", "refused",
+                   errors=["Port {port} on device " + shown + " is un-available.",
+                           "Error executing specified command, /nonexistent/tool  forged"],
+                   err="command: /nonexistent/tool  forged cannot be started: no such folder\n")
+        for field, typed in (("port", "127.0.0.1,5s,5"), ("timeout", "127.0.0.1,{port},soon")):
+            with self.subTest(field):
+                value = typed.split(",")[1 if field == "port" else 2]
+                self.check(typed, status="1", code=1, errors=[f"Port {typed.split(',')[1]} on device 127.0.0.1 "
+                                                               "is un-available."],
+                           err=f'ostrel: the {field} "{value}" is not a number.\n')
+
+    def test_command(self):
+        command = ",{script},\"two words\" plain"
+        for trigger, kind, runs in (("FAIL", "refused", True), ("FAIL", "open", False), (" PASS", "open", True),
+                                    ("PASS", "refused", False)):
+            with self.subTest(trigger=trigger, kind=kind):
+                up = kind == "open"
+                run, recorded = self.check("127.0.0.1,{port},5," + trigger + command, kind,
+                                           success=[UP] if up else None, errors=None if up else [DOWN],
+                                           started=["two words", "plain"] if runs else None)
+                if runs:  # it shares our output
+                    self.assertEqual(recorded[0], run.out_pipe)
+        self.check("127.0.0.1,{port},5,FAIL, /nonexistent/tool ,x", "refused", "1", 1,
+                   errors=[DOWN, "Error executing specified command, /nonexistent/tool"],
+                   err="command: /nonexistent/tool cannot be started: no such folder\n")
+
+    def test_programs_and_documents(self):
+        """A bare name is found on PATH; no shell ever reads the fields; a document or folder goes to the desktop's
+        application for its type (stand-ins for xdg-mime and xdg-open here), and only where there is one."""
+        opener = marker_script(self.folder, "xdg-open")
+        notes = os.path.join(self.folder, "notes.txt")
+        open(notes, "w").close()
+        shell = "a;b $(touch {folder}/X) `touch {folder}/X` | touch {folder}/X".format(folder=self.folder)
+        rows = (("marker.sh", shell, "", None, shell.split(" ")), ("{script}; touch " + self.folder + "/X /S", "", "",
+                                                                     "no such folder", None),
+                (notes + " /s", "x", "", None, [notes]), (self.folder, "x", "", None, [self.folder]),
+                (notes, "", "no display", "no application opens this file here", None),
+                (notes, "", "no application", "no application opens this file here", None),
+                (notes, "", "hangs", "no application opens this file here", None))
+        for command, argument, setup, refused, started in rows:
+            with self.subTest(command=command, setup=setup):
+                with open(os.path.join(self.folder, "xdg-mime"), "w") as file:
+                    file.write("#!/bin/sh\n" + ("exec sleep 60\n" if setup == "hangs" else "")
+                               + 'case "$1 $2" in "query filetype") echo "text/plain; charset=us-ascii" ;;\n'
+                               + ('"query default") echo viewer.desktop ;;\n' if setup != "no application" else "")
+                               + "*) exit 1 ;; esac\n")
+                os.chmod(os.path.join(self.folder, "xdg-mime"), 0o755)
+                environment = headless(PATH=self.folder + ":/usr/bin:/bin")
+                if setup != "no display":
+                    environment["DISPLAY"] = ":99"
+                listener = Port("refused")
+                run = self.program.run(f"127.0.0.1,{listener.port},5,FAIL,{command.format(script=self.script)}"
+                                       + (f",{argument}" if argument else ""), environment)
+                self.assertEqual(run.err.replace("marker errors\n", ""), "" if not refused else
+                                 f"command: {command.format(script=self.script)} cannot be started: {refused}\n")
+                script = opener if command.startswith(self.folder) else self.script
+                recorded = marker(script, 10 if started else 0.3)
+                self.assertEqual(recorded and recorded[3], started)
+                if recorded:
+                    self.assertEqual(recorded[0] == "/dev/null", command.endswith("/s"))
+                    os.remove(script + ".marker")
+                self.assertFalse(os.path.exists(os.path.join(self.folder, "X")))
+                listener.close()
+
+    def test_help_and_version(self):
+        usage = "Use the following calling sequence..."
+        for arguments, first, log in (("/?", usage, True), ("127.0.0.1,23,15,FAIL,tool/?", usage, True),
+                                      ("--help", usage, True), ("-h", usage, True), ("--version", "ostrel 1.0.0", True),
+                                      ("-V", "ostrel 1.0.0", True)):
+            with self.subTest(arguments):
+                run = self.program.run(arguments, headless(OSTREL_EXIT_STATUS="plugin"))
+                self.assertEqual((run.code, run.out.split("\n")[0], run.err), (0, first, ""))
+                self.assertEqual(self.program.log("error.log"), None)
+        run = self.program.run("")
+        self.assertEqual(run.code, 1)
+        self.assertIn("the check window is not installed", run.err)
+
+    def test_terminal(self):
+        """On a terminal the result line comes with its cause; in a pipe or from cron nothing is printed."""
+        rows = (("127.0.0.1,{port},5", "open", "{UP}"), ("127.0.0.1,{port},5", "refused", "{DOWN} Connection refused."),
+                ("127.0.0.1,{port},1", "blackholed", "{DOWN} No answer within 1 s."),
+                ("nohost.invalid,{port},1", "open", "{DOWN} No such host."),
+                ("127.0.0.1,x{port},1", "open", 'Port x{port} on device {device} is un-available. The port "x{port}" '
+                                               'is not a number.'))
+        for sequence, kind, line in rows:
+            with self.subTest(kind=kind, sequence=sequence):
+                listener = Port(kind)
+                run = self.program.run_on_terminal(sequence.format(port=listener.port))
+                device = sequence.split(",")[0]
+                expected = line.replace("{UP}", UP).replace("{DOWN}", DOWN).format(port=listener.port, device=device)
+                self.assertEqual(run.out, expected + "\n")
+                self.assertEqual(self.program.run(sequence.format(port=listener.port)).out, "")
+                listener.close()
+
+    def test_plugin(self):
+        """One line on standard output in the Monitoring Plugins' form, terminal or not, and their exit status."""
+        listener = Port()
+        for terminal in (False, True):
+            run = (self.program.run_on_terminal if terminal else self.program.run)(
+                f"127.0.0.1,{listener.port},7,PASS,{self.script},x", headless(OSTREL_EXIT_STATUS="plugin"))
+            self.assertRegex(run.out, rf"^TCP OK - 0\.\d\d\d second response time on 127\.0\.0\.1 port {listener.port}"
+                             r"\|time=0\.\d{6}s;;;0\.000000;7\.000000\n$")
+            self.assertEqual(run.code, 0)
+            # The command's output goes to standard error, never into the engine's line.
+            self.assertEqual(marker(self.script)[0], run.err_pipe)
+            os.remove(self.script + ".marker")
+        for sequence, code, line in (("127.0.0.1,1,5", 2, "TCP CRITICAL - Connection refused on 127.0.0.1 port 1"),
+                                     ("127.0.0.1,5s,5", 3, 'TCP UNKNOWN - The port "5s" is not a number'),
+                                     ("127.0.0.1,22", 3, "TCP UNKNOWN - Incorrect calling sequence: the timeout is "
+                                                         "missing")):
+            with self.subTest(sequence):
+                run = self.program.run(sequence, headless(OSTREL_EXIT_STATUS="plugin"))
+                self.assertEqual((run.code, run.out), (code, line + "\n"))
+
+    def test_log_folder(self):
+        """OSTREL_LOG_DIR names the folder, made when missing; one that cannot be written costs a standard-error
+        line for each log and nothing else."""
+        folder = os.path.join(tempfile.mkdtemp(), "made", "here")
+        run = self.program.run("127.0.0.1,1,5,FAIL,/nonexistent/x", headless(OSTREL_LOG_DIR=folder))
+        self.assertEqual(self.program.log("error.log", folder),
+                         ["Port 1 on device 127.0.0.1 is un-available.", "Error executing specified command, "
+                                                                         "/nonexistent/x"])
+        self.assertIsNone(self.program.log("error.log"))
+        os.chmod(self.program.folder, 0o555)
+        run = self.program.run(f"127.0.0.1,1,5,FAIL,{self.script} /s,x", as_nobody=True)
+        os.chmod(self.program.folder, 0o755)
+        self.assertEqual(run.err, f"ostrel: cannot write {self.program.folder}/error.log: Permission denied\n")
+        self.assertEqual(marker(self.script)[::3], ("/dev/null", ["x"]))
+
+
+class Logs(unittest.TestCase):
+    """The logs in a folder that several runs share, in a full file system and across a kill."""
+
+    def setUp(self):
+        self.program = Program(BUILT)
+
+    def test_overlapping_runs_keep_lines_whole(self):
+        """Runs that wait on the same port write their lines in the same instant, each of another length; lines
+        may be lost to another run's start-of-run delete, but every line there is whole."""
+        for opens in (True, False, True, False):
+            listener = Port("blackholed")
+            typed = ["0" * i + str(listener.port) for i in range(4)]
+            runs = [self.program.start(f"127.0.0.1,{port},{5 if opens else 1}") for port in typed]
+            if opens:
+                time.sleep(0.3)
+                listener.answer()
+            for run in runs:
+                run.communicate(timeout=15)
+            written = self.program.log("success.log" if opens else "error.log")
+            self.assertTrue(written and len(written) <= (1 if opens else 4), written)
+            outcome = "available" if opens else "un-available"
+            for message in written:
+                self.assertIn(message, [f"Port {port} on device 127.0.0.1 is {outcome}." for port in typed])
+            listener.close()
+
+    def test_planted_logs_while_waiting(self):
+        """Planted after the start-of-run delete, while the run waits: a link's target is never written, nothing
+        goes into a FIFO, and the run ends on time."""
+        secret = os.path.join(tempfile.mkdtemp(), "secret")
+        for opens, planted in ((True, ("link", "fifo")), (False, ("fifo", "link")), (False, ("folder", "hard link"))):
+            with self.subTest(opens=opens, planted=planted):
+                with open(secret, "w") as file:
+                    file.write("secret\n")
+                listener = Port("blackholed")
+                paths = [os.path.join(self.program.folder, name) for name in ("success.log", "error.log")]
+                for path in paths:  # links of an earlier attempt are removed at the start, never their target
+                    os.symlink(secret, path)
+                run = self.program.start(f"127.0.0.1,{listener.port},{2 if opens else 1}")
+                while any(os.path.lexists(path) for path in paths):
+                    time.sleep(0.01)
+                readers = []
+                for path, what in zip(paths, planted):
+                    if what == "link":
+                        os.symlink(secret, path)
+                    elif what == "hard link":
+                        os.link(secret, path)
+                    elif what == "folder":
+                        os.mkdir(path)
+                    else:
+                        os.mkfifo(path)
+                        readers.append(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
+                if opens:
+                    listener.answer()
+                err = run.communicate(timeout=10)[1]
+                with open(secret) as file:
+                    self.assertEqual(file.read(), "secret\n")
+                for reader in readers:
+                    self.assertEqual(os.read(reader, 1), b"")
+                    os.close(reader)
+                if opens:  # success.log is replaced, never followed
+                    self.assertEqual(self.program.log("success.log"), [f"Port {listener.port} on device 127.0.0.1 "
+                                                                       "is available."])
+                if not opens:  # nothing went into the link, FIFO or hard link in error.log's place
+                    self.assertEqual(err, f"ostrel: cannot write {paths[1]}: "
+                                     + ("it is not a plain file of its own\n" if planted[1] != "link"
+                                        else "a link stands in its place\n"))
+                for path in paths:
+                    os.remove(path) if not os.path.isdir(path) else os.rmdir(path)
+                listener.close()
+
+    def test_full_disk(self):
+        """With one page left, a line is written whole or not at all, and the run says so."""
+        folder = tempfile.mkdtemp()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder], check=True)
+        try:
+            with open(os.path.join(folder, "filler"), "wb") as file:
+                try:
+                    file.write(b"x" * 65536)
+                except OSError:
+                    pass
+            os.truncate(os.path.join(folder, "filler"), 65536 - 4096)
+            long = "d" * 3000
+            runs = [self.program.start(f"{long},1,5,FAIL,/nonexistent/{long}", headless(OSTREL_LOG_DIR=folder))
+                    for _ in range(2)]
+            errors = "".join(run.communicate(timeout=10)[1] for run in runs)
+            written = self.program.log("error.log", folder)
+            self.assertTrue(all(not m.startswith("<malformed") for m in written), written)
+            self.assertIn("(the line was lost)", errors)
+        finally:
+            subprocess.run(["umount", folder], check=True)
+
+    def test_run_killed_at_the_rename(self):
+        """A run killed between writing its temporary success log and renaming it: the next run removes the file."""
+        listener = Port()
+        run = self.program.start(f"127.0.0.1,{listener.port},5", headless(OSTREL_TEST_STOP_BEFORE_RENAME="1"))
+        stat = f"/proc/{run.pid}/stat"
+        for _ in range(200):
+            if open(stat).read().split(") ")[1].startswith("T"):
+                break
+            time.sleep(0.02)
+        run.send_signal(signal.SIGKILL)
+        run.wait()
+        left = [name for name in os.listdir(self.program.folder) if name.startswith(".success.log.")]
+        self.assertEqual(len(left), 1)
+        self.program.run(f"127.0.0.1,{listener.port},5")
+        self.assertEqual([name for name in os.listdir(self.program.folder) if name.startswith(".")], [])
+        listener.close()
+
+
+class Libraries(unittest.TestCase):
+    def test_a_plain_check_maps_no_qt(self):
+        listener = Port()
+        program = Program(BUILT)
+        run = program.run(f"127.0.0.1,{listener.port},5", headless(LD_DEBUG="files"))
+        self.assertNotIn("libQt6", run.err)
+        self.assertIn("calling init: /lib/x86_64-linux-gnu/libc.so.6", run.err)
+        listener.close()
+
+
+if __name__ == "__main__":
+    unittest.main(warnings="ignore")

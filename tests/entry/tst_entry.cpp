@@ -1,0 +1,106 @@
+// The calling sequence as typed, and what a run says of its check on a terminal and to a monitoring engine.
+#include "Check.h"
+#include "entry/CallingSequence.h"
+#include "entry/Report.h"
+
+#include <cerrno>
+
+using TcpProbe::Failure;
+
+CHECK_TEST(callingSequence)
+{
+    // device|looked up|port|timeout|trigger|command|argument|server|recipients, or why it was rejected.
+    const struct {
+        std::string text, read;
+    } rows[] = {
+        { "host 22", "the port and the timeout are missing; fields are separated by commas" },
+        { "host,23", "the timeout is missing" },
+        { "  ,23,15", "the device name is empty" },
+        { "host, ,15", "the port is empty" },
+        { "host,23,", "the timeout is empty" },
+        { "  host  ,  23 ,15", "host|host|23|15|FAIL||||" },
+        { "host,23, 15 ", "host|host|23| 15 |FAIL||||" },
+        { "host,23,15,", "a comma ends the sequence after the timeout" },
+        { "host,23,15,PASS,", "a comma ends the sequence after the trigger" },
+        { "host,23,15,PASS,cmd,", "a comma ends the sequence after the command" },
+        { "host,23,15,PASS,cmd,arg,", "a comma ends the sequence after the argument" },
+        { "host,23,15,probably", "host|host|23|15|PASS||||" },
+        // Blanks before the trigger's letter and around the command never count.
+        { "host, 23, 15, PASS", "host|host|23|15|PASS||||" },
+        { "host,23,15,,cmd", "host|host|23|15|FAIL|cmd|||" },
+        { "host,23,15,FAIL, ping.sh /S ", "host|host|23|15|FAIL|ping.sh /S|||" },
+        { "host,23,15,PASS, cmd , -c 1 ", "host|host|23|15|PASS|cmd| -c 1 ||" },
+        { "host,23,15,PASS,cmd,arg,mail", "the mail server is not followed by a recipient" },
+        { "host,23,15,PASS,cmd,arg,mail,  ", "the mail server is not followed by a recipient" },
+        { "host,23,15,PASS,cmd,arg,,a@x,b@y", "host|host|23|15|PASS|cmd|arg||" },
+        { "host, 23, 15, PASS, , , mail , a@x , b@y ,", "host|host|23|15|PASS|||mail|a@x,b@y" },
+        { "host,23,15,FAIL,,,mail,a@x,,b@y", "host|host|23|15|FAIL|||mail|a@x,,b@y" },
+        { " 10.0.0.1 ,23,15", "10.0.0.1|10.0.0.1|23|15|FAIL||||" },
+        { "999.1.1.1,23,15", "999.1.1.1||23|15|FAIL||||" },
+    };
+    for (const auto &row : rows) {
+        std::string lookedUp;
+        const auto read = CallingSequence::read(row.text, [&lookedUp](const std::string &name) {
+            lookedUp += name;
+            return Addresses::LookUp {};
+        });
+        std::string shown;
+        if (const auto *request = std::get_if<CheckRequest>(&read)) {
+            const auto &addresses = request->addresses.addresses;
+            shown = request->strDeviceName + '|' + (addresses.empty() ? lookedUp : addresses.front().text()) + '|'
+                + request->strPort + '|' + request->strTimeout + '|' + (request->bolPass ? "PASS" : "FAIL") + '|'
+                + request->strCommand + '|' + request->strArgument + '|' + request->strMailServer + '|'
+                + request->strRecipients;
+        } else {
+            shown = std::get<CallingSequence::Rejected>(read).why;
+        }
+        CHECK_EQ(shown, row.read, row.text);
+    }
+}
+
+// What a terminal and a monitoring engine read for each outcome.
+CHECK_TEST(reports)
+{
+    const auto check = [](std::string port, std::string timeout, Failure failure, int error = 0) {
+        Report::Check check;
+        check.device = "10.0.0.5|x\n";
+        check.port = port;
+        check.timeout = timeout;
+        check.portIsNumber = port != "5s";
+        check.timeoutIsNumber = timeout != "soon";
+        check.timeoutSeconds = check.timeoutIsNumber ? int16_t(std::stoi(timeout)) : 0;
+        check.outcome = { failure == Failure::None, failure, error, 0.0041234 };
+        return check;
+    };
+    const struct {
+        Report::Check check;
+        std::string terminal, plugin;
+    } rows[] = {
+        { check("22", "15", Failure::None), "Port 22 on device 10.0.0.5|x  is available.",
+            "TCP OK - 0.004 second response time on 10.0.0.5 x  port 22|time=0.004123s;;;0.000000;15.000000" },
+        { check("22", "5", Failure::Refused), "Port 22 on device 10.0.0.5|x  is un-available. Connection refused.",
+            "TCP CRITICAL - Connection refused on 10.0.0.5 x  port 22" },
+        { check("22", "0", Failure::NoAnswer), "Port 22 on device 10.0.0.5|x  is un-available. No answer within 15 s.",
+            "TCP CRITICAL - No answer within 15 s on 10.0.0.5 x  port 22" },
+        { check("22", "5", Failure::NoSuchHost), "Port 22 on device 10.0.0.5|x  is un-available. No such host.",
+            "TCP CRITICAL - No such host on 10.0.0.5 x  port 22" },
+        { check("22", "5", Failure::NoRoute), "Port 22 on device 10.0.0.5|x  is un-available. No route to the device.",
+            "TCP CRITICAL - No route to the device on 10.0.0.5 x  port 22" },
+        { check("22", "5", Failure::Other, EINVAL), "Port 22 on device 10.0.0.5|x  is un-available. Invalid argument.",
+            "TCP CRITICAL - Invalid argument on 10.0.0.5 x  port 22" },
+        { check("5s", "5", Failure::NoSuchHost),
+            "Port 5s on device 10.0.0.5|x  is un-available. The port \"5s\" is not a number.",
+            "TCP UNKNOWN - The port \"5s\" is not a number" },
+        { check("22", "soon", Failure::NoSuchHost),
+            "Port 22 on device 10.0.0.5|x  is un-available. The timeout \"soon\" is not a number.",
+            "TCP UNKNOWN - The timeout \"soon\" is not a number" },
+    };
+    for (const auto &row : rows) {
+        CHECK_EQ(Report::terminalLine(row.check), row.terminal);
+        CHECK_EQ(Report::pluginLine(row.check), row.plugin);
+    }
+    CHECK_EQ(Report::pluginLine("the timeout is missing"),
+        "TCP UNKNOWN - Incorrect calling sequence: the timeout is missing");
+}
+
+int main(int argc, char **argv) { return Check::run(argc, argv); }

@@ -1,0 +1,165 @@
+"""What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
+into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
+import os
+import pty
+import re
+import select
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t(.*)\r$")
+_calls = 0
+
+
+def private_address():
+    """A loopback address of this process's own (127.x.y.z), for fixed ports such as 23, 25 or 53."""
+    global _calls
+    _calls += 1
+    pid = os.getpid()
+    return f"127.{1 + pid // 250 % 250}.{1 + pid % 250}.{1 + _calls % 250}"
+
+
+class Port:
+    """A TCP end: "open" accepts and closes, "refused" is bound but not listening, "blackholed" has backlog 0 and
+    a full queue, so connects get no answer until answer() is called."""
+
+    def __init__(self, kind="open", address="127.0.0.1", port=0):
+        family = socket.AF_INET6 if ":" in address else socket.AF_INET
+        self.socket = socket.socket(family)
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.socket.bind((address, port))
+        self.port = self.socket.getsockname()[1]
+        self.held = []
+        if kind != "refused":
+            self.socket.listen(0 if kind == "blackholed" else 16)
+        if kind == "blackholed":
+            self.held.append(socket.create_connection((address, self.port)))
+
+    def answer(self):
+        self.socket.listen(64)
+
+    def close(self):
+        for held in self.held:
+            held.close()
+        self.socket.close()
+
+
+def confine_resolver(hosts=""):
+    """Look-ups of this process and its programs go to a name server on loopback that never answers, with the
+    hosts lines given. Needs a private mount namespace: run the test under `unshare --mount`."""
+    silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    address = private_address()
+    silent.bind((address, 53))
+    subprocess.run(["mount", "--make-rprivate", "/"], check=True)
+    for target, content in (("/etc/resolv.conf", f"nameserver {address}\noptions timeout:2 attempts:1\n"),
+                            ("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + hosts)):
+        file = tempfile.NamedTemporaryFile("w", delete=False, prefix="ostrel-resolver-")
+        file.write(content)
+        file.close()
+        subprocess.run(["mount", "--bind", file.name, target], check=True)
+    return silent
+
+
+def headless(**extra):
+    """The environment of a scheduled run: no display, no choice of exit status, unless given."""
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")}
+    environment.update(extra)
+    return environment
+
+
+class Run:
+    def __init__(self, process, out, err, start):
+        self.code, self.out, self.err, self.seconds = process.returncode, out, err, time.monotonic() - start
+        # Where the program's output and errors went, as /proc/<pid>/fd names them: "pipe:[123]".
+        self.out_pipe, self.err_pipe = process.out_pipe, process.err_pipe
+
+
+def _pipe(stream):
+    return f"pipe:[{os.fstat(stream.fileno()).st_ino}]" if stream else None
+
+
+class Program:
+    """The built program copied into a temporary folder of its own, where its logs land."""
+
+    def __init__(self, built):
+        self.folder = tempfile.mkdtemp(prefix="ostrel-run-")
+        self.path = shutil.copy(built, self.folder)
+        os.chmod(self.folder, 0o755)
+        for module in ("ostrel-mail.so",):
+            if os.path.exists(os.path.join(os.path.dirname(built), module)):
+                shutil.copy(os.path.join(os.path.dirname(built), module), self.folder)
+
+    def command(self, arguments, as_nobody=False):
+        # Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
+        words = [self.path] + ([w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments)
+        return ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + words if as_nobody else words
+
+    def start(self, arguments, environment=None, as_nobody=False, stdout=subprocess.PIPE):
+        process = subprocess.Popen(self.command(arguments, as_nobody), env=environment or headless(), stdout=stdout,
+                                   stderr=subprocess.PIPE, text=True, cwd=tempfile.gettempdir())
+        process.out_pipe, process.err_pipe = _pipe(process.stdout), _pipe(process.stderr)
+        return process
+
+    def run(self, arguments, environment=None, as_nobody=False, timeout=60):
+        start = time.monotonic()
+        process = self.start(arguments, environment, as_nobody)
+        out, err = process.communicate(timeout=timeout)
+        return Run(process, out, err, start)
+
+    def run_on_terminal(self, arguments, environment=None, timeout=30):
+        """The run with its standard output on a pseudo-terminal: what a person at a terminal reads."""
+        leader, follower = pty.openpty()
+        start = time.monotonic()
+        process = self.start(arguments, environment, stdout=follower)
+        os.close(follower)
+        shown = b""
+        while select.select([leader], [], [], timeout)[0]:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # the terminal's other end has closed
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(leader)
+        err = process.communicate(timeout=timeout)[1]
+        return Run(process, shown.decode().replace("\r\n", "\n"), err, start)
+
+    def log(self, name, folder=None):
+        """The messages of a log, each line checked for its time stamp, tab and CR LF; None when there is none."""
+        path = os.path.join(folder or self.folder, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, encoding="utf-8", newline="") as file:
+            lines = file.read().split("\n")
+        assert lines.pop() == "", f"{name} does not end in a line end"
+        return [m.group(1) if (m := LINE.match(line)) else f"<malformed: {line!r}>" for line in lines]
+
+
+def marker_script(folder, name="marker.sh"):
+    """A script that records in "<name>.marker" its arguments, its standard output, its working folder and what
+    the environment tells it of the check; then prints a line on its output and one on its errors."""
+    path = os.path.join(folder, name)
+    with open(path, "w") as file:
+        file.write('#!/bin/sh\nm="$0.marker"\n'
+                   'printf "%s\\n" "$(readlink /proc/$$/fd/1)" "$(pwd -P)" "$OSTREL_DEVICE|$OSTREL_PORT|$OSTREL_RESULT"'
+                   ' "$@" > "$m.partial" && mv "$m.partial" "$m"\necho "marker output"\necho "marker errors" >&2\n')
+    os.chmod(path, 0o755)
+    os.chmod(folder, 0o777)
+    return path
+
+
+def marker(script, wait=10.0):
+    """(standard output, folder, check, [arguments]) once the script has run, None if it did not within `wait`."""
+    deadline = time.monotonic() + wait
+    while not os.path.exists(script + ".marker"):
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(0.05)
+    with open(script + ".marker") as file:
+        lines = file.read().split("\n")[:-1]
+    return lines[0], lines[1], lines[2], lines[3:]
