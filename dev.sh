@@ -9,7 +9,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 
 build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
 test_packages=(clang-format python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev
-    file groff-base man-db xvfb xdotool lintian)
+    file groff-base man-db xvfb xdotool lintian nagios4-core iproute2 util-linux)
 package_packages=(dpkg-dev file lintian)
 
 install_missing() {
@@ -50,6 +50,8 @@ test)
     cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=None \
         -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build build-asan -j"$(nproc)"
+    # The package test packs the build that ./dev.sh package ships.
+    build build -DBUILD_TESTING=OFF
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
     ;;
 format)
@@ -60,9 +62,10 @@ package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
     build build -DBUILD_TESTING=OFF
     (cd build && cpack -G DEB)
-    debs=(build/ostrel*_"$(dpkg --print-architecture)".deb)
+    debs=(build/ostrel_*_"$(dpkg --print-architecture)".deb build/ostrel-window_*_"$(dpkg --print-architecture)".deb)
     lintian --fail-on error "${debs[@]}"
-    echo "built ${debs[*]}; install with: apt install ${debs[*]/#/./}"
+    echo "built ${debs[*]}"
+    echo "desktop: apt install ${debs[*]/#/./}; server: apt install --no-install-recommends ./${debs[0]}"
     ;;
 *)
     echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 package" >&2

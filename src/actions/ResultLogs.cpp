@@ -57,8 +57,10 @@ namespace {
         if (path.empty() || ::stat(path.c_str(), &status) == 0)
             return 0;
         const size_t slash = path.find_last_of('/', path.size() - 2);
-        if (slash != std::string::npos && slash > 0)
-            makeFolder(path.substr(0, slash), mode);
+        if (slash != std::string::npos && slash > 0) {
+            if (const int error = makeFolder(path.substr(0, slash), mode))
+                return error; // the first folder that could not be made says why
+        }
         return ::mkdir(path.c_str(), mode) == 0 || errno == EEXIST ? 0 : errno;
     }
 

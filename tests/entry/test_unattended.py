@@ -3,6 +3,7 @@
 sequence, the logs in its folder or where OSTREL_LOG_DIR says. Run under `unshare --mount` as root:
 test_unattended.py path/to/ostrel"""
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -12,9 +13,12 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import Port, Program, confine_resolver, headless, marker, marker_script  # noqa: E402
+from ostrel_testing import Port, Program, confine_resolver, headless, marker, marker_script, private_address  # noqa
+
+from aiosmtpd.controller import Controller  # noqa: E402
 
 BUILT = sys.argv.pop(1)
+FILESERVER, MAIL = private_address(), private_address()  # the help's example device and mail server
 REJECTED = ["Port check not performed: Incorrect calling sequence.", "Type OSTREL /? for calling sequence help."]
 UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on device {device} is un-available."
 
@@ -22,7 +26,7 @@ UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on devic
 class Unattended(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.resolver = confine_resolver("::1 v6only.test\n")
+        cls.resolver = confine_resolver(f"::1 v6only.test\n{FILESERVER} fileserver1\n{MAIL} mail.example.com\n")
 
     def setUp(self):
         self.program = Program(BUILT)
@@ -146,6 +150,32 @@ class Unattended(unittest.TestCase):
                     os.remove(script + ".marker")
                 self.assertFalse(os.path.exists(os.path.join(self.folder, "X")))
                 listener.close()
+
+    def test_help_examples_as_written(self):
+        """The help's two examples, copied from its text, do what their captions say."""
+        lines = self.program.run("--help").out.split("\n")
+        self.assertEqual((lines[4], lines[7]), ("Example 1...(ping a server if port check fails)",
+                                                "Example 2...(send an email if port check passes)"))
+        received = []
+
+        class Recorder:
+            async def handle_DATA(self, server, session, envelope):
+                received.append(envelope.rcpt_tos)
+                return "250 OK"
+
+        mail = Controller(Recorder(), hostname=MAIL, port=25)
+        mail.start()
+        shutil.copy(self.script, os.path.join(self.folder, "c:\\winnt\\ping.exe"))
+        environment = headless(PATH=f"{self.folder}:/usr/bin:/bin")
+        for line, kind in ((lines[5], "refused"), (lines[8], "open")):
+            with self.subTest(line):
+                listener = Port(kind, FILESERVER, 23)
+                run = self.program.run(line.removeprefix("OSTREL ").split(" "), environment)
+                listener.close()
+                self.assertEqual(run.err.replace("marker errors\n", ""), "")
+        mail.stop()
+        self.assertIsNotNone(marker(os.path.join(self.folder, "c:\\winnt\\ping.exe")))
+        self.assertEqual(received, [["admin@example.com"]])
 
     def test_help_and_version(self):
         usage = "Use the following calling sequence..."

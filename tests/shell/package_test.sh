@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The Debian package, built from this build tree and unpacked into a scratch
-# root: what is in it, its manual page, and the installed program at work.
-#   package_test.sh <build dir>
+# The two Debian packages, built from a release build as ./dev.sh package builds them, unpacked as apt would lay
+# them out: what each holds and needs, its manual page, and the installed program at work.
+#   package_test.sh <release build dir>
 set -euo pipefail
 build=$(readlink -f "$1")
 work=$(mktemp -d)
+chmod 755 "$work"
 pids=()
 cleanup() {
     local i
@@ -22,69 +23,78 @@ within() {
 }
 ended() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"; }
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 \
+[ -f "$build/CPackConfig.cmake" ] || fail "no release build in $build (./dev.sh package makes one)"
+grep -q 'CMAKE_BUILD_TYPE:STRING=RelWithDebInfo' "$build/CMakeCache.txt" || fail "$build is not the shipped build type"
+cmake --build "$build" >/dev/null
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) \
     || { cat "$work/cpack.log" >&2; fail "cpack"; }
-debs=("$work"/out/ostrel_*_"$(dpkg --print-architecture)".deb)
-[ -f "${debs[0]}" ] || fail "no ostrel_<version>_<arch>.deb in: $(ls "$work/out")"
-deb=${debs[0]}
-root=$work/root
-dpkg-deb -x "$deb" "$root"
+arch=$(dpkg --print-architecture)
+program=$(echo "$work"/out/ostrel_*_"$arch".deb) window=$(echo "$work"/out/ostrel-window_*_"$arch".deb)
+[ -f "$program" ] && [ -f "$window" ] || fail "not two packages: $(ls "$work/out")"
+lintian --fail-on error "$program" "$window" >"$work/lintian.txt" 2>&1 || fail "lintian: $(cat "$work/lintian.txt")"
 
-# Run-time dependencies are the libraries the binaries link, never build or test tools.
-depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6core6 libqt6network6 libqt6widgets6; do
-    [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
-done
-[[ $depends =~ -dev|python|cmake|pyftpdlib|aiosmtpd|exim|xvfb ]] && fail "Depends names a build or test tool: $depends"
+# The program's package needs no graphical library and recommends the window; the window's needs this very program.
+depends=$(dpkg-deb -f "$program" Depends) window_depends=$(dpkg-deb -f "$window" Depends)
+version=$(dpkg-deb -f "$program" Version)
+[[ $depends == *libqt6network6* && ! $depends =~ libqt6(gui|widgets)|-dev|python|exim ]] || fail "ostrel Depends: $depends"
+[ "$(dpkg-deb -f "$program" Recommends)" = ostrel-window ] || fail "ostrel does not recommend ostrel-window"
+[[ $window_depends == *"ostrel (= $version)"*libqt6gui6*libqt6widgets6* ]] || fail "ostrel-window Depends: $window_depends"
 
 # The manual page renders without a single warning at common widths.
-page=$root/usr/share/man/man1/ostrel.1.gz
-[ -f "$page" ] || fail "no manual page in the package"
+server=$work/server desktop=$work/desktop
+dpkg-deb -x "$program" "$server"
+dpkg-deb -x "$program" "$desktop" && dpkg-deb -x "$window" "$desktop"
+page=$server/usr/share/man/man1/ostrel.1.gz
 zcat "$page" | groff -man -Tutf8 -ww -z 2>"$work/groff.err" || true
 [ -s "$work/groff.err" ] && fail "groff: $(cat "$work/groff.err")"
 for width in 80 120; do
     MANWIDTH=$width man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
     [ -s "$work/man.err" ] && fail "man at $width columns: $(cat "$work/man.err")"
-    grep -q '^NAME' "$work/man.txt" && grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
+    grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 done
 
-# The installed program, unattended, with no display and no graphical library
-# loaded: the log beside it names the outcome of a loopback check.
-program=$root/usr/bin/ostrel
-headless() { env -i PATH=/usr/bin:/bin HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" LD_DEBUG=files "$@"; }
-graphical() { grep -Eo 'libQt6(Gui|Widgets)[^ ]*' "$1" | head -1; }
+# The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
+# library loaded; an unwritable state folder costs a line on standard error, and OSTREL_LOG_DIR is honoured.
 exec {listener}< <(/usr/bin/python3 -c '
-import socket, sys
+import socket
 s = socket.create_server(("127.0.0.1", 0), backlog=8)
-closed = socket.create_server(("127.0.0.1", 0))
-print(s.getsockname()[1], closed.getsockname()[1], flush=True)
-closed.close()
-s.settimeout(30)
+print(s.getsockname()[1], flush=True)
+s.settimeout(60)
 while True:
     s.accept()[0].close()
 ')
 pids+=($!)
-read -r -u "$listener" open refused
-while read -r port log outcome; do
-    rm -f "$work/home/.local/state/ostrel/"*.log
-    headless "$program" "127.0.0.1,$port,2" 2>"$work/ld.txt" || fail "exit status $? for port $port"
-    line=$(cat "$work/home/.local/state/ostrel/$log" 2>/dev/null) || fail "no $log in the state folder"
-    [ -z "$(find "$root/usr" -name '*.log')" ] || fail "a log under /usr"
-    expected="Port $port on device 127.0.0.1 is $outcome."
-    [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$log holds: $line"
-    [ -z "$(graphical "$work/ld.txt")" ] || fail "the unattended run loaded $(graphical "$work/ld.txt")"
-done <<EOF
-$open success.log available
-$refused error.log un-available
-EOF
+read -r -u "$listener" open
+mkdir -m 777 "$work/home"
+cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
+installed=$server/usr/bin/ostrel
+expected="Port $open on device 127.0.0.1 is available."
+check_log() {
+    local line
+    line=$(cat "$1" 2>/dev/null) || fail "no $1"
+    [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$1 holds: $line"
+}
+for user in root nobody; do
+    as=()
+    [ $user = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    cron LD_DEBUG=files "${as[@]}" "$installed" "127.0.0.1,$open,2" 2>"$work/ld.txt" || fail "exit status $? as $user"
+    check_log "$work/home/.local/state/ostrel/success.log"
+    [ "$(stat -c %a "$work/home/.local/state/ostrel")" = 700 ] || fail "the state folder is open to others"
+    grep -Eo 'libQt6[^ ]*' "$work/ld.txt" | head -1 | grep . && fail "an unattended run as $user loaded Qt"
+    rm -rf "$work/home/.local"
+done
+[ -z "$(find "$server/usr" -name '*.log')" ] || fail "a log under /usr"
+cron XDG_STATE_HOME="$work/state" "$installed" "127.0.0.1,$open,2" && check_log "$work/state/ostrel/success.log"
+cron OSTREL_LOG_DIR="$work/logs" "$installed" "127.0.0.1,$open,2" && check_log "$work/logs/success.log"
+errors=$(cron HOME=/nonexistent setpriv --reuid=65534 --regid=65534 --clear-groups "$installed" "127.0.0.1,$open,2" 2>&1)
+[ "$errors" = "ostrel: cannot write /nonexistent/.local/state/ostrel/success.log: Permission denied" ] \
+    || fail "an unwritable state folder said: $errors"
+# Without the window's package the program says how to get it.
+errors=$(cron DISPLAY=:0 "$installed" 2>&1) && fail "no window, but exit status 0"
+[[ $errors == *"apt install ostrel-window"* ]] || fail "without the window: $errors"
 
-headless "$program" '/?' >"$work/help.txt" 2>"$work/ld.txt" || fail "/? exit status $?"
-grep -q '^Use the following calling sequence' "$work/help.txt" || fail "/? printed: $(cat "$work/help.txt")"
-[ -z "$(graphical "$work/ld.txt")" ] || fail "/? loaded $(graphical "$work/ld.txt")"
-
-# The desktop entry opens the installed window (its module found from the
-# installed program), and F2 there hands the installed help page to the
-# desktop's browser: stand-ins for xdg-mime and xdg-open record it.
+# The desktop: the entry opens the installed window (its module found from the installed program), and F2
+# there hands the installed help page to the desktop's browser: stand-ins for xdg-mime and xdg-open record it.
 mkdir -p "$work/fake" "$work/config" && mkdir -m 700 "$work/runtime"
 cat >"$work/fake/xdg-mime" <<'EOF'
 #!/bin/sh
@@ -96,17 +106,17 @@ Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display"
 pids+=($!)
 within 10 test -s "$work/display" || fail "Xvfb did not start"
 display=:$(head -1 "$work/display")
-exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/ostrel.desktop")
-(cd "$work" && exec env -i PATH="$work/fake:$root/usr/bin:/usr/bin:/bin" DISPLAY="$display" \
+exec_line=$(sed -n 's/^Exec=//p' "$desktop/usr/share/applications/ostrel.desktop")
+(cd "$work" && exec env -i PATH="$work/fake:$desktop/usr/bin:/usr/bin:/bin" DISPLAY="$display" \
     LSAN_OPTIONS="${LSAN_OPTIONS:-}" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
 window_pid=$!
 pids+=($window_pid)
 window=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
     | head -1) || fail "no window from the desktop entry ($exec_line)"
-grep -q "$root/usr/lib/ostrel/ostrel-window.so" "/proc/$window_pid/maps" || fail "window module not the installed one"
+grep -q "$desktop/usr/lib/ostrel/ostrel-window.so" "/proc/$window_pid/maps" || fail "window module not the installed one"
 DISPLAY=$display timeout 10 xdotool windowfocus --sync "$window" key F2
 within 10 test -s "$work/opened" || fail "F2 opened nothing"
-[ "$(cat "$work/opened")" = "$root/usr/share/ostrel/ostrel.htm" ] || fail "F2 opened $(cat "$work/opened")"
+[ "$(cat "$work/opened")" = "$desktop/usr/share/ostrel/ostrel.htm" ] || fail "F2 opened $(cat "$work/opened")"
 DISPLAY=$display xdotool key Escape
 within 10 ended "$window_pid" || fail "Escape did not close the window"
-echo "package $(basename "$deb"): all checks passed"
+echo "packages $(basename "$program") $(basename "$window"): all checks passed ($(grep -c '^W' "$work/lintian.txt") lintian warnings)"
