@@ -7,6 +7,7 @@
 #include "entry/CallingSequence.h"
 #include "entry/Report.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -54,7 +55,7 @@ namespace {
         check.timeoutSeconds = timeout.value_or(0);
         if (!check.performed()) {
             std::string why = TextRules::blankControls(Report::cause(check));
-            why.front() = 't'; // "The port ..." within a sentence
+            why.front() = static_cast<char>(std::tolower(why.front())); // within a sentence
             say(stderr, "ostrel: " + why);
             return check;
         }
