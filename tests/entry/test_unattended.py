@@ -353,13 +353,30 @@ class Logs(unittest.TestCase):
 
 
 class Libraries(unittest.TestCase):
-    def test_a_plain_check_maps_no_qt(self):
-        listener = Port()
-        program = Program(BUILT)
-        run = program.run(f"127.0.0.1,{listener.port},5", headless(LD_DEBUG="files"))
-        self.assertNotIn("libQt6", run.err)
-        self.assertIn("calling init: /lib/x86_64-linux-gnu/libc.so.6", run.err)
+    def test_qt_only_for_a_mail(self):
+        """A plain check maps no Qt library at all; a run with a mail loads the mail module, which sends it."""
+        received = []
+
+        class Recorder:
+            async def handle_DATA(self, server, session, envelope):
+                received.append(envelope.rcpt_tos)
+                return "250 OK"
+
+        address = private_address()
+        mail = Controller(Recorder(), hostname=address, port=25)
+        mail.start()
+        listener, program = Port(), Program(BUILT)
+        for sequence, loaded in (("", []), (f",PASS,,,{address},a@b.example", ["ostrel-mail.so", "libQt6Network.so"])):
+            with self.subTest(mail=bool(sequence)):
+                trace = tempfile.mktemp()
+                run = program.run(f"127.0.0.1,{listener.port},5" + sequence,
+                                  headless(LD_DEBUG="files", LD_DEBUG_OUTPUT=trace))
+                files = "".join(open(f"{trace}.{pid}").read() for pid in [run.pid])
+                self.assertEqual([name for name in loaded if name in files], loaded)
+                self.assertEqual("libQt6" in files, bool(loaded))
+        mail.stop()
         listener.close()
+        self.assertEqual(received, [["a@b.example"]])
 
 
 if __name__ == "__main__":

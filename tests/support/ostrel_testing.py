@@ -74,6 +74,7 @@ def headless(**extra):
 class Run:
     def __init__(self, process, out, err, start):
         self.code, self.out, self.err, self.seconds = process.returncode, out, err, time.monotonic() - start
+        self.pid = process.pid
         # Where the program's output and errors went, as /proc/<pid>/fd names them: "pipe:[123]".
         self.out_pipe, self.err_pipe = process.out_pipe, process.err_pipe
 
