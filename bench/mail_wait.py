@@ -32,6 +32,8 @@ def main():
     source = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "build", "bin", "ostrel")
     folder = tempfile.mkdtemp(prefix="ostrel-bench-")
     program = shutil.copy(source, folder)
+    # The mail module the program loads when a mail is due lies beside it.
+    shutil.copy(os.path.join(os.path.dirname(source), "ostrel-mail.so"), folder)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
         os.environ.pop(name, None)
 
