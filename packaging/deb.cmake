@@ -20,6 +20,9 @@ add_custom_target(ostrel-documents ALL DEPENDS ${compressed})
 add_dependencies(ostrel ostrel-documents)
 
 install(FILES ${OSTREL_PACKAGING_DIR}/ostrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+# A check command for Nagios and for Icinga 2, to copy.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/monitoring/nagios.cfg ${PROJECT_SOURCE_DIR}/docs/monitoring/icinga2.conf
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel/examples COMPONENT program)
 foreach(package_component ostrel:program ostrel-window:window)
   string(REPLACE ":" ";" pair ${package_component})
   list(GET pair 0 package)
