@@ -4,6 +4,7 @@
 #include "probes/EventWait.h"
 #include "probes/TextRules.h"
 #include "window/AboutWindow.h"
+#include "window/Accessibility.h"
 #include "window/FieldFocus.h"
 #include "window/Icons.h"
 #include "window/IndicatorStyle.h"
@@ -125,6 +126,8 @@ frmOstrel::frmOstrel(QWidget *parent)
     , m_tcpProbe([this] { return HScroll1->value(); })
     , m_ftpProbe([this] { return HScroll1->value(); })
 {
+    // Before any control exists: Qt describes a control when it first changes.
+    Accessibility::install();
     setObjectName(QStringLiteral("frmOstrel"));
     setFont(designFont());
     setWindowIcon(Icons::program());
@@ -133,6 +136,7 @@ frmOstrel::frmOstrel(QWidget *parent)
     buildPortSettings();
     buildConnectionResult();
     arrangeTabOrder();
+    describeControls();
     connectRules();
 
     auto *indicators = new IndicatorStyle(this);
@@ -146,7 +150,7 @@ frmOstrel::frmOstrel(QWidget *parent)
 
 void frmOstrel::buildPortSettings()
 {
-    frameSettings = place<QGroupBox>(this, "frameSettings", 120, 60, 6015, 2355);
+    frameSettings = place<WindowFrame>(this, "frameSettings", 120, 60, 6015, 2355);
     frameSettings->setTitle(QStringLiteral(" Port Settings "));
     QWidget *frame = frameSettings;
 
@@ -196,14 +200,14 @@ void frmOstrel::buildPortSettings()
 
 void frmOstrel::buildConnectionResult()
 {
-    frameConn = place<QGroupBox>(this, "frameConn", 120, 2520, 6015, 3315);
+    frameConn = place<WindowFrame>(this, "frameConn", 120, 2520, 6015, 3315);
     frameConn->setTitle(QStringLiteral(" Connection Result "));
     QWidget *frame = frameConn;
 
     lblPortCheck = placeLabel(frame, "lblPortCheck", "Port Result:", 180, 390, 825, 195);
     imgGreen = placeLight(frame, "imgGreen", Icons::greenLight());
     imgRed = placeLight(frame, "imgRed", Icons::redLight());
-    lblResult = place<QLabel>(frame, "lblResult", 1620, 360, 4215, 255);
+    lblResult = place<ResultLabel>(frame, "lblResult", 1620, 360, 4215, 255);
 
     chkEXE = placeButton<QCheckBox>(frame, "chkEXE", "If port", 180, 900, 795, 195);
     picEXE = place<QWidget>(frame, "picEXE", 960, 780, 675, 495);
@@ -420,4 +424,11 @@ void frmOstrel::clearResult()
     lblResult->clear();
     imgGreen->hide();
     imgRed->hide();
+}
+
+void frmOstrel::showResult(const QString &result, bool passed)
+{
+    lblResult->setText(result);
+    (passed ? imgGreen : imgRed)->show();
+    lblResult->announce();
 }

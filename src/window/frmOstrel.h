@@ -3,6 +3,7 @@
 #include "actions/MailSender.h"
 #include "probes/FtpProbe.h"
 #include "probes/TcpProbe.h"
+#include "window/Accessibility.h"
 
 #include <QWidget>
 #include <array>
@@ -38,6 +39,7 @@ private:
     void buildPortSettings();
     void buildConnectionResult();
     void arrangeTabOrder();
+    void describeControls();
     void connectRules();
 
     void Form_Unload();
@@ -62,6 +64,8 @@ private:
     void btnBrowse_Click();
 
     void clearResult();
+    // Shows the outcome of a check with its light and tells assistive technology.
+    void showResult(const QString &result, bool passed);
 
     QGroupBox *frameSettings;
     QLabel *lblDeviceName;
@@ -78,7 +82,7 @@ private:
     QLabel *lblPortCheck;
     QLabel *imgGreen;
     QLabel *imgRed;
-    QLabel *lblResult;
+    ResultLabel *lblResult;
     QCheckBox *chkEXE;
     QWidget *picEXE;
     std::array<QRadioButton *, 2> optEXE;

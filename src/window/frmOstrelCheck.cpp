@@ -119,8 +119,7 @@ void frmOstrel::runCheck()
         if (port == 7 && pingReplied)
             result += QStringLiteral(", Ping reply OK");
     }
-    lblResult->setText(result);
-    (passed ? imgGreen : imgRed)->show();
+    showResult(result, passed);
 
     // The command goes first; its failure does not keep the mail back.
     const int trigger = passed ? 0 : 1;
