@@ -144,6 +144,7 @@ frmOstrel::frmOstrel(QWidget *parent)
         if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
             button->setStyle(indicators);
     }
+    HScroll1->setStyle(indicators);
 
     new KeyPreview(this, [this](QKeyEvent *key) { Form_KeyDown(key->key(), key->modifiers()); });
 }
