@@ -79,12 +79,13 @@ private slots:
         }
     }
 
-    // Escape ends the program at once, also in the middle of a check.
-    // Started without a session bus (plain X, ssh -X), it leaves nothing
-    // running on its display.
+    // Escape ends the program at once: idle, in the middle of a check, and
+    // while F2 waits for the desktop to name the help page's type (xdg-mime
+    // here never answers). Started without a session bus (plain X, ssh -X),
+    // it leaves nothing running on its display.
     void underX()
     {
-        for (const QString keys : { "", "Return" }) {
+        for (const QString keys : { "", "Return", "F2" }) {
             OnX x;
             QVERIFY2(!x.display.isEmpty(), "needs Xvfb (./dev.sh test installs it)");
             const LoopbackPort port = LoopbackPort::blackholed();
@@ -95,6 +96,10 @@ private slots:
                     .arg(port.port())
                     .arg(script.path())
                     .toUtf8()));
+            QTemporaryDir desktop;
+            QVERIFY(MarkerScript::writeExecutable(desktop.filePath("xdg-mime"), "#!/bin/sh\nexec sleep 10\n")
+                && MarkerScript::writeExecutable(desktop.filePath("xdg-open"), "#!/bin/sh\n"));
+            x.environment.insert(QStringLiteral("PATH"), desktop.path() + ':' + x.environment.value("PATH"));
             x.environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
             x.environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
             QVERIFY2(x.open(), "needs xdotool (./dev.sh test installs it)");
@@ -106,6 +111,8 @@ private slots:
             QElapsedTimer clock;
             clock.start(), x.xdotool({ "key", "Escape" });
             QVERIFY(x.program.waitForFinished(15000));
+            if (keys == "F2")
+                QEXPECT_FAIL("", "the type query still waits on the window's thread", Abort);
             QVERIFY2(
                 clock.elapsed() <= (keys.isEmpty() ? 300 : 500), qPrintable(QString::number(clock.elapsed()) + " ms"));
             QVERIFY(!script.waitForMarker(keys.isEmpty() ? 0 : 500));
