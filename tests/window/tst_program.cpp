@@ -56,7 +56,6 @@ struct OnX {
 
 class TestProgram : public QObject {
     Q_OBJECT
-    QProcessEnvironment m_environment = ProgramFolder::headless();
 
 private slots:
     // A stale DISPLAY (an ssh session, a cron job that exports one): help on
@@ -67,7 +66,7 @@ private slots:
         while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
             || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
             ++number;
-        QProcessEnvironment environment = m_environment;
+        QProcessEnvironment environment = ProgramFolder::headless();
         environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
         for (const bool help : { true, false }) {
             QProcess program;
