@@ -43,9 +43,12 @@ void PushButton::paintEvent(QPaintEvent *event)
 
 void PushButton::keyPressEvent(QKeyEvent *event)
 {
+    // A held key presses once, as Space does.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier)
-        click();
-    else
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+    } else {
         QPushButton::keyPressEvent(event);
+    }
 }
