@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QStyleOptionFocusRect>
 
 IndicatorStyle::IndicatorStyle(QObject *parent)
     : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
@@ -19,5 +20,16 @@ int IndicatorStyle::pixelMetric(PixelMetric metric, const QStyleOption *option, 
         return qMin(13, QProxyStyle::pixelMetric(metric, option, widget));
     default:
         return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+}
+
+void IndicatorStyle::drawComplexControl(
+    ComplexControl control, const QStyleOptionComplex *option, QPainter *painter, const QWidget *widget) const
+{
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    if (control == CC_ScrollBar && (option->state & State_HasFocus)) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(*option);
+        proxy()->drawPrimitive(PE_FrameFocusRect, &focus, painter, widget);
     }
 }

@@ -1,5 +1,6 @@
 #include "window/PushButton.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -38,4 +39,16 @@ void PushButton::paintEvent(QPaintEvent *event)
         flags |= Qt::TextHideMnemonic;
     const QRect caption(contents.left(), top + picture.height() + spacing, contents.width(), textHeight);
     style()->drawItemText(&painter, caption, flags, option.palette, isEnabled(), text(), QPalette::ButtonText);
+}
+
+void PushButton::keyPressEvent(QKeyEvent *event)
+{
+    // A held key presses once, as Space does.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+    } else {
+        QPushButton::keyPressEvent(event);
+    }
 }

@@ -4,6 +4,7 @@
 #include "probes/EventWait.h"
 #include "probes/TextRules.h"
 #include "window/AboutWindow.h"
+#include "window/Accessibility.h"
 #include "window/FieldFocus.h"
 #include "window/Icons.h"
 #include "window/IndicatorStyle.h"
@@ -123,6 +124,8 @@ void setLeftTwips(QWidget *control, qint32 left) { control->move(Twips::toPixels
 frmOstrel::frmOstrel(QWidget *parent)
     : QWidget(parent)
 {
+    // Before any control exists: Qt describes a control when it first changes.
+    Accessibility::install();
     setObjectName(QStringLiteral("frmOstrel"));
     setFont(designFont());
     setWindowIcon(Icons::program());
@@ -131,6 +134,7 @@ frmOstrel::frmOstrel(QWidget *parent)
     buildPortSettings();
     buildConnectionResult();
     arrangeTabOrder();
+    describeControls();
     connectRules();
 
     auto *indicators = new IndicatorStyle(this);
@@ -138,13 +142,14 @@ frmOstrel::frmOstrel(QWidget *parent)
         if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
             button->setStyle(indicators);
     }
+    HScroll1->setStyle(indicators);
 
     new KeyPreview(this, [this](QKeyEvent *key) { Form_KeyDown(key->key(), key->modifiers()); });
 }
 
 void frmOstrel::buildPortSettings()
 {
-    frameSettings = place<QGroupBox>(this, "frameSettings", 120, 60, 6015, 2355);
+    frameSettings = place<WindowFrame>(this, "frameSettings", 120, 60, 6015, 2355);
     frameSettings->setTitle(QStringLiteral(" Port Settings "));
     QWidget *frame = frameSettings;
 
@@ -194,14 +199,14 @@ void frmOstrel::buildPortSettings()
 
 void frmOstrel::buildConnectionResult()
 {
-    frameConn = place<QGroupBox>(this, "frameConn", 120, 2520, 6015, 3315);
+    frameConn = place<WindowFrame>(this, "frameConn", 120, 2520, 6015, 3315);
     frameConn->setTitle(QStringLiteral(" Connection Result "));
     QWidget *frame = frameConn;
 
     lblPortCheck = placeLabel(frame, "lblPortCheck", "Port Result:", 180, 390, 825, 195);
     imgGreen = placeLight(frame, "imgGreen", Icons::greenLight());
     imgRed = placeLight(frame, "imgRed", Icons::redLight());
-    lblResult = place<QLabel>(frame, "lblResult", 1620, 360, 4215, 255);
+    lblResult = place<ResultLabel>(frame, "lblResult", 1620, 360, 4215, 255);
 
     chkEXE = placeButton<QCheckBox>(frame, "chkEXE", "If port", 180, 900, 795, 195);
     picEXE = place<QWidget>(frame, "picEXE", 960, 780, 675, 495);
@@ -418,4 +423,11 @@ void frmOstrel::clearResult()
     lblResult->clear();
     imgGreen->hide();
     imgRed->hide();
+}
+
+void frmOstrel::showResult(const QString &result, bool passed)
+{
+    lblResult->setText(result);
+    (passed ? imgGreen : imgRed)->show();
+    lblResult->announce();
 }

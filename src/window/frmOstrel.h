@@ -1,6 +1,7 @@
 #pragma once
 
 #include "actions/MailSender.h"
+#include "window/Accessibility.h"
 
 #include <QWidget>
 #include <array>
@@ -36,6 +37,7 @@ private:
     void buildPortSettings();
     void buildConnectionResult();
     void arrangeTabOrder();
+    void describeControls();
     void connectRules();
 
     void Form_Unload();
@@ -60,6 +62,8 @@ private:
     void btnBrowse_Click();
 
     void clearResult();
+    // Shows the outcome of a check with its light and tells assistive technology.
+    void showResult(const QString &result, bool passed);
 
     QGroupBox *frameSettings;
     QLabel *lblDeviceName;
@@ -76,7 +80,7 @@ private:
     QLabel *lblPortCheck;
     QLabel *imgGreen;
     QLabel *imgRed;
-    QLabel *lblResult;
+    ResultLabel *lblResult;
     QCheckBox *chkEXE;
     QWidget *picEXE;
     std::array<QRadioButton *, 2> optEXE;

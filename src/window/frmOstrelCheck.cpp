@@ -130,8 +130,7 @@ void frmOstrel::runCheck()
         if (port == 7 && pingReplied)
             result += QStringLiteral(", Ping reply OK");
     }
-    lblResult->setText(result);
-    (passed ? imgGreen : imgRed)->show();
+    showResult(result, passed);
 
     // The command goes first; its failure does not keep the mail back. The
     // mail and the command's environment name the port that was probed: for

@@ -53,13 +53,20 @@ void frmOstrel::btnBrowse_Click()
 }
 
 // Every key of the window passes here first and then goes on to its field unchanged.
-void frmOstrel::Form_KeyDown(int KeyCode, Qt::KeyboardModifiers)
+void frmOstrel::Form_KeyDown(int KeyCode, Qt::KeyboardModifiers Shift)
 {
     try {
         switch (KeyCode) {
         case Qt::Key_Escape:
             close();
             break;
+        case Qt::Key_F1:
+            // Shift+F1 is the About window's own key: Ctrl+F1 and Alt+F1 belong to desktops.
+            if (Shift & Qt::ShiftModifier) {
+                Form_DblClick();
+                break;
+            }
+            [[fallthrough]];
         case Qt::Key_F2:
             // Without the page or an application for it nothing happens.
             // The desktop's answer is awaited with the event loop running.

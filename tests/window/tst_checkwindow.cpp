@@ -94,6 +94,23 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), find("txtDeviceName"));
     }
 
+    // Every control the keyboard reaches shows that it has the focus, the
+    // timeout scroll bar too: its pixels change as Tab moves on.
+    void focusVisible()
+    {
+        find<QCheckBox>("chkEXE")->click(), find<QCheckBox>("chkMail")->click(); // their rows join the Tab order
+        QStringList reached, unchanged;
+        for (QWidget *control = QApplication::focusWidget(); !reached.contains(control->objectName());
+             control = QApplication::focusWidget()) {
+            const QImage focused = control->grab().toImage();
+            QTest::keyClick(control, Qt::Key_Tab);
+            reached << control->objectName();
+            if (control->grab().toImage() == focused)
+                unchanged << control->objectName();
+        }
+        QVERIFY2(reached.contains("HScroll1") && unchanged.isEmpty(), qPrintable(unchanged.join(", ")));
+    }
+
     void portAndList_data()
     {
         // A service from the list means Other Port; the catch-all leaves the kind alone.
