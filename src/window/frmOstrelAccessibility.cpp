@@ -3,6 +3,8 @@
 // alone leaves the user guessing.
 #include "window/frmOstrel.h"
 
+#include "window/PushButton.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
