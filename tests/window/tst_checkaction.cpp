@@ -142,8 +142,12 @@ private slots:
                    commandRuns
             = !command.contains(' ') && !command.isEmpty() && (command == "OK") == passed && !invalid;
         QCOMPARE(script.waitForMarker(commandRuns ? 20000 : 300), commandRuns);
-        if (commandRuns)
-            QCOMPARE(script.record()->arguments, (QStringList { "two words", "last" }));
+        if (commandRuns) // with the check, and the port the kind probed, in its environment
+            QCOMPARE(script.record()->check + ' ' + script.record()->arguments.join('|'),
+                QStringLiteral("%1|%2|%3 two words|last")
+                    .arg(address)
+                    .arg(QList { 21, 7, 25, int(probed) }.at(row.kind))
+                    .arg(passed ? "available" : "un-available"));
         const QString body
             = QString::fromLatin1(row.mailBody).replace("%1", QString::number(probed)).replace("%2", address);
         QStringList sent;
@@ -188,6 +192,8 @@ private slots:
                 ticker.callOnTimeout(&window, qOverload<>(&QWidget::update)), ticker.start(50);
                 if (closeAt >= 0)
                     QTimer::singleShot(closeAt, &window, &QWidget::close);
+                else if (ftp) // a second click during the logon's wait is no second check
+                    QTimer::singleShot(500, &window, [&window] { window.click("btnCheck"); });
                 QElapsedTimer clock;
                 clock.start(), window.find("txtDeviceName")->setFocus();
                 help ? QTest::keyClick(window.find("txtDeviceName"), Qt::Key_F2) : window.click("btnCheck");
@@ -196,6 +202,10 @@ private slots:
                 if (closeAt < 0) {
                     QVERIFY2(window.paints >= 20 && clock.elapsed() >= 1900, qPrintable(what));
                     QVERIFY(help || script.waitForMarker());
+                    int connections = 0; // the probe's and the logon's
+                    while (ftp && listener.accept(100) >= 0)
+                        ++connections;
+                    QCOMPARE(connections, ftp ? 2 : 0);
                 } else {
                     QVERIFY2(clock.elapsed() <= closeAt + 500 && window.paints >= 7, qPrintable(what));
                     QVERIFY(!window.isVisible() && !script.waitForMarker(500));

@@ -243,6 +243,13 @@ private slots:
         startCheck();
         QVERIFY(m_form->close());
         QCOMPARE(m_settings->storedTexts().value("EXEOK"), "False");
+        // The user's own file broken by a hand: never written over, even after a check.
+        const QByteArray broken = "[Settings\nArgument=mine\n";
+        QVERIFY(m_settings->writeFile(broken));
+        open(), startCheck();
+        QVERIFY(m_form->close());
+        QFile file(m_settings->filePath());
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), broken);
     }
 };
 
