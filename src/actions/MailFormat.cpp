@@ -1,5 +1,6 @@
 #include "actions/MailFormat.h"
 
+#include "common/TextRules.h"
 #include "probes/TextRules.h"
 
 #include <QHostAddress>
@@ -12,7 +13,6 @@ namespace MailFormat {
 namespace {
 
     const QString kCrLf = QStringLiteral("\r\n");
-    constexpr qsizetype kLongestReply = 64 * 1024;
     constexpr int kFoldColumn = 78;
     // A plain word up to this length stays readable on a line of its own (998 at most).
     constexpr int kLongestWord = 900;
@@ -25,18 +25,10 @@ namespace {
 
     bool printableAscii(QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; }
 
-    // Line breaks, tabs and other control characters become blanks: a device
-    // name that carries CR or LF must never start a header of its own.
+    // A device name that carries CR or LF must never start a header of its own.
     QString blanked(const QString &value)
     {
-        static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-        QString safe = value;
-        safe.replace(lineBreak, QStringLiteral(" "));
-        for (QChar &c : safe) {
-            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-                c = QLatin1Char(' ');
-        }
-        return safe;
+        return QString::fromStdString(TextRules::blankControls(value.toStdString()));
     }
 
     // Encoded words (RFC 2047), never splitting a UTF-8 sequence between two.
@@ -176,36 +168,8 @@ namespace {
 
 QString Reply::summary() const
 {
-    QString line = QString::number(code) + QLatin1Char(' ') + blanked(text);
-    return line.simplified().left(300);
-}
-
-ReplyState takeReply(QByteArray &input, Reply &reply)
-{
-    QStringList lines;
-    qsizetype position = 0;
-    for (;;) {
-        const qsizetype end = input.indexOf('\n', position);
-        if (end < 0)
-            return input.size() > kLongestReply ? ReplyState::Unreadable : ReplyState::Incomplete;
-        QByteArray line = input.mid(position, end - position);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-        const bool shaped = line.size() >= 3 && std::all_of(line.cbegin(), line.cbegin() + 3, digit)
-            && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
-        if (!shaped)
-            return ReplyState::Unreadable;
-        lines << QString::fromUtf8(line.mid(4));
-        position = end + 1;
-        if (position > kLongestReply)
-            return ReplyState::Unreadable;
-        if (line.size() == 3 || line.at(3) == ' ') {
-            reply = Reply { line.left(3).toInt(), lines.join(QLatin1Char('\n')) };
-            input.remove(0, position);
-            return ReplyState::Complete;
-        }
-    }
+    const std::string line = TextRules::blankControls(std::to_string(code) + ' ' + text.toStdString());
+    return QString::fromStdString(std::string(TextRules::cutAtCharacter(line, 300))).simplified();
 }
 
 std::optional<MailServer> readMailServer(const QString &text)

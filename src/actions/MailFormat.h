@@ -16,15 +16,9 @@ struct Reply {
     int code = 0;
     QString text; // the lines of a multi-line reply joined by LF
     bool positive() const { return code >= 200 && code < 300; }
-    // "550 5.1.1 unknown user", one line, control characters blanked.
+    // "550 5.1.1 unknown user": one line of at most 300 bytes, control characters blanked.
     QString summary() const;
 };
-
-enum class ReplyState { Incomplete, Complete, Unreadable };
-
-// Takes one whole reply ("ddd-text" lines, then "ddd text") off the front of
-// `input`. Unreadable: a line not shaped so, or more than 64 KiB without an end.
-ReplyState takeReply(QByteArray &input, Reply &reply);
 
 struct MailServer {
     enum Security { Plain, StartTls, Tls };

@@ -49,29 +49,22 @@ MailBounds MailBounds::current()
     bool ok = false;
     const int divisor = qEnvironmentVariableIntValue("OSTREL_TEST_MAIL_TIME_SCALE", &ok);
     if (ok && divisor > 1) {
-        for (int *bound : { &bounds.greetingMs, &bounds.handshakeMs, &bounds.replyMs, &bounds.sendMs,
-                 &bounds.endReplyMs, &bounds.quitMs, &bounds.wholeMs })
+        for (int *bound : { &bounds.greetingMs, &bounds.replyMs, &bounds.sendMs, &bounds.endReplyMs, &bounds.quitMs,
+                 &bounds.wholeMs })
             *bound = std::max(1, *bound / divisor);
     }
     return bounds;
 }
 
-SmtpFailure::SmtpFailure(int code, const QString &description)
+SmtpFailure::SmtpFailure(const QString &description)
     : std::runtime_error(description.toStdString())
-    , m_code(code)
 {
 }
 
 SmtpClientControl::SmtpClientControl(QObject *parent)
     : QObject(parent)
 {
-    m_handshakeTimer.setSingleShot(true);
-    m_handshakeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
-    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        breakConnection(SocketCodes::TimedOut,
-            tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
-    });
 }
 
 // Made at the first mail, so a run that sends none never loads TLS.
@@ -97,7 +90,7 @@ QTcpSocket &SmtpClientControl::socket()
         m_encrypted = true;
         if (m_phase == Phase::Encrypting) {
             // Only what the server says from here on counts.
-            m_input.clear();
+            m_reader.clear();
             m_extensions.clear();
             m_phase = Phase::Hello;
             sendLine("EHLO " + localDomain().toUtf8());
@@ -150,7 +143,6 @@ int SmtpClientControl::Connect()
     }
     m_bounds = MailBounds::current();
     m_whole = QDeadlineTimer(m_bounds.wholeMs, Qt::PreciseTimer);
-    m_handshakeTimer.start(m_bounds.handshakeMs);
     m_phase = Phase::LookingUp;
     // This machine's full name, if the resolver knows one by the time the server greets.
     if (!QSysInfo::machineHostName().contains(QLatin1Char('.')))
@@ -221,14 +213,14 @@ void SmtpClientControl::SetRecipient(const QString &entry)
         why = tr("the server does not offer SMTPUTF8");
     if (!why.isEmpty()) {
         noteError(line + tr(" not sent: ") + why);
-        throw SmtpFailure(Failed, why);
+        throw SmtpFailure(why);
     }
     const auto reply = command(line.toUtf8(), m_bounds.replyMs, line);
     if (!reply)
-        throw SmtpFailure(Failed, m_lastError);
+        throw SmtpFailure(m_lastError);
     if (!reply->positive()) {
         refuse(line, *reply);
-        throw SmtpFailure(reply->code, reply->text);
+        throw SmtpFailure(reply->text);
     }
     ++m_accepted;
 }
@@ -325,22 +317,31 @@ void SmtpClientControl::onConnected()
 
 void SmtpClientControl::onReadyRead()
 {
-    m_input += socket().readAll();
+    const QByteArray bytes = socket().readAll();
     if (m_phase == Phase::Broken && m_quitSent) {
         m_quitSent = false; // the QUIT of a refused handshake is answered
         return;
     }
-    while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
-        Reply reply;
-        const auto state = MailFormat::takeReply(m_input, reply);
-        if (state == MailFormat::ReplyState::Incomplete)
+    m_reader.add(std::string_view(bytes.constData(), size_t(bytes.size())));
+    takeReplies();
+}
+
+// Reads what has come, up to the reply a call waits for: what follows it is
+// read when the next command goes out, so a reason given is never lost to a
+// broken line after it.
+void SmtpClientControl::takeReplies()
+{
+    while (m_phase != Phase::Idle && m_phase != Phase::Broken && !(m_awaitingReply && m_reply)) {
+        ReplyReader::Reply reply;
+        const auto state = m_reader.next(reply);
+        if (state == ReplyReader::State::Incomplete)
             return;
-        if (state == MailFormat::ReplyState::Unreadable) {
+        if (state == ReplyReader::State::Unreadable) {
             noteError(tr("the answer of %1 cannot be read").arg(m_server->host));
             breakConnection(Failed, m_lastError, true);
             return;
         }
-        onReply(reply);
+        onReply(Reply { reply.code, QString::fromStdString(reply.text) });
     }
 }
 
@@ -377,7 +378,7 @@ void SmtpClientControl::onReply(const Reply &reply)
         if (reply.code != 220)
             return refuse(QStringLiteral("STARTTLS"), reply);
         m_phase = Phase::Encrypting;
-        m_input.clear();
+        m_reader.clear();
         ssl()->setSslConfiguration(tlsConfiguration());
         ssl()->setPeerVerifyName(m_server->host);
         ssl()->startClientEncryption();
@@ -442,6 +443,8 @@ void SmtpClientControl::startLogin()
 
 void SmtpClientControl::sendLine(const QByteArray &line)
 {
+    if (socket().state() != QAbstractSocket::ConnectedState)
+        return;
     socket().write(line + "\r\n");
     // Out now, so a QUIT still leaves when the connection closes right after.
     socket().flush();
@@ -455,6 +458,9 @@ QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
 
 std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs, const QString &shown)
 {
+    // What came after the last awaited reply: a broken line ends the session before anything is written.
+    m_awaitingReply = false;
+    takeReplies();
     if (m_phase == Phase::Idle || m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState) {
         noteError(shown + tr(" not sent: no connection"));
         return std::nullopt;
@@ -519,7 +525,6 @@ bool SmtpClientControl::flush(int timeoutMs)
 
 void SmtpClientControl::becomeReady()
 {
-    m_handshakeTimer.stop();
     m_phase = Phase::Ready;
     postConnected();
 }
@@ -545,7 +550,6 @@ void SmtpClientControl::breakConnection(int code, const QString &description, bo
         return;
     noteError(m_server ? tr("%1 (%2:%3)").arg(description, m_server->host).arg(m_server->port) : description);
     m_phase = Phase::Broken;
-    m_handshakeTimer.stop();
     m_lookup.cancel();
     m_awaitingReply = false;
     postError(code, description);
@@ -566,11 +570,10 @@ void SmtpClientControl::closeQuietly()
 {
     m_phase = Phase::Idle;
     ++m_session;
-    m_handshakeTimer.stop();
     m_lookup.cancel();
     if (m_socket)
         m_socket->abort();
-    m_input.clear();
+    m_reader.clear();
     m_awaitingReply = false;
     m_reply.reset();
     m_greeted = false;

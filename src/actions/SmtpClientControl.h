@@ -1,6 +1,7 @@
 #pragma once
 
 #include "actions/MailFormat.h"
+#include "common/ReplyReader.h"
 #include "probes/HostLookup.h"
 #include "probes/SocketCodes.h"
 
@@ -11,7 +12,6 @@
 #include <QSslSocket>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -20,18 +20,13 @@
 // (adding a recipient).
 class SmtpFailure : public std::runtime_error {
 public:
-    SmtpFailure(int code, const QString &description);
-    int code() const { return m_code; }
-
-private:
-    int m_code;
+    explicit SmtpFailure(const QString &description);
 };
 
 // The time bounds of one mail. Tests shorten them all at once through
 // OSTREL_TEST_MAIL_TIME_SCALE (a divisor), so no test waits them out.
 struct MailBounds {
-    int greetingMs = 10000; // connected and greeted (the sender's wait)
-    int handshakeMs = 30000; // look-up, connection, greeting, EHLO, TLS, login together
+    int greetingMs = 10000; // look-up, connection, greeting, EHLO, TLS and login (the sender's wait)
     int replyMs = 30000; // the reply to MAIL FROM, RCPT TO or DATA
     int sendMs = 30000; // one written piece leaving the socket
     int endReplyMs = 60000; // the verdict on the whole message (the server may run filters)
@@ -124,6 +119,7 @@ private:
     void onLookupFinished();
     void onConnected();
     void onReadyRead();
+    void takeReplies();
     void onReply(const MailFormat::Reply &reply);
     void afterHello();
     void startLogin();
@@ -148,7 +144,6 @@ private:
     std::unique_ptr<QTcpSocket> m_socket;
     HostLookup m_lookup;
     HostLookup m_ownName;
-    QTimer m_handshakeTimer;
     MailBounds m_bounds;
     QDeadlineTimer m_whole;
     Phase m_phase = Phase::Idle;
@@ -166,7 +161,7 @@ private:
     int m_accepted = 0;
     QString m_lastError;
 
-    QByteArray m_input;
+    ReplyReader m_reader { ReplyReader::Protocol::Smtp };
     bool m_awaitingReply = false;
     std::optional<MailFormat::Reply> m_reply;
 

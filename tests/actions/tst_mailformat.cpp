@@ -1,4 +1,4 @@
-// The mail's wire texts without sockets: replies, the mail server field,
+// The mail's wire texts without sockets: the mail server field,
 // addresses, folding, the message text's line ends and .netrc.
 #include "actions/MailFormat.h"
 
@@ -31,11 +31,6 @@ void TestMailFormat::texts_data()
         for (const QString &input : inputs)
             rows(reader, { input, QString() });
     };
-    const QString huge(70000, QLatin1Char('x'));
-    // State (0 incomplete, 1 complete, 2 unreadable), code, text | what is left.
-    rows("reply",
-        { "250-a\r\n250-b\n250 c\r\n354 go", "1 250 a\nb\nc|354 go", "221\r\n", "1 221 |", "250-a\r\n250 b",
-            "0 0 |250-a\r\n250 b", "hello\r\n", "2 0 |hello\r\n", huge, "2 0 |" + huge });
     // The mail server field: security user host port.
     rows("server",
         { " mail.example ", "0  mail.example 25", "mail.example:2525", "0  mail.example 2525", "[::1]:26", "0  ::1 26",
@@ -72,12 +67,7 @@ void TestMailFormat::texts()
     QFETCH(QString, input);
     const QString first = input.section(QLatin1Char(input.contains('|') ? '|' : ' '), 0, 0);
     QString read;
-    if (reader == QLatin1String("reply")) {
-        QByteArray bytes = input.toUtf8();
-        Reply reply;
-        const int state = int(takeReply(bytes, reply));
-        read = QStringLiteral("%1 %2 %3|").arg(state).arg(reply.code).arg(reply.text) + QString::fromUtf8(bytes);
-    } else if (reader == QLatin1String("server")) {
+    if (reader == QLatin1String("server")) {
         if (const auto server = readMailServer(input))
             read
                 = QStringLiteral("%1 %2 %3 %4").arg(server->security).arg(server->user, server->host).arg(server->port);
@@ -128,7 +118,7 @@ void TestMailFormat::foldedLinesStayWithinLimits()
                 "To: " + (addresses.isEmpty() ? "undisclosed-recipients:;" : addresses.join(", ")));
             continue;
         }
-        for (const QChar c : value.replace("\r\n", " "))
+        for (const QChar c : value)
             plain += c.unicode() < 0x20 ? QChar(' ') : c;
         if (std::all_of(plain.cbegin(), plain.cend(), [](QChar c) { return c.unicode() < 0x7f; })
             && !field.contains("?="))

@@ -60,7 +60,7 @@ void TestMailSender::resultMail_data()
     QTest::newRow("passed, sender from the environment") << "D" << true << QByteArray("alerts@corp.example") << "D";
     QTest::newRow("line breaks and control characters") << QStringLiteral("D\x01"
                                                                           "E\r\nBcc: evil@test\nX-Injected: 1\r")
-                                                        << true << QByteArray() << "D E Bcc: evil@test X-Injected: 1 ";
+                                                        << true << QByteArray() << "D E  Bcc: evil@test X-Injected: 1 ";
     QTest::newRow("tabs and blank runs") << "a\t\t" + QString(200, ' ') + "b" << true << QByteArray()
                                          << "a  " + QString(200, ' ') + "b";
     QTest::newRow("beyond ASCII") << beyond << true << QByteArray() << beyond;
