@@ -82,7 +82,7 @@ bool MailSender::Mail_Connect(const QString &strMailServer)
     }
     if (m_intSmtpState == 1)
         return true;
-    return fail(QStringLiteral("%1 was not ready within %2 s").arg(strMailServer).arg(boundMs / 1000.0));
+    return fail(m_smtpClient1.notReady(boundMs));
 }
 
 bool MailSender::Mail_Send(const QString &strFrom, const QStringList &recipients)
@@ -90,9 +90,7 @@ bool MailSender::Mail_Send(const QString &strFrom, const QStringList &recipients
     // The header shows the name; envelope and header carry a real address.
     const bool named = !strFrom.contains(QLatin1Char('@'));
     const QString configured = TextRules::trimSpaces(qEnvironmentVariable("OSTREL_MAIL_FROM"));
-    const QString address = !named ? strFrom
-        : !configured.isEmpty()    ? configured
-                                   : QStringLiteral("ostrel@") + m_smtpClient1.localDomain();
+    const QString address = !named ? strFrom : !configured.isEmpty() ? configured : m_smtpClient1.defaultSender();
     const bool utf8 = std::any_of(recipients.cbegin(), recipients.cend(), [](const QString &entry) {
         const auto parsed = MailFormat::readAddress(entry);
         return parsed && parsed->needsUtf8();
@@ -101,8 +99,14 @@ bool MailSender::Mail_Send(const QString &strFrom, const QStringList &recipients
     m_smtpClient1.SetReserved1(0);
     m_smtpClient1.SetFrom(address);
     m_smtpClient1.SetSmtpUtf8(utf8);
-    if (m_smtpClient1.BeginMessage() != SmtpClientControl::Accepted || EventWait::abandoned())
-        return fail(QStringLiteral("the sender was refused"));
+    const int code = m_smtpClient1.BeginMessage();
+    if (code != SmtpClientControl::Accepted || EventWait::abandoned()) {
+        fail(QStringLiteral("the sender was refused"));
+        // The server wants another sender: the user can name one.
+        if (code > 0)
+            m_failure += QStringLiteral(" (set OSTREL_MAIL_FROM)");
+        return false;
+    }
 
     // An empty entry is no address: it adds nobody, and the others still get the
     // mail; a refused one makes the mail report failure all the same.

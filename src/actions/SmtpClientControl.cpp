@@ -1,6 +1,7 @@
 #include "actions/SmtpClientControl.h"
 
 #include "probes/EventWait.h"
+#include "probes/TextRules.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,10 @@
 #include <QSslConfiguration>
 #include <QSysInfo>
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 using MailFormat::Reply;
@@ -33,12 +38,39 @@ QSslConfiguration tlsConfiguration()
     return configuration;
 }
 
+// The first 64 KiB of a plain file, opened without blocking so that a FIFO
+// put in its place cannot hold the mail. A private file (~/.netrc) is
+// refused, as ftp and Python refuse it, when it is not the user's own or
+// others may read it: one line on standard error says so.
+std::optional<QByteArray> plainFile(const QString &path, bool privateFile = false)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info { };
+    const char *refusal = nullptr;
+    std::optional<QByteArray> content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (privateFile && info.st_uid != ::geteuid())
+            refusal = "mail: ~/.netrc is not owned by you\n";
+        else if (privateFile && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+            refusal = "mail: ~/.netrc is readable by others (chmod 600)\n";
+        else
+            content.emplace();
+        char buffer[4096];
+        for (ssize_t count; content && content->size() < 64 * 1024 && (count = ::read(fd, buffer, sizeof buffer)) > 0;)
+            content->append(buffer, count);
+    }
+    ::close(fd);
+    if (refusal)
+        std::fputs(refusal, stderr);
+    return content;
+}
+
 std::optional<MailFormat::Login> loginFromNetrc(const QString &host, const QString &user)
 {
-    QFile file(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return MailFormat::netrcLogin(QString::fromUtf8(file.readAll()), host, user);
+    const auto netrc = plainFile(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")), true);
+    return netrc ? MailFormat::netrcLogin(QString::fromUtf8(*netrc), host, user) : std::nullopt;
 }
 
 } // namespace
@@ -65,6 +97,10 @@ SmtpClientControl::SmtpClientControl(QObject *parent)
     : QObject(parent)
 {
     connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
+    connect(&m_ownName, &HostLookup::finished, this, [this] {
+        if (m_phase == Phase::Naming)
+            hello();
+    });
 }
 
 // Made at the first mail, so a run that sends none never loads TLS.
@@ -88,13 +124,15 @@ QTcpSocket &SmtpClientControl::socket()
         return *m_socket;
     connect(ssl(), &QSslSocket::encrypted, this, [this] {
         m_encrypted = true;
-        if (m_phase == Phase::Encrypting) {
-            // Only what the server says from here on counts.
-            m_reader.clear();
-            m_extensions.clear();
-            m_phase = Phase::Hello;
-            sendLine("EHLO " + localDomain().toUtf8());
-        }
+        if (m_phase != Phase::Encrypting)
+            return;
+        // Only what the server says from here on counts.
+        m_reader.clear();
+        m_extensions.clear();
+        if (m_greeted)
+            hello();
+        else
+            m_phase = Phase::Greeting;
     });
     connect(ssl(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
         noteError(QStringLiteral("TLS with %1 failed: %2").arg(m_server->host, errors.value(0).errorString()));
@@ -301,18 +339,66 @@ int SmtpClientControl::Quit()
     return Accepted;
 }
 
-QString SmtpClientControl::localDomain() const
+QString SmtpClientControl::ownName() const
 {
-    const QString hostName = m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty()
-        ? m_ownName.canonicalName()
-        : QSysInfo::machineHostName();
-    return MailFormat::mailDomain(hostName, m_socket ? m_socket->localAddress().toString() : QString());
+    return m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty() ? m_ownName.canonicalName()
+                                                                          : QSysInfo::machineHostName();
+}
+
+QString SmtpClientControl::localAddress() const { return m_socket ? m_socket->localAddress().toString() : QString(); }
+
+QString SmtpClientControl::localDomain() const { return MailFormat::mailDomain(ownName(), localAddress()); }
+
+QString SmtpClientControl::defaultSender() const
+{
+    const QString mailName = QString::fromUtf8(plainFile(QStringLiteral("/etc/mailname")).value_or(QByteArray()));
+    return MailFormat::defaultSender(m_login, mailName, ownName(), localAddress());
+}
+
+QString SmtpClientControl::notReady(int boundMs) const
+{
+    QString step;
+    switch (m_phase) {
+    case Phase::LookingUp:
+        step = tr("the look-up of %1").arg(m_server->host);
+        break;
+    case Phase::Connecting:
+        step = QStringLiteral("connect");
+        break;
+    case Phase::Greeting:
+        step = QStringLiteral("greeting");
+        break;
+    case Phase::Naming:
+        step = tr("this host's name");
+        break;
+    case Phase::Hello:
+    case Phase::HelloFallback:
+        step = QStringLiteral("EHLO");
+        break;
+    case Phase::StartTls:
+    case Phase::Encrypting:
+        step = QStringLiteral("TLS");
+        break;
+    case Phase::Auth:
+        step = QStringLiteral("AUTH");
+        break;
+    default:
+        return tr("%1 was not ready within %2").arg(TextRules::trimSpaces(m_serverText), seconds(boundMs));
+    }
+    return tr("%1 was not ready within %2 (waiting at %3)")
+        .arg(TextRules::trimSpaces(m_serverText), seconds(boundMs), step);
+}
+
+void SmtpClientControl::hello()
+{
+    m_phase = Phase::Hello;
+    sendLine("EHLO " + localDomain().toUtf8());
 }
 
 void SmtpClientControl::onConnected()
 {
     if (m_phase == Phase::Connecting)
-        m_phase = Phase::Greeting;
+        m_phase = m_server->security == MailFormat::MailServer::Tls ? Phase::Encrypting : Phase::Greeting;
 }
 
 void SmtpClientControl::onReadyRead()
@@ -352,8 +438,10 @@ void SmtpClientControl::onReply(const Reply &reply)
         if (reply.code != 220)
             return refuse(tr("the greeting"), reply);
         m_greeted = true;
-        m_phase = Phase::Hello;
-        sendLine("EHLO " + localDomain().toUtf8());
+        // EHLO names this host once its own look-up is over, so the name never depends on timing.
+        m_phase = Phase::Naming;
+        if (m_ownName.isFinished())
+            hello();
         return;
     case Phase::Hello:
         if (reply.positive()) {
@@ -426,6 +514,7 @@ void SmtpClientControl::startLogin()
         }
         return becomeReady();
     }
+    m_login = login->user;
     const QByteArray user = login->user.toUtf8();
     const QByteArray password = login->password.toUtf8();
     m_loginLines.clear();
@@ -579,6 +668,7 @@ void SmtpClientControl::closeQuietly()
     m_greeted = false;
     m_quitSent = false;
     m_encrypted = false;
+    m_login.clear();
     m_extensions.clear();
     m_loginLines.clear();
     m_accepted = 0;

@@ -88,8 +88,12 @@ public:
     int Quit();
 
     bool offersSmtpUtf8() const { return m_extensions.contains(QStringLiteral("SMTPUTF8")); }
-    // This end of the connection as a mail domain (EHLO name, sender's domain).
+    // This end of the connection as a mail domain (the EHLO name).
     QString localDomain() const;
+    // The sender when the user sets none, once the client is ready (MailFormat::defaultSender).
+    QString defaultSender() const;
+    // Why the client is not ready when the sender's wait ends: the step still waiting.
+    QString notReady(int boundMs) const;
     // The first failure of this session: the step and the server's reply.
     QString lastError() const { return m_lastError; }
 
@@ -105,6 +109,7 @@ private:
         LookingUp,
         Connecting,
         Greeting,
+        Naming, // greeted, this host's own name still being looked up
         Hello,
         HelloFallback,
         StartTls,
@@ -121,7 +126,10 @@ private:
     void onReadyRead();
     void takeReplies();
     void onReply(const MailFormat::Reply &reply);
+    void hello();
     void afterHello();
+    QString ownName() const;
+    QString localAddress() const;
     void startLogin();
 
     void sendLine(const QByteArray &line);
@@ -158,6 +166,7 @@ private:
     bool m_encrypted = false;
     QSet<QString> m_extensions;
     QList<QByteArray> m_loginLines; // the answers still to give to 334
+    QString m_login;
     int m_accepted = 0;
     QString m_lastError;
 

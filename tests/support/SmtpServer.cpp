@@ -1,8 +1,13 @@
 #include "SmtpServer.h"
+#include "LoopbackResolver.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryFile>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,10 +21,9 @@ QStringList texts(const QJsonValue &value)
 
 } // namespace
 
-SmtpServer::SmtpServer(const QString &flags)
+SmtpServer::SmtpServer(const QStringList &options)
     : m_peer(QStringLiteral("smtp_server.py"),
-        QStringList { QStringLiteral("--record"), m_folder.filePath(QStringLiteral("record.jsonl")) }
-            + flags.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        QStringList { QStringLiteral("--record"), m_folder.filePath(QStringLiteral("record.jsonl")) } + options)
 {
 }
 
@@ -38,6 +42,14 @@ QList<QJsonObject> SmtpServer::records(const QString &event) const
 }
 
 int SmtpServer::count(const QString &event) const { return static_cast<int>(records(event).size()); }
+
+QStringList SmtpServer::lines() const
+{
+    QStringList lines;
+    for (const QJsonObject &entry : records(QStringLiteral("line")))
+        lines << entry[QLatin1String("text")].toString();
+    return lines;
+}
 
 QList<SmtpServer::Message> SmtpServer::messages() const
 {
@@ -61,4 +73,22 @@ QStringList SmtpServer::Message::header(const QString &name) const
             values << header.second;
     }
     return values;
+}
+
+bool confineMailHost(QString *why)
+{
+    const QByteArray server = LoopbackResolver::silentNameServer();
+    if (server.isEmpty() || !LoopbackResolver::confine(why, { server, "127.0.0.1 vm\n::1 vm", "timeout:5 attempts:2" }))
+        return why->append(QStringLiteral(" (no silent name server)")), false;
+    if (::unshare(CLONE_NEWUTS) != 0 || ::sethostname("vm", 2) != 0)
+        return *why = QStringLiteral("no host name of our own"), false;
+    return setMailName({}) || (*why = QStringLiteral("no /etc/mailname of our own"), false);
+}
+
+bool setMailName(const QByteArray &mailName)
+{
+    static QTemporaryFile file; // the mount shows what it holds now
+    static const bool mounted = file.open()
+        && ::mount(QFile::encodeName(file.fileName()).constData(), "/etc/mailname", nullptr, MS_BIND, nullptr) == 0;
+    return mounted && file.resize(0) && file.seek(0) && file.write(mailName) == mailName.size() && file.flush();
 }

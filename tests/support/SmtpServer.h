@@ -6,10 +6,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A real SMTP server (aiosmtpd, or exim with "--exim", run by smtp_server.py)
-// on a loopback port, recording connections, DATA and QUIT commands and
-// messages. It refuses a message with any header defect, a sender without a
-// domain or no Message-ID. It stops with the object.
+// An SMTP peer on a loopback port, run by smtp_server.py: a real server
+// (aiosmtpd) recording connections, DATA and QUIT commands and messages, and
+// refusing a message with any header defect, a sender without a domain or no
+// Message-ID; with "--raw" a scripted listener, with "--exim" Debian's stock
+// exim, both recording every line they receive. It stops with the object.
 class SmtpServer {
 public:
     struct Message {
@@ -23,8 +24,8 @@ public:
         QStringList header(const QString &name) const;
     };
 
-    // `flags`: smtp_server.py's options, e.g. "--tls starttls --login user:password".
-    explicit SmtpServer(const QString &flags = QString());
+    // smtp_server.py's options, e.g. {"--tls", "starttls", "--login", "user:password"}.
+    explicit SmtpServer(const QStringList &options = {});
 
     bool isRunning() const { return m_peer.isReady(); }
     QString failure() const { return m_peer.errorText(); }
@@ -36,6 +37,8 @@ public:
     QList<Message> messages() const;
     // How often "connect", "data" (the DATA command) or "quit" came.
     int count(const QString &event) const;
+    // Every line received, without its line end ("--raw" and "--exim").
+    QStringList lines() const;
 
 private:
     QList<QJsonObject> records(const QString &event) const;
@@ -43,3 +46,11 @@ private:
     QTemporaryDir m_folder;
     PythonPeer m_peer;
 };
+
+// This process and the programs it starts on a host named "vm" with no domain:
+// look-ups stay on loopback (a hosts file naming localhost and vm, a name
+// server that never answers) and /etc/mailname holds `mailName`. Needs root
+// for its namespaces; false with the reason otherwise. Call it before any thread starts.
+bool confineMailHost(QString *why);
+// Replaces what /etc/mailname holds for this process; false when it cannot.
+bool setMailName(const QByteArray &mailName);

@@ -1,36 +1,39 @@
 #!/usr/bin/python3
-"""A real SMTP server (aiosmtpd) on loopback for Ostrel's tests; with --exim a real exim daemon delivering into a file.
+"""SMTP peers on loopback for Ostrel's tests. Prints "ready <port>", serves until its input closes and appends one
+JSON line per event to --record.
 
-Prints "ready <port>", serves until its input closes and appends one JSON line per event ("connect", "data", "quit",
-"message") to --record. A message with any defect Python's email package (policy.default) finds, a sender without a
-domain or no Message-ID is recorded with its problems and refused with 554.
+By default a real SMTP server (aiosmtpd) recording "connect", "data", "quit" and "message"; a message with any defect
+Python's email package (policy.default) finds, a sender without a domain or no Message-ID is refused with 554.
+With --raw, a listener that records every line it receives ("line") and answers by command from a script; with
+--exim, the same recording in front of Debian's stock exim (its own configuration, in host-testing mode, which checks
+and answers as the daemon would but delivers nothing).
 """
 import argparse
 import asyncio
+import contextlib
 import email
 import email.policy
 import json
-import mailbox
 import os
 import socket
 import ssl
 import subprocess
 import sys
 import threading
-import time
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
 parser.add_argument("--host", default="127.0.0.1")
-parser.add_argument("--reject-sender", action="store_true")
 parser.add_argument("--reject-recipient", action="append", default=[])
-for flag in ("--drop-in-data", "--no-ehlo", "--smtputf8", "--exim", "--wrong-ca"):
+for flag in ("--drop-in-data", "--smtputf8", "--wrong-ca", "--login-only", "--raw", "--exim"):
     parser.add_argument(flag, action="store_true")
 parser.add_argument("--delay", type=float, default=0)  # seconds before each reply after EHLO
+parser.add_argument("--verdict-delay", type=float, default=0)  # seconds before the reply to the message
 parser.add_argument("--tls", choices=["starttls", "implicit"])
 parser.add_argument("--login")  # user:password the server demands
+parser.add_argument("--reply", action="append", default=[])  # raw: VERB=TEXT, "" for silence; GREETING, "." too
 options = parser.parse_args()
 folder = os.path.dirname(os.path.abspath(options.record))
 
@@ -60,13 +63,6 @@ def describe(data, mail_from, utf8):
 
 
 class Handler:
-    async def handle_MAIL(self, server, session, envelope, address, mail_options):
-        if options.reject_sender:
-            return "550 5.7.1 Sender rejected"
-        envelope.mail_from = address
-        envelope.mail_options.extend(mail_options)
-        return "250 OK"
-
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in options.reject_recipient:
             return "550 5.1.1 unknown user"
@@ -80,6 +76,7 @@ class Handler:
         except Exception as error:  # a message Python cannot parse is recorded as such
             entry["problems"] = [repr(error)]
         record(entry)
+        await asyncio.sleep(options.verdict_delay)
         return "554 5.6.0 " + "; ".join(entry["problems"])[:400] if entry["problems"] else "250 OK"
 
 
@@ -101,8 +98,6 @@ class ShapedSMTP(SMTP):
         await super().push(status)
 
     async def smtp_EHLO(self, hostname):
-        if options.no_ehlo:
-            return await self.push("502 5.5.1 EHLO not implemented")
         await super().smtp_EHLO(hostname)
         self.greeted = True
 
@@ -145,7 +140,8 @@ def serve_aiosmtpd():
         arguments.update(tls_context=context, require_starttls=True)
     if options.login:
         # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
-        arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit")
+        arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit",
+                         auth_exclude_mechanism=["PLAIN"] if options.login_only else [])
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
@@ -158,41 +154,62 @@ def serve_aiosmtpd():
     loop.run_forever()
 
 
-def serve_exim():
-    with socket.socket() as probe:
-        probe.bind((options.host, 0))
-        port = probe.getsockname()[1]
-    for sub in ("spool", "mail"):
-        os.makedirs(os.path.join(folder, sub), exist_ok=True)
-        subprocess.run(["chown", "Debian-exim:Debian-exim", os.path.join(folder, sub)], check=True)
-    os.chmod(folder, 0o755)
-    config = os.path.join(folder, "exim.conf")
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "exim.conf")) as template, \
-            open(config, "w") as file:
-        file.write(template.read().format(folder=folder, port=port))
-    daemon = subprocess.Popen(["/usr/sbin/exim4", "-C", config, "-bdf", "-oX", str(port)],
-                              stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "exim.err"), "w"))
-    for _ in range(100):
-        try:
-            socket.create_connection((options.host, port), timeout=1).close()
-            break
-        except OSError:
-            time.sleep(0.05)
-    print("ready", port, flush=True)
-    inbox, seen, stop = os.path.join(folder, "mail", "inbox"), set(), threading.Event()
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), stop.set()), daemon=True).start()
-    while not stop.wait(0.05):
-        box = mailbox.mbox(inbox, create=False) if os.path.exists(inbox) else {}
-        for key in set(box.keys()) - seen:
-            seen.add(key)
-            data = box.get_bytes(key)
-            message = email.message_from_bytes(data, policy=email.policy.default)
-            entry = {"event": "message", "mail_from": str(message["Return-path"]).strip("<>"),
-                     "rcpt_tos": [address.strip() for address in str(message["Envelope-to"]).split(",")]}
-            entry.update(describe(data, entry["mail_from"], False))
-            record(entry)
-    daemon.terminate()
-    daemon.wait()
+def scripted(connection):
+    """Answers each command line by its verb; silent within a message until its "."."""
+    replies = {"GREETING": "220 raw", "EHLO": "250 raw", "HELO": "250 raw", "MAIL": "250 ok", "RCPT": "250 ok",
+               "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye", "STARTTLS": "220 go"}
+    replies.update(reply.split("=", 1) for reply in options.reply)
+    say = lambda text: text and connection.sendall(text.encode("utf-8", "surrogateescape") + b"\r\n")
+    in_data = False
+    say(replies["GREETING"])
+    while True:
+        line = yield
+        verb = "." if in_data else line.split(b" ")[0].split(b":")[0].decode(errors="replace").upper()
+        if not in_data or line == b".":
+            say(replies.get(verb, "500 5.5.1 unknown"))
+            in_data = verb == "DATA" and replies["DATA"].startswith("354")
 
 
-serve_exim() if options.exim else serve_aiosmtpd()
+def stock_exim(connection):
+    """Debian's exim with its own configuration, answering on the connection as if from 127.0.0.1 ("localhost": no
+    reverse look-up, which would wait on the tests' silent name server)."""
+    exim = subprocess.Popen(["/usr/sbin/exim4", "-bh", "127.0.0.1", "-oMs", "localhost", "-DMAIN_HOST_LOOKUP="],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def relay():  # its answers, without the notes of the testing mode
+        with contextlib.suppress(OSError):
+            for line in exim.stdout:
+                if line.strip() and not line.startswith(b"**** "):
+                    connection.sendall(line)
+    threading.Thread(target=relay, daemon=True).start()
+    try:
+        while True:
+            exim.stdin.write((yield) + b"\r\n")
+            exim.stdin.flush()
+    finally:
+        exim.stdin.close()
+        exim.wait()
+
+
+def serve_recorded(peer):
+    listener = socket.create_server((options.host, 0))
+    print("ready", listener.getsockname()[1], flush=True)
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
+    while True:
+        connection = listener.accept()[0]
+
+        def session(connection=connection, answer=peer(connection)):
+            next(answer)
+            with connection, connection.makefile("rb") as lines:
+                for line in lines:
+                    line = line.rstrip(b"\r\n")
+                    record({"event": "line", "text": line.decode(errors="replace")})
+                    try:
+                        answer.send(line)
+                    except (StopIteration, OSError):
+                        break
+            answer.close()
+        threading.Thread(target=session, daemon=True).start()
+
+
+serve_recorded(stock_exim if options.exim else scripted) if options.raw or options.exim else serve_aiosmtpd()
