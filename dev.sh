@@ -62,10 +62,10 @@ fuzz)
     install_missing "${build_packages[@]}" "${test_packages[@]}" clang libclang-rt-dev
     [ -f build-fuzz/CMakeCache.txt ] || cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON >/dev/null
-    cmake --build build-fuzz -j"$(nproc)" --target fuzz_targets >&2
     # What a run finds new is kept in build-fuzz/corpus; a failing input is left as crash-* there.
     for source in tests/fuzz/fuzz_*.cpp; do
         name=$(basename "$source" .cpp)
+        cmake --build build-fuzz -j"$(nproc)" --target "$name" >&2
         mkdir -p "build-fuzz/corpus/$name"
         (cd build-fuzz/corpus && "../tests/fuzz/$name" -max_total_time="$seconds" \
             "$name" "../../tests/fuzz/corpus/${name#fuzz_}")

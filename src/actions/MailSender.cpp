@@ -45,7 +45,9 @@ bool MailSender::fail(const QString &why)
 {
     if (m_failure.isEmpty()) {
         // One line, whatever an address or the server's reply held.
-        const QString reason = m_smtpClient1.lastError().isEmpty() ? why : m_smtpClient1.lastError();
+        const QString reason = EventWait::abandoned() ? QStringLiteral("the mail was stopped")
+            : m_smtpClient1.lastError().isEmpty()     ? why
+                                                      : m_smtpClient1.lastError();
         m_failure = QString::fromStdString(TextRules::blankControls(reason.toStdString())).trimmed();
     }
     m_smtpClient1.Quit();
