@@ -391,15 +391,20 @@ QString mailDomain(const QString &hostName, const QString &localAddress)
 QString defaultSender(
     const QString &login, const QString &mailName, const QString &hostName, const QString &localAddress)
 {
-    if (const auto address = readAddress(login))
-        return address->text();
-    const QString name = mailName.section(QLatin1Char('\n'), 0, 0).trimmed();
-    for (const QString &domain : { name, hostName }) {
+    QStringList candidates { login };
+    for (const QString &domain : { mailName.section(QLatin1Char('\n'), 0, 0).trimmed(), hostName }) {
         if (isFullName(domain))
-            return QStringLiteral("ostrel@") + domain;
+            candidates << QStringLiteral("ostrel@") + domain;
     }
-    const QString domain = isHostName(hostName) ? hostName : mailDomain(hostName, localAddress);
-    return QStringLiteral("ostrel@") + domain;
+    if (isHostName(hostName))
+        candidates << QStringLiteral("ostrel@") + hostName;
+    // A name too long for an address (254 octets) gives way to the next, and last to the address literal.
+    candidates << QStringLiteral("ostrel@") + mailDomain(QString(), localAddress);
+    for (const QString &candidate : candidates) {
+        if (const auto address = readAddress(candidate))
+            return address->text();
+    }
+    return candidates.constLast();
 }
 
 QString headerField(const QString &name, const QString &value)

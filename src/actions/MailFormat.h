@@ -58,7 +58,7 @@ QString mailDomain(const QString &hostName, const QString &localAddress);
 // ostrel@ the mail name (/etc/mailname) when that is a full domain, else
 // ostrel@ the host's full name, else ostrel@ the bare host name, which stock
 // exim and postfix take where exim refuses an address literal; the literal
-// only when the host name is no domain at all.
+// only when no name makes an address (none, or over 254 octets with it).
 QString defaultSender(
     const QString &login, const QString &mailName, const QString &hostName, const QString &localAddress);
 

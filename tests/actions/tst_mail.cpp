@@ -108,7 +108,6 @@ void TestMail::texts()
         { server->user + ' ' + server->host + ' ' + QString::number(server->port), "a@b ::1 2587" },
         { MailFormat::readMailServer("010.0.0.1")->host, "10.0.0.1" },
         { MailFormat::readAddress("ops@bü.c")->text(), "ops@xn--b-eha.c" },
-        // The sender from login, mail name, host name and local address.
         { MailFormat::defaultSender("alerts", "vm\n", "probe.example.org", "::1"), "ostrel@probe.example.org" },
         { MailFormat::defaultSender("", "", "my_host", "::1"), "ostrel@[IPv6:::1]" },
         { netrc(entries), "alerts:s e\"cret" },
