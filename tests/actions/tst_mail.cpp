@@ -180,7 +180,7 @@ void TestMail::mails_data()
         "RCPT TO:<a@test> refused: 550 5.1.1 unknown", "EHLO MAIL RCPT RCPT DATA QUIT", plain, "TO=a@test,b@test");
     row("every recipient refused: no DATA", "--raw|--reply|RCPT=550 5.1.1 unknown",
         "RCPT TO:<a@test> refused: 550 5.1.1 unknown", "EHLO MAIL RCPT RCPT QUIT", plain, "TO=a@test,b@test");
-    row("reply text with C1 controls and line separators", "--raw|--reply|RCPT=550 5.1.1 bad\u0085user\u2028x",
+    row("reply text with C1 controls and line separators", "--raw|--reply|RCPT=550 5.1.1 bad\u009buser\u2028x",
         "RCPT TO:<ops@test> refused: 550 5.1.1 bad user x", "EHLO MAIL RCPT QUIT");
     row("long reply text, cut between characters", "--raw|--reply|RCPT=550 " + QString(295, 'x') + "😀😀",
         "RCPT TO:<ops@test> refused: 550 " + QString(295, 'x'), "EHLO MAIL RCPT QUIT");
