@@ -60,8 +60,7 @@ format)
 fuzz)
     seconds=${2:-60}
     install_missing "${build_packages[@]}" "${test_packages[@]}" clang libclang-rt-dev
-    [ -f build-fuzz/CMakeCache.txt ] || cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON >/dev/null
+    cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON >/dev/null
     # What a run finds new is kept in build-fuzz/corpus; a failing input is left as crash-* there.
     for source in tests/fuzz/fuzz_*.cpp; do
         name=$(basename "$source" .cpp)
