@@ -360,6 +360,8 @@ std::optional<Address> readAddress(const QString &entry)
         return std::nullopt;
     if (!isAddressLiteral(address.domain))
         address.domain = aceDomain(address.domain);
+    else if (address.domain.startsWith(QLatin1String("[IPv6:"), Qt::CaseInsensitive))
+        address.domain.replace(1, 5, QStringLiteral("IPv6:")); // the tag as servers expect it
     if (address.domain.isEmpty() || address.text().toUtf8().size() > kLongestAddress)
         return std::nullopt;
     return address;
