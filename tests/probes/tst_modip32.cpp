@@ -22,7 +22,6 @@ using namespace modIP32;
 
 namespace {
 
-
 // The child's exit, unless 2 * (echo requests on the wire) + (1 when replied).
 enum ChildExit { CannotIsolate = 77, FrozeWhileWaiting = 99 };
 
