@@ -26,7 +26,7 @@ public:
 // The time bounds of one mail. Tests shorten them all at once through
 // OSTREL_TEST_MAIL_TIME_SCALE (a divisor), so no test waits them out.
 struct MailBounds {
-    int greetingMs = 10000; // look-up, connection, greeting, EHLO, TLS and login (the sender's wait)
+    int greetingMs = 10000; // look-up, connection, greeting, this host's name, EHLO, TLS, login (the sender's wait)
     int replyMs = 30000; // the reply to MAIL FROM, RCPT TO or DATA
     int sendMs = 30000; // one written piece leaving the socket
     int endReplyMs = 60000; // the verdict on the whole message (the server may run filters)
@@ -88,8 +88,6 @@ public:
     int Quit();
 
     bool offersSmtpUtf8() const { return m_extensions.contains(QStringLiteral("SMTPUTF8")); }
-    // This end of the connection as a mail domain (the EHLO name).
-    QString localDomain() const;
     // The sender when the user sets none, once the client is ready (MailFormat::defaultSender).
     QString defaultSender() const;
     // Why the client is not ready when the sender's wait ends: the step still waiting.
@@ -130,6 +128,7 @@ private:
     void afterHello();
     QString ownName() const;
     QString localAddress() const;
+    QString localDomain() const; // this end of the connection as a mail domain (the EHLO name)
     void startLogin();
 
     void sendLine(const QByteArray &line);
