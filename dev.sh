@@ -3,6 +3,7 @@
 #   ./dev.sh run [calling sequence]   no arguments: the check window; else one unattended run
 #   ./dev.sh test                     format check, then every test (ASan + UBSan build, warnings fatal)
 #   ./dev.sh format                   formats every C++ file in place
+#   ./dev.sh fuzz [seconds]           each fuzz target under libFuzzer (clang) for that long, 60 s by default
 #   ./dev.sh package                  the Debian packages, checked by lintian
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
@@ -59,6 +60,19 @@ format)
     install_missing clang-format
     cpp_files | xargs clang-format -i --style=file
     ;;
+fuzz)
+    seconds=${2:-60}
+    install_missing "${build_packages[@]}" "${test_packages[@]}" clang libclang-rt-dev
+    cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON >/dev/null
+    # What a run finds new is kept in build-fuzz/corpus; a failing input is left as crash-* there.
+    for source in tests/fuzz/fuzz_*.cpp; do
+        name=$(basename "$source" .cpp)
+        cmake --build build-fuzz -j"$(nproc)" --target "$name" >&2
+        mkdir -p "build-fuzz/corpus/$name"
+        (cd build-fuzz/corpus && "../tests/fuzz/$name" -max_total_time="$seconds" \
+            "$name" "../../tests/fuzz/corpus/${name#fuzz_}")
+    done
+    ;;
 package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
     build build -DBUILD_TESTING=OFF
@@ -69,7 +83,7 @@ package)
     echo "desktop: apt install ${debs[*]/#/./}; server: apt install --no-install-recommends ./${debs[0]}"
     ;;
 *)
-    echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 package" >&2
+    echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 fuzz [seconds] | $0 package" >&2
     exit 2
     ;;
 esac

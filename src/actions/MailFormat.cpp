@@ -1,42 +1,37 @@
 #include "actions/MailFormat.h"
 
+#include "common/TextRules.h"
 #include "probes/TextRules.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
+#include <cctype>
+#include <vector>
 
 namespace MailFormat {
 
 namespace {
 
     const QString kCrLf = QStringLiteral("\r\n");
-    constexpr qsizetype kLongestReply = 64 * 1024;
     constexpr int kFoldColumn = 78;
-    // A plain word up to this length stays readable on a line of its own (998 at most).
-    constexpr int kLongestWord = 900;
-    // Runs of blanks longer than this go out encoded, so no line fills up with them.
-    constexpr int kLongestBlankRun = 76;
+    constexpr int kLongestLine = 998;
     // 39 bytes become 52 base64 characters: with "=?UTF-8?B?", "?=" and a header
     // name of up to 12 characters the line stays within 78.
     constexpr int kEncodedWordBytes = 39;
+    // A display name longer than this goes out encoded, folded between its words.
+    constexpr int kLongestPlainName = 64;
+    constexpr int kLongestLocalPart = 64;
     constexpr int kLongestAddress = 254;
 
     bool printableAscii(QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; }
+    bool letterOrDigit(QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); }
+    bool allOf(QStringView text, bool (*test)(QChar)) { return std::all_of(text.cbegin(), text.cend(), test); }
 
-    // Line breaks, tabs and other control characters become blanks: a device
-    // name that carries CR or LF must never start a header of its own.
+    // A device name that carries CR or LF must never start a header of its own.
     QString blanked(const QString &value)
     {
-        static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-        QString safe = value;
-        safe.replace(lineBreak, QStringLiteral(" "));
-        for (QChar &c : safe) {
-            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-                c = QLatin1Char(' ');
-        }
-        return safe;
+        return QString::fromStdString(TextRules::blankControls(value.toStdString()));
     }
 
     // Encoded words (RFC 2047), never splitting a UTF-8 sequence between two.
@@ -54,23 +49,6 @@ namespace {
             start = end;
         }
         return words.join(kCrLf + QLatin1Char(' '));
-    }
-
-    // Plain text stays readable when no word and no run of blanks is too long.
-    bool foldsPlainly(const QString &value)
-    {
-        if (!std::all_of(value.cbegin(), value.cend(), printableAscii))
-            return false;
-        qsizetype word = 0;
-        qsizetype blanks = 0;
-        for (const QChar c : value) {
-            const bool blank = c == QLatin1Char(' ');
-            word = blank ? 0 : word + 1;
-            blanks = blank ? blanks + 1 : 0;
-            if (word > kLongestWord || blanks > kLongestBlankRun)
-                return false;
-        }
-        return true;
     }
 
     // Folds before a blank that precedes a word, so unfolding gives back the
@@ -91,17 +69,95 @@ namespace {
         return out;
     }
 
-    bool atext(QChar c)
+    // Leading or trailing blank runs and very long words can outgrow a line.
+    bool linesFit(const QString &field)
     {
-        static const QString specials = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
-        return (c.unicode() < 0x80 && c.isLetterOrNumber()) || specials.contains(c) || c.unicode() >= 0x80;
+        const QStringList lines = field.split(kCrLf);
+        return std::all_of(
+            lines.cbegin(), lines.cend(), [](const QString &line) { return line.size() <= kLongestLine; });
     }
 
-    // A hostname of letters, digits and hyphens with at least one dot.
-    bool fullHostName(const QString &name)
+    // Snum "." Snum "." Snum "." Snum, each one to three digits up to 255 (RFC 5321).
+    bool isIpv4(QStringView text)
     {
-        static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
-        return pattern.match(name).hasMatch();
+        const auto parts = text.split(QLatin1Char('.'));
+        return parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), [](QStringView part) {
+            return !part.isEmpty() && part.size() <= 3
+                && allOf(part, [](QChar c) { return c.unicode() < 0x80 && c.isDigit(); }) && part.toInt() <= 255;
+        });
+    }
+
+    // The 16-bit groups on one side of "::", an IPv4 tail counting two where
+    // allowed; -1 when a group is no 1 to 4 hexadecimal digits.
+    int ipv6Groups(QStringView side, bool ipv4Tail)
+    {
+        if (side.isEmpty())
+            return 0;
+        const auto groups = side.split(QLatin1Char(':'));
+        int count = 0;
+        for (qsizetype i = 0; i < groups.size(); ++i) {
+            const QStringView group = groups.at(i);
+            if (ipv4Tail && i == groups.size() - 1 && group.contains(QLatin1Char('.'))) {
+                if (!isIpv4(group))
+                    return -1;
+                count += 2;
+            } else if (!group.isEmpty() && group.size() <= 4
+                && allOf(group, [](QChar c) { return c.unicode() < 0x80 && std::isxdigit(c.unicode()); })) {
+                ++count;
+            } else {
+                return -1;
+            }
+        }
+        return count;
+    }
+
+    // IPv6-addr of RFC 5321: eight groups, or at most six beside "::"; no zone.
+    bool isIpv6(QStringView text)
+    {
+        const qsizetype gap = text.indexOf(QLatin1String("::"));
+        if (gap < 0)
+            return ipv6Groups(text, true) == 8;
+        const int before = ipv6Groups(text.left(gap), false);
+        const int after = ipv6Groups(text.mid(gap + 2), true);
+        return before >= 0 && after >= 0 && before + after <= 6;
+    }
+
+    // Sub-domains of letters, digits and inner hyphens, joined by dots; the
+    // last one not all digits, so no dotted number passes for a name.
+    bool isHostName(QStringView name)
+    {
+        if (name.isEmpty() || name.size() > 255)
+            return false;
+        const auto labels = name.split(QLatin1Char('.'));
+        const bool labelsFit = std::all_of(labels.cbegin(), labels.cend(), [](QStringView label) {
+            return !label.isEmpty() && label.size() <= 63 && letterOrDigit(label.front()) && letterOrDigit(label.back())
+                && allOf(label, [](QChar c) { return letterOrDigit(c) || c == QLatin1Char('-'); });
+        });
+        return labelsFit && !allOf(labels.constLast(), [](QChar c) { return c.isDigit(); });
+    }
+
+    bool isFullName(QStringView name) { return isHostName(name) && name.contains(QLatin1Char('.')); }
+
+    // A domain as it goes out: its ASCII (IDNA) form; "" when it is none.
+    QString aceDomain(const QString &text)
+    {
+        // Only letters, digits, hyphens and dots go to IDNA; what comes back is checked again.
+        if (!allOf(
+                text, [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.'); }))
+            return {};
+        const QString ace = QString::fromLatin1(QUrl::toAce(text));
+        return isHostName(ace) ? ace : QString();
+    }
+
+    // "[IPv4]" or "[IPv6:...]"; the tag is needed, as RFC 5321 writes it.
+    bool isAddressLiteral(QStringView text)
+    {
+        if (!text.startsWith(QLatin1Char('[')) || !text.endsWith(QLatin1Char(']')))
+            return false;
+        const QStringView inside = text.mid(1, text.size() - 2);
+        if (inside.startsWith(QLatin1String("IPv6:"), Qt::CaseInsensitive))
+            return isIpv6(inside.mid(5));
+        return isIpv4(inside);
     }
 
     QString addressLiteral(QHostAddress address)
@@ -116,96 +172,149 @@ namespace {
         return QLatin1Char('[') + address.toString() + QLatin1Char(']');
     }
 
+    // atext, and beyond ASCII any printable character that is no blank (RFC 6531).
+    bool atext(char32_t c)
+    {
+        if (c < 0x80)
+            return letterOrDigit(QChar(c)) || QStringView(u"!#$%&'*+-/=?^_`{|}~").contains(QChar(c));
+        return QChar::isPrint(c) && !QChar::isSpace(c) && c != QChar::ReplacementCharacter;
+    }
+
+    // Dot-string: atoms of atext with single dots between them.
+    bool isDotString(const QString &local)
+    {
+        if (local.isEmpty() || local.startsWith(QLatin1Char('.')) || local.endsWith(QLatin1Char('.'))
+            || local.contains(QLatin1String("..")))
+            return false;
+        for (qsizetype i = 0; i < local.size(); ++i) {
+            char32_t c = local.at(i).unicode();
+            if (local.at(i).isHighSurrogate() && i + 1 < local.size() && local.at(i + 1).isLowSurrogate())
+                c = QChar::surrogateToUcs4(local.at(i), local.at(i + 1)), ++i;
+            if (c != '.' && !atext(c))
+                return false;
+        }
+        return true;
+    }
+
+    // The server's host as it is reached; "" when the text is none.
+    QString serverHost(const QString &text, bool bracketed, bool bareIpv6)
+    {
+        if (isIpv4(text)) {
+            // A leading zero is no octal sign here, as for the device.
+            QStringList parts;
+            for (const QStringView part : QStringView(text).split(QLatin1Char('.')))
+                parts << QString::number(part.toInt());
+            return parts.join(QLatin1Char('.'));
+        }
+        if (isIpv6(text))
+            return bracketed || bareIpv6 ? text : QString();
+        return bracketed ? QString() : aceDomain(text);
+    }
+
     // "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address only where allowed.
     bool readHostPort(const QString &text, bool bareIpv6, MailServer &server)
     {
         std::optional<quint16> port = server.port;
-        if (text.startsWith(QLatin1Char('['))) {
+        QString host = text;
+        const bool bracketed = text.startsWith(QLatin1Char('['));
+        if (bracketed) {
             const qsizetype close = text.indexOf(QLatin1Char(']'));
             if (close < 0)
                 return false;
             const QString rest = text.mid(close + 1);
-            server.host = text.mid(1, close - 1);
+            host = text.mid(1, close - 1);
             if (rest.startsWith(QLatin1Char(':')))
                 port = TextRules::toPortNumber(rest.mid(1));
             else if (!rest.isEmpty())
                 return false;
         } else if (text.count(QLatin1Char(':')) == 1) {
             const qsizetype colon = text.indexOf(QLatin1Char(':'));
-            server.host = text.left(colon);
+            host = text.left(colon);
             port = TextRules::toPortNumber(text.mid(colon + 1));
-        } else if (text.contains(QLatin1Char(':')) && !bareIpv6) {
-            return false;
-        } else {
-            server.host = text;
         }
+        server.host = serverHost(host, bracketed, bareIpv6);
         if (!port || *port == 0 || server.host.isEmpty())
             return false;
         server.port = *port;
         return true;
     }
 
-    // The tokens of a .netrc text; a token may be quoted, with backslash escapes.
-    QStringList netrcTokens(const QString &text)
-    {
-        QStringList tokens;
-        qsizetype i = 0;
-        while (i < text.size()) {
-            if (text.at(i).isSpace()) {
-                ++i;
-                continue;
-            }
-            QString token;
-            if (text.at(i) == QLatin1Char('"')) {
-                for (++i; i < text.size() && text.at(i) != QLatin1Char('"'); ++i) {
-                    if (text.at(i) == QLatin1Char('\\') && i + 1 < text.size())
-                        ++i;
-                    token += text.at(i);
-                }
-                ++i;
-            } else {
-                while (i < text.size() && !text.at(i).isSpace())
-                    token += text.at(i++);
-            }
-            tokens << token;
+    // The words of a .netrc text as curl and ftp take them: blank-separated,
+    // or quoted with backslash escapes; "#" at a word's start comments out the
+    // rest of its line.
+    class NetrcReader {
+    public:
+        struct Token {
+            QString text;
+            bool quoted = false;
+            bool is(const char *keyword) const { return !quoted && text == QLatin1String(keyword); }
+            bool startsEntry() const { return is("machine") || is("default"); }
+        };
+
+        explicit NetrcReader(const QString &text)
+            : m_text(text)
+        {
         }
-        return tokens;
-    }
+
+        bool brokenQuote = false;
+
+        std::optional<Token> next()
+        {
+            for (;;) {
+                while (m_at < m_text.size() && m_text.at(m_at).isSpace())
+                    ++m_at;
+                if (m_at >= m_text.size())
+                    return std::nullopt;
+                if (m_text.at(m_at) != QLatin1Char('#'))
+                    break;
+                m_at = m_text.indexOf(QLatin1Char('\n'), m_at);
+                if (m_at < 0)
+                    m_at = m_text.size();
+            }
+            Token token;
+            token.quoted = m_text.at(m_at) == QLatin1Char('"');
+            if (!token.quoted) {
+                while (m_at < m_text.size() && !m_text.at(m_at).isSpace())
+                    token.text += m_text.at(m_at++);
+                return token;
+            }
+            for (++m_at; m_at < m_text.size() && m_text.at(m_at) != QLatin1Char('"'); ++m_at) {
+                if (m_text.at(m_at) == QLatin1Char('\\') && m_at + 1 < m_text.size())
+                    ++m_at;
+                token.text += m_text.at(m_at);
+            }
+            brokenQuote = brokenQuote || m_at >= m_text.size();
+            ++m_at;
+            return token;
+        }
+
+        // A macro's text: the rest of its "macdef" line and every line up to an empty one.
+        void skipMacro()
+        {
+            qsizetype end = m_text.indexOf(QLatin1Char('\n'), m_at);
+            while (end >= 0) {
+                const qsizetype next = m_text.indexOf(QLatin1Char('\n'), end + 1);
+                const QStringView line = QStringView(m_text).mid(end + 1, (next < 0 ? m_text.size() : next) - end - 1);
+                if (next >= 0 && (line.isEmpty() || line == QLatin1String("\r"))) {
+                    m_at = next;
+                    return;
+                }
+                end = next;
+            }
+            m_at = m_text.size();
+        }
+
+    private:
+        const QString &m_text;
+        qsizetype m_at = 0;
+    };
 
 } // namespace
 
 QString Reply::summary() const
 {
-    QString line = QString::number(code) + QLatin1Char(' ') + blanked(text);
-    return line.simplified().left(300);
-}
-
-ReplyState takeReply(QByteArray &input, Reply &reply)
-{
-    QStringList lines;
-    qsizetype position = 0;
-    for (;;) {
-        const qsizetype end = input.indexOf('\n', position);
-        if (end < 0)
-            return input.size() > kLongestReply ? ReplyState::Unreadable : ReplyState::Incomplete;
-        QByteArray line = input.mid(position, end - position);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-        const bool shaped = line.size() >= 3 && std::all_of(line.cbegin(), line.cbegin() + 3, digit)
-            && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
-        if (!shaped)
-            return ReplyState::Unreadable;
-        lines << QString::fromUtf8(line.mid(4));
-        position = end + 1;
-        if (position > kLongestReply)
-            return ReplyState::Unreadable;
-        if (line.size() == 3 || line.at(3) == ' ') {
-            reply = Reply { line.left(3).toInt(), lines.join(QLatin1Char('\n')) };
-            input.remove(0, position);
-            return ReplyState::Complete;
-        }
-    }
+    const std::string line = TextRules::blankControls(std::to_string(code) + ' ' + text.toStdString());
+    return QString::fromStdString(std::string(TextRules::cutAtCharacter(line, 300))).simplified();
 }
 
 std::optional<MailServer> readMailServer(const QString &text)
@@ -225,7 +334,7 @@ std::optional<MailServer> readMailServer(const QString &text)
             if (at >= 0) {
                 server.user = QUrl::fromPercentEncoding(rest.left(at).toUtf8());
                 rest = rest.mid(at + 1);
-                if (server.user.isEmpty())
+                if (server.user.isEmpty() || blanked(server.user) != server.user)
                     return std::nullopt;
             }
             break;
@@ -244,28 +353,16 @@ bool Address::needsUtf8() const
 std::optional<Address> readAddress(const QString &entry)
 {
     const qsizetype at = entry.lastIndexOf(QLatin1Char('@'));
-    if (at <= 0 || at == entry.size() - 1)
+    if (at <= 0)
         return std::nullopt;
     Address address { entry.left(at), entry.mid(at + 1) };
-    // A dot-atom: atext, dots only between.
-    const bool dotAtom = std::all_of(address.local.cbegin(), address.local.cend(),
-                             [](QChar c) { return atext(c) || c == QLatin1Char('.'); })
-        && !address.local.startsWith(QLatin1Char('.')) && !address.local.endsWith(QLatin1Char('.'))
-        && !address.local.contains(QStringLiteral(".."));
-    if (!dotAtom)
+    if (!isDotString(address.local) || address.local.toUtf8().size() > kLongestLocalPart)
         return std::nullopt;
-    if (address.domain.startsWith(QLatin1Char('[')) && address.domain.endsWith(QLatin1Char(']'))) {
-        if (QHostAddress(address.domain.mid(1, address.domain.size() - 2)).isNull())
-            return std::nullopt;
-    } else {
-        if (!std::all_of(address.domain.cbegin(), address.domain.cend(),
-                [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-'); }))
-            return std::nullopt;
-        address.domain = QString::fromLatin1(QUrl::toAce(address.domain));
-        if (address.domain.isEmpty() || address.domain.contains(QStringLiteral("..")))
-            return std::nullopt;
-    }
-    if (address.text().toUtf8().size() > kLongestAddress)
+    if (!isAddressLiteral(address.domain))
+        address.domain = aceDomain(address.domain);
+    else if (address.domain.startsWith(QLatin1String("[IPv6:"), Qt::CaseInsensitive))
+        address.domain.replace(1, 5, QStringLiteral("IPv6:")); // the tag as servers expect it
+    if (address.domain.isEmpty() || address.text().toUtf8().size() > kLongestAddress)
         return std::nullopt;
     return address;
 }
@@ -288,16 +385,38 @@ QString mailDomain(const QString &hostName, const QString &localAddress)
     const QHostAddress numeric(hostName);
     if (!numeric.isNull())
         return addressLiteral(numeric);
-    if (fullHostName(hostName))
+    if (isFullName(hostName))
         return hostName;
     return addressLiteral(QHostAddress(localAddress));
+}
+
+QString defaultSender(
+    const QString &login, const QString &mailName, const QString &hostName, const QString &localAddress)
+{
+    QStringList candidates { login };
+    for (const QString &domain : { mailName.section(QLatin1Char('\n'), 0, 0).trimmed(), hostName }) {
+        if (isFullName(domain))
+            candidates << QStringLiteral("ostrel@") + domain;
+    }
+    if (isHostName(hostName))
+        candidates << QStringLiteral("ostrel@") + hostName;
+    // A name too long for an address (254 octets) gives way to the next, and last to the address literal.
+    candidates << QStringLiteral("ostrel@") + mailDomain(QString(), localAddress);
+    for (const QString &candidate : candidates) {
+        if (const auto address = readAddress(candidate))
+            return address->text();
+    }
+    return candidates.constLast();
 }
 
 QString headerField(const QString &name, const QString &value)
 {
     const QString safe = blanked(value);
-    if (foldsPlainly(safe))
-        return name + QLatin1Char(':') + foldedPlain(name.size() + 1, safe) + kCrLf;
+    if (allOf(safe, printableAscii)) {
+        const QString folded = name + QLatin1Char(':') + foldedPlain(name.size() + 1, safe);
+        if (linesFit(folded))
+            return folded + kCrLf;
+    }
     return name + QStringLiteral(": ") + encodedWords(safe) + kCrLf;
 }
 
@@ -322,12 +441,12 @@ QString addressField(const QString &name, const QStringList &addresses)
 QString mailbox(const QString &displayName, const QString &address)
 {
     const QString name = blanked(displayName).simplified();
-    QString shown;
     if (name.isEmpty())
         return QLatin1Char('<') + address + QLatin1Char('>');
-    if (!std::all_of(name.cbegin(), name.cend(), printableAscii))
-        shown = encodedWords(name).replace(kCrLf, QString());
-    else if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return atext(c) || c == QLatin1Char(' '); }))
+    QString shown;
+    if (!allOf(name, printableAscii) || name.size() > kLongestPlainName)
+        shown = encodedWords(name);
+    else if (allOf(name, [](QChar c) { return c == QLatin1Char(' ') || (c.unicode() < 0x80 && atext(c.unicode())); }))
         shown = name;
     else
         shown = QLatin1Char('"')
@@ -363,36 +482,51 @@ QByteArray toWire(QStringView piece, WireState &state)
 
 std::optional<Login> netrcLogin(const QString &netrc, const QString &host, const QString &user)
 {
-    const QStringList tokens = netrcTokens(netrc);
-    std::optional<Login> fallback;
-    for (qsizetype i = 0; i < tokens.size();) {
-        const QString &keyword = tokens.at(i);
-        if (keyword != QLatin1String("machine") && keyword != QLatin1String("default")) {
-            ++i;
+    struct Entry {
+        bool isDefault = false;
+        QString machine;
+        std::optional<QString> login, password;
+    };
+    std::vector<Entry> entries;
+    NetrcReader reader(netrc);
+    auto token = reader.next();
+    while (token) {
+        if (token->startsEntry()) {
+            entries.push_back({ token->is("default"), {}, {}, {} });
+            const bool named = token->is("machine");
+            token = reader.next();
+            if (named && token && !token->startsEntry()) {
+                entries.back().machine = token->text;
+                token = reader.next();
+            }
             continue;
         }
-        const bool isDefault = keyword == QLatin1String("default");
-        const QString machine = isDefault ? QString() : tokens.value(i + 1);
-        i += isDefault ? 1 : 2;
-        Login login;
-        for (; i + 1 < tokens.size() && tokens.at(i) != QLatin1String("machine")
-             && tokens.at(i) != QLatin1String("default");
-             i += 2) {
-            if (tokens.at(i) == QLatin1String("login"))
-                login.user = tokens.at(i + 1);
-            else if (tokens.at(i) == QLatin1String("password"))
-                login.password = tokens.at(i + 1);
-        }
-        if (!user.isEmpty() && login.user != user)
+        const bool login = token->is("login"), password = token->is("password");
+        const bool valued = login || password || token->is("account") || token->is("macdef");
+        const bool macro = token->is("macdef");
+        token = reader.next();
+        // A keyword without its value leaves the next entry whole.
+        if (!valued || !token || token->startsEntry())
             continue;
-        if (login.user.isEmpty() || (!isDefault && machine.compare(host, Qt::CaseInsensitive) != 0))
-            continue;
-        if (!isDefault)
-            return login;
-        if (!fallback)
-            fallback = login;
+        if (macro)
+            reader.skipMacro();
+        else if (!entries.empty() && (login || password))
+            (login ? entries.back().login : entries.back().password) = token->text;
+        token = reader.next();
     }
-    return fallback;
+    if (reader.brokenQuote)
+        return std::nullopt;
+    for (const Entry &entry : entries) {
+        if (!entry.isDefault && entry.machine.compare(host, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!user.isEmpty() && entry.login != user)
+            continue;
+        // The first entry for the host decides, even when it lacks a part.
+        if (!entry.login || entry.login->isEmpty() || !entry.password)
+            return std::nullopt;
+        return Login { *entry.login, *entry.password };
+    }
+    return std::nullopt;
 }
 
 } // namespace MailFormat

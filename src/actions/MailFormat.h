@@ -7,30 +7,26 @@
 #include <optional>
 
 // The texts of the result mail on the wire, as functions from text to text:
-// SMTP replies, the mail server field, addresses, header fields, the message
-// text's line ends and the login from ~/.netrc. The SMTP client and the
-// message composer only move these texts.
+// SMTP replies as shown, the mail server field, addresses, header fields, the
+// message text's line ends, the login from ~/.netrc and the default sender.
+// The SMTP client and the message composer only move these texts. Nothing
+// read here puts a control character, a blank or anything outside RFC 5321's
+// syntax into a command or a header line.
 namespace MailFormat {
 
 struct Reply {
     int code = 0;
     QString text; // the lines of a multi-line reply joined by LF
     bool positive() const { return code >= 200 && code < 300; }
-    // "550 5.1.1 unknown user", one line, control characters blanked.
+    // "550 5.1.1 unknown user": one line of at most 300 bytes, control characters blanked.
     QString summary() const;
 };
-
-enum class ReplyState { Incomplete, Complete, Unreadable };
-
-// Takes one whole reply ("ddd-text" lines, then "ddd text") off the front of
-// `input`. Unreadable: a line not shaped so, or more than 64 KiB without an end.
-ReplyState takeReply(QByteArray &input, Reply &reply);
 
 struct MailServer {
     enum Security { Plain, StartTls, Tls };
     Security security = Plain;
     QString user; // "" when the field names none
-    QString host; // without brackets
+    QString host; // an IPv4 or IPv6 address, or a host name in its ASCII form
     quint16 port = 25;
 };
 
@@ -39,8 +35,9 @@ struct MailServer {
 // "smtps://[user@]host[:port]" (TLS from the start, port 465).
 std::optional<MailServer> readMailServer(const QString &text);
 
-// One recipient entry as an address: the domain in its ASCII (IDNA) form.
-// Nothing when the entry is no address (blank, no "@", blanks or controls in it).
+// One entry as an RFC 5321 mailbox: a dot-string local part (beyond ASCII
+// for SMTPUTF8) at a domain in its ASCII (IDNA) form or an address literal
+// ("[192.0.2.7]", "[IPv6:2001:db8::5]"). Nothing when the entry is no such address.
 struct Address {
     QString local;
     QString domain;
@@ -53,17 +50,26 @@ std::optional<Address> readAddress(const QString &entry);
 // empty entry, "A," gives A alone, blanks alone give one empty entry.
 QStringList splitRecipients(const QString &recipients);
 
-// This machine as a mail domain: its host name when that is a full one,
-// else the address literal ("[192.0.2.7]", "[IPv6:...]").
+// This machine as a mail domain (EHLO): its host name when that is a full
+// one, else the address literal ("[192.0.2.7]", "[IPv6:...]").
 QString mailDomain(const QString &hostName, const QString &localAddress);
 
+// The sender when the user sets none: the login when it is an address, else
+// ostrel@ the mail name (/etc/mailname) when that is a full domain, else
+// ostrel@ the host's full name, else ostrel@ the bare host name, which stock
+// exim and postfix take where exim refuses an address literal; the literal
+// only when no name makes an address (none, or over 254 octets with it).
+QString defaultSender(
+    const QString &login, const QString &mailName, const QString &hostName, const QString &localAddress);
+
 // One header field ending in CR LF, folded before blanks near 78 octets,
-// never a line over 998 octets nor a line of only blanks. Control characters
-// become blanks; text beyond printable ASCII goes out as encoded words.
+// never a line over 998 octets nor a continuation of blanks alone. Control
+// characters become blanks; text beyond printable ASCII goes out as encoded
+// words. `name` is a field name of ours, "Subject" or shorter.
 QString headerField(const QString &name, const QString &value);
 // An address list field ("To: a@x, b@y"), folded between addresses.
 QString addressField(const QString &name, const QStringList &addresses);
-// "Name <address>" with the name quoted or encoded as needed.
+// "Name <address>" with the name quoted, or encoded and folded as needed.
 QString mailbox(const QString &displayName, const QString &address);
 
 // The message text on the wire: CR, LF and CR LF become CR LF and a "." that
@@ -74,8 +80,11 @@ struct WireState {
 };
 QByteArray toWire(QStringView piece, WireState &state);
 
-// Login and password for `host` from the text of a .netrc file (the
-// "machine" entry, else "default"); `user` when given must match the login.
+// Login and password for `host` from the text of a .netrc file, read as curl
+// and ftp read it: the first "machine" entry for the host, else the first
+// "default" entry; `user` when given must be the entry's login. An entry
+// ends where the next "machine" or "default" begins, so no entry ever lends
+// another its password. Nothing when a quote is left open.
 struct Login {
     QString user;
     QString password;

@@ -4,10 +4,7 @@
 #include "actions/TextStore.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUuid>
 
 namespace {
@@ -72,31 +69,6 @@ RenderedBody renderBody(const QString &text)
     return body;
 }
 
-QString base64Lines(const QByteArray &content)
-{
-    const QByteArray encoded = content.toBase64();
-    QString out;
-    for (qsizetype start = 0; start < encoded.size(); start += kEncodedLineLength)
-        out += QString::fromLatin1(encoded.mid(start, kEncodedLineLength)) + kCrLf;
-    return out;
-}
-
-// The file name parameter: quoted when plain ASCII, else RFC 2231 UTF-8.
-QString fileNameParameter(const QString &fileName)
-{
-    QString safe = fileName;
-    for (QChar &c : safe) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char(' ');
-    }
-    if (std::all_of(safe.cbegin(), safe.cend(), isPrintableAscii)) {
-        QString quoted = safe;
-        quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
-        return QStringLiteral("filename=\"") + quoted + QLatin1Char('"');
-    }
-    return QStringLiteral("filename*=UTF-8''") + QString::fromLatin1(safe.toUtf8().toPercentEncoding());
-}
-
 } // namespace
 
 MailMessageControl::MailMessageControl(QObject *parent)
@@ -107,7 +79,7 @@ MailMessageControl::MailMessageControl(QObject *parent)
 // The zero setting has no role here; it is accepted and ignored.
 void MailMessageControl::SetReserved1(qint16) { }
 
-int MailMessageControl::ClearMessage()
+void MailMessageControl::ClearMessage()
 {
     m_to.clear();
     m_from.clear();
@@ -115,13 +87,6 @@ int MailMessageControl::ClearMessage()
     m_utf8Headers = false;
     m_subject.clear();
     m_text.clear();
-    return Done;
-}
-
-int MailMessageControl::ClearAttachments()
-{
-    m_attachments.clear();
-    return Done;
 }
 
 void MailMessageControl::SetTo(const QString &recipients) { m_to = recipients; }
@@ -138,31 +103,7 @@ void MailMessageControl::SetSubject(const QString &subject) { m_subject = subjec
 
 void MailMessageControl::SetText(const QString &text) { m_text = text; }
 
-int MailMessageControl::AttachFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || info.isDir())
-        return FileNotFound;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return AccessDenied;
-    m_attachments.append({ info.fileName(), file.readAll() });
-    return Done;
-}
-
-int MailMessageControl::Export(const QString &fileName)
-{
-    const QString message = render();
-    if (fileName.isEmpty()) {
-        TextStore::put(message);
-        return Done;
-    }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return AccessDenied;
-    file.write(message.toUtf8());
-    return file.commit() ? Done : WriteFault;
-}
+void MailMessageControl::Export() { TextStore::put(render()); }
 
 QString MailMessageControl::render() const
 {
@@ -187,18 +128,5 @@ QString MailMessageControl::render() const
     const RenderedBody body = renderBody(m_text);
     const QString textHeaders = QStringLiteral("Content-Type: text/plain; charset=UTF-8") + kCrLf
         + QStringLiteral("Content-Transfer-Encoding: ") + body.encoding + kCrLf;
-    if (m_attachments.isEmpty())
-        return message + textHeaders + kCrLf + body.text;
-
-    // A fresh random boundary; base64 and quoted-printable never even hold "=_".
-    const QString boundary = QStringLiteral("=_ostrel_") + QUuid::createUuid().toString(QUuid::Id128);
-    message += QStringLiteral("Content-Type: multipart/mixed; boundary=\"") + boundary + QLatin1Char('"') + kCrLf
-        + kCrLf + QStringLiteral("--") + boundary + kCrLf + textHeaders + kCrLf + body.text;
-    for (const Attachment &attachment : m_attachments) {
-        message += QStringLiteral("--") + boundary + kCrLf + QStringLiteral("Content-Type: application/octet-stream")
-            + kCrLf + QStringLiteral("Content-Disposition: attachment; ") + fileNameParameter(attachment.fileName)
-            + kCrLf + QStringLiteral("Content-Transfer-Encoding: base64") + kCrLf + kCrLf
-            + base64Lines(attachment.content);
-    }
-    return message + QStringLiteral("--") + boundary + QStringLiteral("--") + kCrLf;
+    return message + textHeaders + kCrLf + body.text;
 }

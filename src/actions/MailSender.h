@@ -12,13 +12,11 @@
 class MailSender : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPieceLength = 2048;
-
     explicit MailSender(QObject *parent = nullptr);
 
     // True only when the whole message went to the server and it accepted it.
-    // An empty strAttachment means no attachment. A call made while another
-    // mail of this object is still under way is refused (false).
+    // Nothing is attached: a non-empty strAttachment fails the mail. A call
+    // made while another mail of this object is still under way is refused (false).
     bool SMTPSEND(const QString &strMailServer, const QString &strFrom, const QString &strSubject,
         const QString &strBody, const QString &strAttachment, const QString &strRecipients);
 
@@ -27,17 +25,13 @@ public:
     QString lastFailure() const { return m_failure; }
     void setLastFailure(const QString &why) { m_failure = why; }
 
-    SmtpClientControl &SmtpClient1() { return m_smtpClient1; }
-    MailMessageControl &MailMessage1() { return m_mailMessage1; }
-    qint16 intSmtpState() const { return m_intSmtpState; }
-
 private slots:
     void SmtpClient1_OnConnected();
     void SmtpClient1_OnError(int errorCode, const QString &description, const QString &server);
 
 private:
-    bool Mail_Compose(const QString &strRecipients, const QString &strFrom, const QString &strSubject,
-        const QString &strBody, const QString &strAttachment);
+    void Mail_Compose(
+        const QString &strRecipients, const QString &strFrom, const QString &strSubject, const QString &strBody);
     bool Mail_Connect(const QString &strMailServer);
     bool Mail_Send(const QString &strFrom, const QStringList &recipients);
     bool fail(const QString &why);

@@ -1,6 +1,7 @@
 #include "actions/ResultMail.h"
 
 #include "actions/MailSender.h"
+#include "common/TextRules.h"
 #include "probes/TextRules.h"
 
 namespace modCommand {
@@ -17,10 +18,12 @@ bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QSt
         return noServer && noRecipients;
     }
 
+    // The text is one line, as the subject and the logs are, whatever the device name holds.
+    const QString strDevice = QString::fromStdString(TextRules::blankControls(strDeviceName.toStdString()));
     const QString strSubject
         = (bolPassed ? QStringLiteral("Port Check Passed on device ") : QStringLiteral("Port Check Failed on device "))
-        + strDeviceName;
-    const QString strBody = QStringLiteral("Port ") + strPort + QStringLiteral(" on device ") + strDeviceName
+        + strDevice;
+    const QString strBody = QStringLiteral("Port ") + strPort + QStringLiteral(" on device ") + strDevice
         + (bolPassed ? QStringLiteral(" is available.") : QStringLiteral(" is un-available."));
     return sender.SMTPSEND(strMailServer, QStringLiteral("Ostrel"), strSubject, strBody, QString(), strRecipients);
 }

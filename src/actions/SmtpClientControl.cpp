@@ -1,6 +1,7 @@
 #include "actions/SmtpClientControl.h"
 
 #include "probes/EventWait.h"
+#include "probes/TextRules.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,10 @@
 #include <QSslConfiguration>
 #include <QSysInfo>
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 using MailFormat::Reply;
@@ -33,12 +38,39 @@ QSslConfiguration tlsConfiguration()
     return configuration;
 }
 
+// The first 64 KiB of a plain file, opened without blocking so that a FIFO
+// put in its place cannot hold the mail. A private file (~/.netrc) is
+// refused, as ftp and Python refuse it, when it is not the user's own or
+// others may read it: one line on standard error says so.
+std::optional<QByteArray> plainFile(const QString &path, bool privateFile = false)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info { };
+    const char *refusal = nullptr;
+    std::optional<QByteArray> content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (privateFile && info.st_uid != ::geteuid())
+            refusal = "mail: ~/.netrc is not owned by you\n";
+        else if (privateFile && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+            refusal = "mail: ~/.netrc is readable by others (chmod 600)\n";
+        else
+            content.emplace();
+        char buffer[4096];
+        for (ssize_t count; content && content->size() < 64 * 1024 && (count = ::read(fd, buffer, sizeof buffer)) > 0;)
+            content->append(buffer, count);
+    }
+    ::close(fd);
+    if (refusal)
+        std::fputs(refusal, stderr);
+    return content;
+}
+
 std::optional<MailFormat::Login> loginFromNetrc(const QString &host, const QString &user)
 {
-    QFile file(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return MailFormat::netrcLogin(QString::fromUtf8(file.readAll()), host, user);
+    const auto netrc = plainFile(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")), true);
+    return netrc ? MailFormat::netrcLogin(QString::fromUtf8(*netrc), host, user) : std::nullopt;
 }
 
 } // namespace
@@ -49,28 +81,25 @@ MailBounds MailBounds::current()
     bool ok = false;
     const int divisor = qEnvironmentVariableIntValue("OSTREL_TEST_MAIL_TIME_SCALE", &ok);
     if (ok && divisor > 1) {
-        for (int *bound : { &bounds.greetingMs, &bounds.handshakeMs, &bounds.replyMs, &bounds.sendMs,
-                 &bounds.endReplyMs, &bounds.quitMs, &bounds.wholeMs })
+        for (int *bound : { &bounds.greetingMs, &bounds.replyMs, &bounds.sendMs, &bounds.endReplyMs, &bounds.quitMs,
+                 &bounds.wholeMs })
             *bound = std::max(1, *bound / divisor);
     }
     return bounds;
 }
 
-SmtpFailure::SmtpFailure(int code, const QString &description)
+SmtpFailure::SmtpFailure(const QString &description)
     : std::runtime_error(description.toStdString())
-    , m_code(code)
 {
 }
 
 SmtpClientControl::SmtpClientControl(QObject *parent)
     : QObject(parent)
 {
-    m_handshakeTimer.setSingleShot(true);
-    m_handshakeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
-    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        breakConnection(SocketCodes::TimedOut,
-            tr("The mail server was not ready within %1").arg(seconds(m_handshakeTimer.interval())), true);
+    connect(&m_ownName, &HostLookup::finished, this, [this] {
+        if (m_phase == Phase::Naming)
+            hello();
     });
 }
 
@@ -95,13 +124,15 @@ QTcpSocket &SmtpClientControl::socket()
         return *m_socket;
     connect(ssl(), &QSslSocket::encrypted, this, [this] {
         m_encrypted = true;
-        if (m_phase == Phase::Encrypting) {
-            // Only what the server says from here on counts.
-            m_input.clear();
-            m_extensions.clear();
-            m_phase = Phase::Hello;
-            sendLine("EHLO " + localDomain().toUtf8());
-        }
+        if (m_phase != Phase::Encrypting)
+            return;
+        // Only what the server says from here on counts.
+        m_reader.clear();
+        m_extensions.clear();
+        if (m_greeted)
+            hello();
+        else
+            m_phase = Phase::Greeting;
     });
     connect(ssl(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
         noteError(QStringLiteral("TLS with %1 failed: %2").arg(m_server->host, errors.value(0).errorString()));
@@ -150,7 +181,6 @@ int SmtpClientControl::Connect()
     }
     m_bounds = MailBounds::current();
     m_whole = QDeadlineTimer(m_bounds.wholeMs, Qt::PreciseTimer);
-    m_handshakeTimer.start(m_bounds.handshakeMs);
     m_phase = Phase::LookingUp;
     // This machine's full name, if the resolver knows one by the time the server greets.
     if (!QSysInfo::machineHostName().contains(QLatin1Char('.')))
@@ -221,14 +251,14 @@ void SmtpClientControl::SetRecipient(const QString &entry)
         why = tr("the server does not offer SMTPUTF8");
     if (!why.isEmpty()) {
         noteError(line + tr(" not sent: ") + why);
-        throw SmtpFailure(Failed, why);
+        throw SmtpFailure(why);
     }
     const auto reply = command(line.toUtf8(), m_bounds.replyMs, line);
     if (!reply)
-        throw SmtpFailure(Failed, m_lastError);
+        throw SmtpFailure(m_lastError);
     if (!reply->positive()) {
         refuse(line, *reply);
-        throw SmtpFailure(reply->code, reply->text);
+        throw SmtpFailure(reply->text);
     }
     ++m_accepted;
 }
@@ -309,38 +339,95 @@ int SmtpClientControl::Quit()
     return Accepted;
 }
 
-QString SmtpClientControl::localDomain() const
+QString SmtpClientControl::ownName() const
 {
-    const QString hostName = m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty()
-        ? m_ownName.canonicalName()
-        : QSysInfo::machineHostName();
-    return MailFormat::mailDomain(hostName, m_socket ? m_socket->localAddress().toString() : QString());
+    return m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty() ? m_ownName.canonicalName()
+                                                                          : QSysInfo::machineHostName();
+}
+
+QString SmtpClientControl::localAddress() const { return m_socket ? m_socket->localAddress().toString() : QString(); }
+
+QString SmtpClientControl::localDomain() const { return MailFormat::mailDomain(ownName(), localAddress()); }
+
+QString SmtpClientControl::defaultSender() const
+{
+    const QString mailName = QString::fromUtf8(plainFile(QStringLiteral("/etc/mailname")).value_or(QByteArray()));
+    return MailFormat::defaultSender(m_login, mailName, ownName(), localAddress());
+}
+
+QString SmtpClientControl::notReady(int boundMs) const
+{
+    QString step;
+    switch (m_phase) {
+    case Phase::LookingUp:
+        step = tr("the look-up of %1").arg(m_server->host);
+        break;
+    case Phase::Connecting:
+        step = QStringLiteral("connect");
+        break;
+    case Phase::Greeting:
+        step = QStringLiteral("greeting");
+        break;
+    case Phase::Naming:
+        step = tr("this host's name");
+        break;
+    case Phase::Hello:
+    case Phase::HelloFallback:
+        step = QStringLiteral("EHLO");
+        break;
+    case Phase::StartTls:
+    case Phase::Encrypting:
+        step = QStringLiteral("TLS");
+        break;
+    case Phase::Auth:
+        step = QStringLiteral("AUTH");
+        break;
+    default:
+        return tr("%1 was not ready within %2").arg(TextRules::trimSpaces(m_serverText), seconds(boundMs));
+    }
+    return tr("%1 was not ready within %2 (waiting at %3)")
+        .arg(TextRules::trimSpaces(m_serverText), seconds(boundMs), step);
+}
+
+void SmtpClientControl::hello()
+{
+    m_phase = Phase::Hello;
+    sendLine("EHLO " + localDomain().toUtf8());
 }
 
 void SmtpClientControl::onConnected()
 {
     if (m_phase == Phase::Connecting)
-        m_phase = Phase::Greeting;
+        m_phase = m_server->security == MailFormat::MailServer::Tls ? Phase::Encrypting : Phase::Greeting;
 }
 
 void SmtpClientControl::onReadyRead()
 {
-    m_input += socket().readAll();
+    const QByteArray bytes = socket().readAll();
     if (m_phase == Phase::Broken && m_quitSent) {
         m_quitSent = false; // the QUIT of a refused handshake is answered
         return;
     }
-    while (m_phase != Phase::Idle && m_phase != Phase::Broken) {
-        Reply reply;
-        const auto state = MailFormat::takeReply(m_input, reply);
-        if (state == MailFormat::ReplyState::Incomplete)
+    m_reader.add(std::string_view(bytes.constData(), size_t(bytes.size())));
+    takeReplies();
+}
+
+// Reads what has come, up to the reply a call waits for: what follows it is
+// read when the next command goes out, so a reason given is never lost to a
+// broken line after it.
+void SmtpClientControl::takeReplies()
+{
+    while (m_phase != Phase::Idle && m_phase != Phase::Broken && !(m_awaitingReply && m_reply)) {
+        ReplyReader::Reply reply;
+        const auto state = m_reader.next(reply);
+        if (state == ReplyReader::State::Incomplete)
             return;
-        if (state == MailFormat::ReplyState::Unreadable) {
+        if (state == ReplyReader::State::Unreadable) {
             noteError(tr("the answer of %1 cannot be read").arg(m_server->host));
             breakConnection(Failed, m_lastError, true);
             return;
         }
-        onReply(reply);
+        onReply(Reply { reply.code, QString::fromStdString(reply.text) });
     }
 }
 
@@ -351,8 +438,10 @@ void SmtpClientControl::onReply(const Reply &reply)
         if (reply.code != 220)
             return refuse(tr("the greeting"), reply);
         m_greeted = true;
-        m_phase = Phase::Hello;
-        sendLine("EHLO " + localDomain().toUtf8());
+        // EHLO names this host once its own look-up is over, so the name never depends on timing.
+        m_phase = Phase::Naming;
+        if (m_ownName.isFinished())
+            hello();
         return;
     case Phase::Hello:
         if (reply.positive()) {
@@ -377,7 +466,7 @@ void SmtpClientControl::onReply(const Reply &reply)
         if (reply.code != 220)
             return refuse(QStringLiteral("STARTTLS"), reply);
         m_phase = Phase::Encrypting;
-        m_input.clear();
+        m_reader.clear();
         ssl()->setSslConfiguration(tlsConfiguration());
         ssl()->setPeerVerifyName(m_server->host);
         ssl()->startClientEncryption();
@@ -425,6 +514,7 @@ void SmtpClientControl::startLogin()
         }
         return becomeReady();
     }
+    m_login = login->user;
     const QByteArray user = login->user.toUtf8();
     const QByteArray password = login->password.toUtf8();
     m_loginLines.clear();
@@ -442,6 +532,8 @@ void SmtpClientControl::startLogin()
 
 void SmtpClientControl::sendLine(const QByteArray &line)
 {
+    if (socket().state() != QAbstractSocket::ConnectedState)
+        return;
     socket().write(line + "\r\n");
     // Out now, so a QUIT still leaves when the connection closes right after.
     socket().flush();
@@ -455,6 +547,9 @@ QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
 
 std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs, const QString &shown)
 {
+    // What came after the last awaited reply: a broken line ends the session before anything is written.
+    m_awaitingReply = false;
+    takeReplies();
     if (m_phase == Phase::Idle || m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState) {
         noteError(shown + tr(" not sent: no connection"));
         return std::nullopt;
@@ -519,7 +614,6 @@ bool SmtpClientControl::flush(int timeoutMs)
 
 void SmtpClientControl::becomeReady()
 {
-    m_handshakeTimer.stop();
     m_phase = Phase::Ready;
     postConnected();
 }
@@ -545,7 +639,6 @@ void SmtpClientControl::breakConnection(int code, const QString &description, bo
         return;
     noteError(m_server ? tr("%1 (%2:%3)").arg(description, m_server->host).arg(m_server->port) : description);
     m_phase = Phase::Broken;
-    m_handshakeTimer.stop();
     m_lookup.cancel();
     m_awaitingReply = false;
     postError(code, description);
@@ -566,16 +659,16 @@ void SmtpClientControl::closeQuietly()
 {
     m_phase = Phase::Idle;
     ++m_session;
-    m_handshakeTimer.stop();
     m_lookup.cancel();
     if (m_socket)
         m_socket->abort();
-    m_input.clear();
+    m_reader.clear();
     m_awaitingReply = false;
     m_reply.reset();
     m_greeted = false;
     m_quitSent = false;
     m_encrypted = false;
+    m_login.clear();
     m_extensions.clear();
     m_loginLines.clear();
     m_accepted = 0;

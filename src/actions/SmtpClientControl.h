@@ -1,6 +1,7 @@
 #pragma once
 
 #include "actions/MailFormat.h"
+#include "common/ReplyReader.h"
 #include "probes/HostLookup.h"
 #include "probes/SocketCodes.h"
 
@@ -11,7 +12,6 @@
 #include <QSslSocket>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -20,18 +20,13 @@
 // (adding a recipient).
 class SmtpFailure : public std::runtime_error {
 public:
-    SmtpFailure(int code, const QString &description);
-    int code() const { return m_code; }
-
-private:
-    int m_code;
+    explicit SmtpFailure(const QString &description);
 };
 
 // The time bounds of one mail. Tests shorten them all at once through
 // OSTREL_TEST_MAIL_TIME_SCALE (a divisor), so no test waits them out.
 struct MailBounds {
-    int greetingMs = 10000; // connected and greeted (the sender's wait)
-    int handshakeMs = 30000; // look-up, connection, greeting, EHLO, TLS, login together
+    int greetingMs = 10000; // look-up, connection, greeting, this host's name, EHLO, TLS, login (the sender's wait)
     int replyMs = 30000; // the reply to MAIL FROM, RCPT TO or DATA
     int sendMs = 30000; // one written piece leaving the socket
     int endReplyMs = 60000; // the verdict on the whole message (the server may run filters)
@@ -93,8 +88,10 @@ public:
     int Quit();
 
     bool offersSmtpUtf8() const { return m_extensions.contains(QStringLiteral("SMTPUTF8")); }
-    // This end of the connection as a mail domain (EHLO name, sender's domain).
-    QString localDomain() const;
+    // The sender when the user sets none, once the client is ready (MailFormat::defaultSender).
+    QString defaultSender() const;
+    // Why the client is not ready when the sender's wait ends: the step still waiting.
+    QString notReady(int boundMs) const;
     // The first failure of this session: the step and the server's reply.
     QString lastError() const { return m_lastError; }
 
@@ -110,6 +107,7 @@ private:
         LookingUp,
         Connecting,
         Greeting,
+        Naming, // greeted, this host's own name still being looked up
         Hello,
         HelloFallback,
         StartTls,
@@ -124,8 +122,13 @@ private:
     void onLookupFinished();
     void onConnected();
     void onReadyRead();
+    void takeReplies();
     void onReply(const MailFormat::Reply &reply);
+    void hello();
     void afterHello();
+    QString ownName() const;
+    QString localAddress() const;
+    QString localDomain() const; // this end of the connection as a mail domain (the EHLO name)
     void startLogin();
 
     void sendLine(const QByteArray &line);
@@ -148,7 +151,6 @@ private:
     std::unique_ptr<QTcpSocket> m_socket;
     HostLookup m_lookup;
     HostLookup m_ownName;
-    QTimer m_handshakeTimer;
     MailBounds m_bounds;
     QDeadlineTimer m_whole;
     Phase m_phase = Phase::Idle;
@@ -163,10 +165,11 @@ private:
     bool m_encrypted = false;
     QSet<QString> m_extensions;
     QList<QByteArray> m_loginLines; // the answers still to give to 334
+    QString m_login;
     int m_accepted = 0;
     QString m_lastError;
 
-    QByteArray m_input;
+    ReplyReader m_reader { ReplyReader::Protocol::Smtp };
     bool m_awaitingReply = false;
     std::optional<MailFormat::Reply> m_reply;
 

@@ -2,44 +2,53 @@
 
 #include "PythonPeer.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringList>
 #include <QTemporaryDir>
 
-// A real SMTP server (aiosmtpd, or exim with "--exim", run by smtp_server.py)
-// on a loopback port, recording connections, DATA and QUIT commands and
-// messages. It refuses a message with any header defect, a sender without a
-// domain or no Message-ID. It stops with the object.
+// An SMTP peer on a loopback port (smtp_server.py with its options); it stops with the object.
 class SmtpServer {
 public:
     struct Message {
-        QString mailFrom;
         QStringList rcptTos;
-        QList<QPair<QString, QString>> headers; // names and decoded values, in order
-        QStringList to; // the To header's addresses as a mail reader reads them
-        QString body; // the text part, decoded
-        QString parseError; // every defect the server found, "" for none
-
-        QStringList header(const QString &name) const;
+        QJsonObject headers; // each field's decoded values
+        QString body;
+        QStringList header(const QString &name) const { return headers[name].toVariant().toStringList(); }
     };
 
-    // `flags`: smtp_server.py's options, e.g. "--tls starttls --login user:password".
-    explicit SmtpServer(const QString &flags = QString());
-
+    explicit SmtpServer(const QStringList &options = {})
+        : m_peer(
+            QStringLiteral("smtp_server.py"), QStringList { "--record", m_folder.filePath("record.jsonl") } + options)
+    {
+    }
     bool isRunning() const { return m_peer.isReady(); }
     QString failure() const { return m_peer.errorText(); }
     quint16 port() const { return m_peer.port(); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
-    // The test's own CA, which signed the server's certificate (unless "--wrong-ca").
-    QString caFile() const { return m_folder.filePath(QStringLiteral("ca.pem")); }
+    QString caFile() const { return m_folder.filePath(QStringLiteral("ca.pem")); } // with "--tls"
 
-    QList<Message> messages() const;
-    // How often "connect", "data" (the DATA command) or "quit" came.
-    int count(const QString &event) const;
+    // "line": each command received, "message": each message taken.
+    QList<QJsonObject> records(const QString &event) const
+    {
+        QFile file(m_folder.filePath("record.jsonl"));
+        QList<QJsonObject> records;
+        for (const QByteArray &line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
+            if (const QJsonObject record = QJsonDocument::fromJson(line).object(); record["event"] == event)
+                records << record;
+        }
+        return records;
+    }
+    QList<Message> messages() const
+    {
+        QList<Message> messages;
+        for (const QJsonObject &record : records("message"))
+            messages << Message { record["rcpt_tos"].toVariant().toStringList(), record["headers"].toObject(),
+                record["body"].toString() };
+        return messages;
+    }
 
 private:
-    QList<QJsonObject> records(const QString &event) const;
-
     QTemporaryDir m_folder;
     PythonPeer m_peer;
 };

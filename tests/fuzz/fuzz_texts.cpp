@@ -1,0 +1,146 @@
+// What holds whatever users type or peers send, and whatever the mail puts on the wire (the first byte chooses).
+#include "actions/MailFormat.h"
+#include "common/ReplyReader.h"
+#include "common/TextRules.h"
+
+#include <QRegularExpression>
+#include <arpa/inet.h>
+#include <cstdio>
+
+// A property that does not hold stops the run, naming it: libFuzzer keeps the input, the replay fails.
+#define FUZZ_CHECK(property)                                                                                           \
+    ((property) ? void() : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #property), std::abort()))
+
+namespace {
+
+// Every reply read from `input` given `piece` bytes at a time, and whether it broke the reader.
+std::string readAll(ReplyReader::Protocol protocol, std::string_view input, size_t piece)
+{
+    ReplyReader reader(protocol);
+    std::string read;
+    ReplyReader::Reply reply;
+    for (size_t at = 0; at < input.size(); at += piece) {
+        reader.add(input.substr(at, piece));
+        ReplyReader::State state;
+        while ((state = reader.next(reply)) == ReplyReader::State::Complete)
+            read += std::to_string(reply.code) + ' ' + reply.text + '\n';
+        if (state == ReplyReader::State::Unreadable)
+            return read + "unreadable";
+    }
+    return read;
+}
+
+// RFC 5321's Mailbox written out on its own: a dot-string (a character beyond ASCII stands for one SMTPUTF8 allows)
+// at sub-domains of letters, digits and inner hyphens, or at an address literal: four numbers up to 255, or "IPv6:"
+// and what inet_pton reads as IPv6. No control character, no blank.
+bool isMailbox(QString address)
+{
+    const std::string bytes = address.toStdString();
+    for (QChar &c : address)
+        c = c.unicode() >= 0x80 ? QChar('u') : c;
+    const QString number = QStringLiteral("(0{0,2}\\d|0?[1-9]\\d|1\\d\\d|2[0-4]\\d|25[0-5])");
+    static const QRegularExpression mailbox(
+        "\\A[\\w!#$%&'*+/=?^`{|}~-]+(\\.[\\w!#$%&'*+/=?^`{|}~-]+)*@([A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?"
+        "(\\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*|\\[("
+        + number + "\\.){3}" + number + "\\]|\\[IPv6:(?<v6>[0-9A-Fa-f:.]+)\\])\\z");
+    const auto match = mailbox.match(address);
+    unsigned char binary[16];
+    return TextRules::blankControls(bytes) == bytes && match.hasMatch()
+        && (!match.hasCaptured("v6") || inet_pton(AF_INET6, match.captured("v6").toLatin1().constData(), binary) == 1);
+}
+
+// A field's lines, checked, joined as a reader unfolds them.
+QString unfolded(const QString &field)
+{
+    FUZZ_CHECK(field.endsWith(QLatin1String("\r\n")));
+    const QStringList lines = field.chopped(2).split(QLatin1String("\r\n"));
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        FUZZ_CHECK(lines[i].toUtf8().size() <= 998 && !lines[i].contains('\r') && !lines[i].contains('\n')
+            && (i == 0 || (lines[i].startsWith(' ') && !lines[i].trimmed().isEmpty())));
+    return lines.join(QString());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return -1;
+    const std::string_view bytes(reinterpret_cast<const char *>(data) + 1, size - 1);
+    const QString text = QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    switch (data[0] % 5) {
+    case 0: { // replies: read alike in pieces and whole; shown as one line of whole characters, 300 bytes at most
+        const auto protocol = data[0] % 2 ? ReplyReader::Protocol::Ftp : ReplyReader::Protocol::Smtp;
+        FUZZ_CHECK(readAll(protocol, bytes, 1 + data[0] / 5 % 8) == readAll(protocol, bytes, bytes.size() + 1));
+        const QString shown = MailFormat::Reply { 550, text }.summary();
+        const std::string line = shown.toStdString();
+        FUZZ_CHECK(line.size() <= 300 && TextRules::blankControls(line) == line);
+        for (qsizetype i = 0; i < shown.size(); i += 1 + shown[i].isHighSurrogate())
+            FUZZ_CHECK(!shown[i].isSurrogate()
+                || (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate()));
+        break;
+    }
+    case 1: { // typed: blanked for good, a number read is numeric, an address, a server or this
+        // host's domain or sender accepted stays within RFC 5321's syntax, and the program's own sender reads back
+        const std::string line = TextRules::blankControls(bytes);
+        const std::string_view cut = TextRules::cutAtCharacter(line, data[0] % 64);
+        FUZZ_CHECK(TextRules::blankControls(line) == line && TextRules::blankControls(cut) == cut);
+        FUZZ_CHECK(!TextRules::toNumber(bytes) || TextRules::isNumeric(bytes));
+        if (const auto address = MailFormat::readAddress(text))
+            FUZZ_CHECK(
+                isMailbox(address->text()) && MailFormat::readAddress(address->text())->text() == address->text());
+        if (const auto server = MailFormat::readMailServer(text)) {
+            const std::string host = server->host.toStdString(), user = server->user.toStdString();
+            unsigned char binary[16];
+            FUZZ_CHECK(inet_pton(AF_INET, host.c_str(), binary) || inet_pton(AF_INET6, host.c_str(), binary)
+                || isMailbox("x@" + server->host));
+            FUZZ_CHECK(server->port != 0 && TextRules::blankControls(user) == user);
+        }
+        const QString sender = MailFormat::defaultSender(text, text, text, "2001:db8::5");
+        FUZZ_CHECK(isMailbox(sender) && MailFormat::readAddress(sender)
+            && isMailbox("ostrel@" + MailFormat::mailDomain(text, "192.0.2.7")));
+        break;
+    }
+    case 2: { // a header field, a display name, a To list: lines within 998 octets, folded before blanks only
+        const QString field = unfolded(MailFormat::headerField(QStringLiteral("Subject"), text));
+        FUZZ_CHECK(field.contains(QLatin1String("=?"))
+            || field == "Subject: " + QString::fromStdString(TextRules::blankControls(bytes)));
+        unfolded("From: " + MailFormat::mailbox(text, QStringLiteral("ostrel@vm")) + "\r\n");
+        QStringList to;
+        for (const QString &entry : MailFormat::splitRecipients(text)) {
+            if (const auto address = MailFormat::readAddress(entry))
+                to << address->text();
+        }
+        FUZZ_CHECK(unfolded(MailFormat::addressField(QStringLiteral("To"), to))
+            == "To: " + (to.isEmpty() ? QStringLiteral("undisclosed-recipients:;") : to.join(", ")));
+        break;
+    }
+    case 3: { // the message text: alike whole and in pieces, as CR LF lines with a leading dot doubled
+        MailFormat::WireState whole, inPieces;
+        const QByteArray wire = MailFormat::toWire(text, whole);
+        QByteArray pieces;
+        for (qsizetype at = 0, end; at < text.size(); at = end) {
+            end = std::min(text.size(), at + 1 + data[0] / 5 % 8);
+            end += end < text.size() && text[end - 1].isHighSurrogate();
+            pieces += MailFormat::toWire(QStringView(text).mid(at, end - at), inPieces);
+        }
+        const QStringList in = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+        const QStringList out = QString::fromUtf8(wire).split(QLatin1String("\r\n"));
+        FUZZ_CHECK(pieces == wire && in.size() == out.size());
+        for (qsizetype i = 0; i < in.size(); ++i)
+            FUZZ_CHECK(out[i] == (in[i].startsWith('.') ? "." + in[i] : in[i]));
+        break;
+    }
+    default: { // .netrc after the machine asked for: an unrelated entry before or after changes nothing
+        const QString host = text.section('\n', 0, 0), netrc = text.section('\n', 1);
+        const QString other = QStringLiteral("machine ostrel-other.invalid login u password p\n");
+        const auto login = [&host](const QString &netrc) {
+            const auto login = MailFormat::netrcLogin(netrc, host, {});
+            return login ? login->user + '\n' + login->password : QStringLiteral("none");
+        };
+        if (!host.isEmpty() && host.compare(QLatin1String("ostrel-other.invalid"), Qt::CaseInsensitive) != 0)
+            FUZZ_CHECK(login(other + netrc) == login(netrc) && login(netrc + '\n' + other) == login(netrc));
+    }
+    }
+    return 0;
+}
