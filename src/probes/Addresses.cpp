@@ -75,17 +75,7 @@ namespace {
         return address;
     }
 
-    // What the look-up thread shares with whoever waits for it; the waiter may
-    // go away first, and the thread's answer then goes nowhere.
-    struct Pending {
-        std::mutex mutex;
-        int ready = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        bool done = false;
-        LookUp result;
-        ~Pending() { ::close(ready); }
-    };
-
-    void resolve(const std::shared_ptr<Pending> &pending, const std::string &name)
+    LookUp resolve(const std::string &name)
     {
         addrinfo hints {};
         hints.ai_family = AF_UNSPEC;
@@ -108,11 +98,7 @@ namespace {
         std::stable_partition(result.addresses.begin(), result.addresses.end(),
             [](const Address &address) { return address.family() == AF_INET; });
         result.found = result.addresses.empty() ? Found::NoSuchHost : Found::Addresses;
-        const std::lock_guard<std::mutex> lock(pending->mutex);
-        pending->result = std::move(result);
-        pending->done = true;
-        const uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(pending->ready, &one, sizeof one);
+        return result;
     }
 
 } // namespace
@@ -139,26 +125,53 @@ std::optional<Address> literal(std::string_view name)
     return address;
 }
 
-LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+// What the look-up thread shares with whoever waits for it; the waiter may go
+// away first, and the thread's answer then goes nowhere.
+struct LookUpInProgress::Pending {
+    std::mutex mutex;
+    int ready = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::optional<LookUp> answer;
+    ~Pending() { ::close(ready); }
+};
+
+LookUpInProgress::LookUpInProgress(std::string_view name)
+    : m_pending(std::make_shared<Pending>())
 {
     const std::string trimmed(TextRules::trimSpaces(name));
-    if (trimmed.empty() || trimmed.find('\0') != std::string::npos)
-        return {};
+    const auto deliver = [](const std::shared_ptr<Pending> &pending, LookUp found) {
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->answer = std::move(found);
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(pending->ready, &one, sizeof one);
+    };
+    if (trimmed.empty() || trimmed.find('\0') != std::string::npos) {
+        deliver(m_pending, {});
+        return;
+    }
+    try {
+        std::thread([deliver, pending = m_pending, trimmed] { deliver(pending, resolve(trimmed)); }).detach();
+    } catch (const std::system_error &) {
+        deliver(m_pending, {}); // no thread to be had: as if the name were unknown
+    }
+}
+
+int LookUpInProgress::fd() const { return m_pending->ready; }
+
+std::optional<LookUp> LookUpInProgress::answer() const
+{
+    const std::lock_guard<std::mutex> lock(m_pending->mutex);
+    return m_pending->answer;
+}
+
+LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
     if (waiter.abandoned())
         return { Found::Abandoned, {}, {} };
-    auto pending = std::make_shared<Pending>();
-    try {
-        std::thread(resolve, pending, trimmed).detach();
-    } catch (const std::system_error &) {
-        return {}; // no thread to be had: as if the name were unknown
-    }
+    const LookUpInProgress inProgress(name);
     for (;;) {
-        {
-            const std::lock_guard<std::mutex> lock(pending->mutex);
-            if (pending->done)
-                return pending->result;
-        }
-        if (!waiter.wait(pending->ready, POLLIN, deadline))
+        if (auto found = inProgress.answer())
+            return *found;
+        if (!waiter.wait(inProgress.fd(), POLLIN, deadline))
             return { waiter.abandoned() ? Found::Abandoned : Found::TimedOut, {}, {} };
     }
 }

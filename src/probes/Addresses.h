@@ -2,6 +2,7 @@
 
 #include "common/Wait.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,9 +39,24 @@ struct LookUp {
     std::string canonicalName; // the resolver's canonical name, "" when none
 };
 
-// Asks the system resolver on a thread of its own, which nothing waits for:
-// a resolver that never answers holds neither the caller beyond its deadline
-// nor the end of the program, and its late answer is dropped.
+// A look-up under way on a thread of its own, which nothing waits for: a
+// resolver that never answers holds neither its caller nor the end of the
+// program, and an answer nobody wants any more is dropped. Whoever waits for
+// it watches fd() until answer() has one.
+class LookUpInProgress {
+public:
+    explicit LookUpInProgress(std::string_view name);
+    // Readable once the answer is in.
+    int fd() const;
+    // The answer once it is in: every address of the name, IPv4 ones first.
+    std::optional<LookUp> answer() const;
+
+private:
+    struct Pending;
+    std::shared_ptr<Pending> m_pending;
+};
+
+// The addresses of a name, waited for until the deadline.
 LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter);
 
 // The addresses a probe connects to: the literal itself; none for a text of

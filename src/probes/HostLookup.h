@@ -1,22 +1,22 @@
 #pragma once
 
-#include <QDeadlineTimer>
+#include "probes/Addresses.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <memory>
 #include <optional>
 
-// Name look-ups that hold neither the window nor the process: the system
-// resolver runs on a detached thread of its own. Nothing waits for that
-// thread: a look-up that never ends holds neither the caller nor the end of
-// the program, and its late answer is dropped.
+// A name look-up that reports through the event loop: the look-up itself
+// (Addresses::LookUpInProgress) runs on a thread of its own that nothing
+// waits for, and a late answer is dropped.
 class HostLookup : public QObject {
     Q_OBJECT
 public:
-    explicit HostLookup(QObject *parent = nullptr);
-    ~HostLookup() override;
+    using QObject::QObject;
 
     // Starts resolving `host`; `finished` follows through the event loop.
     // A look-up still running is forgotten.
@@ -27,14 +27,14 @@ public:
     QList<QHostAddress> addresses() const { return m_addresses; }
     // The name the resolver gives as canonical ("" when none).
     QString canonicalName() const { return m_canonicalName; }
-    bool isFinished() const { return !m_shared; }
+    bool isFinished() const { return !m_inProgress; }
 
 signals:
     void finished();
 
 private:
-    struct Shared;
-    std::shared_ptr<Shared> m_shared;
+    std::optional<Addresses::LookUpInProgress> m_inProgress;
+    std::unique_ptr<QSocketNotifier> m_ready;
     QList<QHostAddress> m_addresses;
     QString m_canonicalName;
 };
