@@ -10,8 +10,6 @@ namespace TcpProbe {
 
 namespace {
 
-    int g_fallbackMs = 15000;
-
     Failure failureOf(int error)
     {
         switch (error) {
@@ -69,11 +67,7 @@ namespace {
 
 } // namespace
 
-int fallbackMs() { return g_fallbackMs; }
-
-void setFallbackMs(int milliseconds) { g_fallbackMs = milliseconds; }
-
-int limitMs(int16_t intTimeOut) { return intTimeOut > 0 ? intTimeOut * 1000 : g_fallbackMs; }
+int limitMs(int16_t intTimeOut) { return intTimeOut > 0 ? intTimeOut * 1000 : 15000; }
 
 int connectAny(const std::vector<Address> &addresses, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter,
     Outcome &outcome)

@@ -21,12 +21,8 @@ struct Outcome {
     double seconds = 0; // from the start of the connect to the connection being accepted
 };
 
-// The longest a connect waits when its time limit is 0 or below (only the
-// command line can give one): 15 s. Tests shorten it.
-int fallbackMs();
-void setFallbackMs(int milliseconds);
-
-// The time limit of intTimeOut seconds as the probe applies it.
+// The time limit of intTimeOut seconds as the probe applies it: 0 or below (only the command line gives one)
+// waits 15 s.
 int limitMs(int16_t intTimeOut);
 
 // Connects to each address in turn, IPv4 ones first as given, until one

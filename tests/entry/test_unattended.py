@@ -8,7 +8,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -26,7 +25,9 @@ UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on devic
 class Unattended(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.resolver = confine_resolver(f"::1 v6only.test\n{FILESERVER} fileserver1\n{MAIL} mail.example.com\n")
+        cls.resolver = confine_resolver(f"::1 v6only.test\n{FILESERVER} fileserver1\n{MAIL} mail.example.com\n"
+                                        "127.0.0.1 both.test\n::1 both.test\n127.0.0.1 refusing.test\n"
+                                        "127.0.0.2 refusing.test\n")
 
     def setUp(self):
         self.program = Program(BUILT)
@@ -71,18 +72,35 @@ class Unattended(unittest.TestCase):
                    "timeout are missing; fields are separated by commas (see ostrel --help)\n")
 
     def test_devices(self):
-        rows = (("localhost,{port},5", "open", [UP], None), ("::1,{port},5", "open ::1", [UP], None),
-                ("[::1],{port},5", "open ::1", [UP], None), ("v6only.test,{port},5", "open ::1", [UP], None),
-                ("::1,{port},5", "refused ::1", None, [DOWN]), ("::1,{port},1", "blackholed ::1", None, [DOWN]),
+        """Names are looked up and every address is tried, IPv4 first; what is no host is un-available at once."""
+        rows = (("localhost,{port},5", "open", [UP], None), ("[::1],{port},5", "open ::1", [UP], None),
+                ("v6only.test,{port},5", "open ::1", [UP], None), ("::1,{port},1", "blackholed ::1", None, [DOWN]),
+                ("both.test,{port},5", "open", [UP], None),  # ::1, where nothing listens, comes second
+                ("refusing.test,{port},5", "open 127.0.0.2", [UP], None),  # 127.0.0.1 refuses, and comes first
                 ("nohost.invalid,{port},5", "open", None, [DOWN]),
-                # Dotted, but no address: un-available at once, never asking the silent resolver.
-                ("999.1.1.1,{port},5", "open", None, [DOWN]), ("10.0.0.1.5,{port},5", "open", None, [DOWN]),
-                # A name longer than DNS allows is no host, whatever its first 256 characters are.
+                # Dotted, but no address, and a name longer than DNS allows: never asking the silent resolver.
+                ("999.1.1.1,{port},5", "open", None, [DOWN]),
                 ("localhost" + "x" * 10000 + ",{port},5", "open", None, [DOWN]))
         for sequence, kind, success, errors in rows:
             with self.subTest(sequence[:30], kind=kind):
                 run, _ = self.check(sequence, kind, success=success, errors=errors)
                 self.assertLess(run.seconds, 1.5 if "blackholed" in kind else 2.5 if "nohost" in sequence else 0.5)
+
+    def test_a_network_of_its_own(self):
+        """Without a route the verdict comes at once, not after the timeout; a link-local address keeps its zone."""
+        listen = "import socket,time; s=socket.socket(socket.AF_INET6); " \
+                 "s.bind(socket.getaddrinfo('fe80::1%lo',4000)[0][4]); s.listen(); time.sleep(5)"
+        script = (f"ip link set lo up && ip -6 addr add fe80::1/64 dev lo nodad && (/usr/bin/python3 -c \"{listen}\" "
+                  f">/dev/null 2>&1 &) && sleep 0.5 && for d in 192.0.2.55 2001:db8::55 fe80::1%lo [fe80::1%lo] fe80::1%1; do "
+                  f"{self.program.path} $d,4000,3; done")
+        start = time.monotonic()
+        run = subprocess.run(["unshare", "--net", "sh", "-c", script], env=headless(OSTREL_EXIT_STATUS="plugin"),
+                             capture_output=True, text=True, timeout=30)
+        self.assertLess(time.monotonic() - start, 3)
+        lines = run.stdout.splitlines()
+        self.assertEqual(lines[:2], ["TCP CRITICAL - No route to the device on 192.0.2.55 port 4000",
+                                     "TCP CRITICAL - No route to the device on 2001:db8::55 port 4000"])
+        self.assertEqual([line.split(" - ")[0] for line in lines[2:]], ["TCP OK"] * 3)
 
     def test_texts_as_typed(self):
         evil = "evil\r\n2026-01-01 00:00:00\tPort 22\x01\x7f\u2028on device 10.9.9.9 is available."
@@ -196,7 +214,8 @@ class Unattended(unittest.TestCase):
                 ("127.0.0.1,{port},1", "blackholed", "{DOWN} No answer within 1 s."),
                 ("nohost.invalid,{port},1", "open", "{DOWN} No such host."),
                 ("127.0.0.1,x{port},1", "open", 'Port x{port} on device {device} is un-available. The port "x{port}" '
-                                               'is not a number.'))
+                                               'is not a number.'),
+                ("127.0.0.1,0,1", "open", "Port 0 on device {device} is un-available. Port 0 cannot be connected to."))
         for sequence, kind, line in rows:
             with self.subTest(kind=kind, sequence=sequence):
                 listener = Port(kind)
@@ -212,9 +231,10 @@ class Unattended(unittest.TestCase):
         listener = Port()
         for terminal in (False, True):
             run = (self.program.run_on_terminal if terminal else self.program.run)(
-                f"127.0.0.1,{listener.port},7,PASS,{self.script},x", headless(OSTREL_EXIT_STATUS="plugin"))
+                f"127.0.0.1,{listener.port},0,PASS,{self.script},x", headless(OSTREL_EXIT_STATUS="plugin"))
+            # A timeout of 0 means the 15 s it waits.
             self.assertRegex(run.out, rf"^TCP OK - 0\.\d\d\d second response time on 127\.0\.0\.1 port {listener.port}"
-                             r"\|time=0\.\d{6}s;;;0\.000000;7\.000000\n$")
+                             r"\|time=0\.\d{6}s;;;0\.000000;15\.000000\n$")
             self.assertEqual(run.code, 0)
             # The command's output goes to standard error, never into the engine's line.
             self.assertEqual(marker(self.script)[0], run.err_pipe)

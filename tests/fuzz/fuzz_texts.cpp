@@ -1,4 +1,5 @@
 // What holds whatever users type or peers send, and whatever the mail puts on the wire (the first byte chooses).
+#include "Fuzz.h"
 #include "actions/MailFormat.h"
 #include "common/ReplyReader.h"
 #include "common/TextRules.h"
@@ -6,10 +7,6 @@
 #include <QRegularExpression>
 #include <arpa/inet.h>
 #include <cstdio>
-
-// A property that does not hold stops the run, naming it: libFuzzer keeps the input, the replay fails.
-#define FUZZ_CHECK(property)                                                                                           \
-    ((property) ? void() : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #property), std::abort()))
 
 namespace {
 

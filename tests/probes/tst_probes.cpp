@@ -1,5 +1,5 @@
-// The probes against real peers on loopback: the TCP connect, the FTP logon, name look-ups, the ICMP echo.
-// What needs a network namespace of its own (no route, an IPv6 zone, echo as another user) runs in a child.
+// The probes against real peers on loopback: the waits of the TCP connect, the FTP logon and name look-ups, the
+// FTP dialogue, the address rules, and the ICMP echo, which runs in a child in a network namespace of its own.
 #include "Check.h"
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
@@ -19,12 +19,10 @@
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
-using TcpProbe::Failure;
 
 namespace {
 
 std::string g_unconfined; // why look-ups could not be kept off the machine's resolver
-const std::string kLongName(253, 'n');
 
 long long msSince(Clock::time_point start)
 {
@@ -36,7 +34,7 @@ std::vector<Address> device(const std::string &name, int ms = 5000)
     return Addresses::ofDevice(name, Wait::after(ms), Wait::polling()).addresses;
 }
 
-// Runs this test again with the arguments, in a network namespace of its own; its exit code, 77 when none can be made.
+// Runs this test again with the arguments; its exit code, 77 when no network namespace can be made.
 int child(const std::vector<std::string> &arguments)
 {
     std::vector<char *> argv { const_cast<char *>("/proc/self/exe"), const_cast<char *>("--child") };
@@ -51,36 +49,6 @@ int child(const std::vector<std::string> &arguments)
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool loopbackUp()
-{
-    return ::unshare(CLONE_NEWNET) == 0
-        && std::system("ip link set lo up && ip -6 addr add fe80::1/64 dev lo nodad") == 0;
-}
-
-// Child: where there is no route, TCP and FTP give up at once, not after their 3 s.
-int noRoute()
-{
-    for (const char *host : { "192.0.2.55", "2001:db8::55" }) {
-        const auto start = Clock::now();
-        const auto outcome = TcpProbe::Check_Socket(device(host), 22, 3);
-        const int logon = FtpProbe::logOn(device(host), "anonymous", "guestpass", 3);
-        if (outcome.failure != Failure::NoRoute || logon != FtpProbe::NoConnection || msSince(start) > 500)
-            return 1;
-    }
-    return 0;
-}
-
-// Child: a link-local address with its zone, by name or number, as given and in brackets.
-int zone()
-{
-    const LoopbackPort port = LoopbackPort::open("fe80::1%lo");
-    for (const char *host : { "fe80::1%lo", "[fe80::1%lo]", "fe80::1%1" }) {
-        if (!TcpProbe::Check_Socket(device(host), port.port(), 2).accepted)
-            return 1;
-    }
-    return modIP32::Get_HostIP("fe80::1%1") == "fe80::1%lo" ? 0 : 2;
 }
 
 // Child: one Ping_Host as the window sends it; 2 × (echo requests on the wire) + (1 when answered).
@@ -112,52 +80,6 @@ int echo(const char *target, const char *pingGroupRange, const char *ignore, uid
 }
 
 } // namespace
-
-CHECK_TEST(tcpOutcome)
-{
-    if (!g_unconfined.empty())
-        return void(std::cerr << "skipped: " << g_unconfined << '\n');
-    // Names: both.test also names ::1, where nothing listens; refusing.test names first an address that refuses.
-    const struct {
-        std::string host, kind; // kind: open, open6, refused, blackholed
-        int timeout;
-        Failure failure;
-        long long ms; // how long the verdict may take at most
-    } rows[] = {
-        { "127.0.0.1", "open", 5, Failure::None, 300 },
-        { "127.0.0.1", "refused", 5, Failure::Refused, 300 },
-        { "127.0.0.1", "blackholed", -1, Failure::NoAnswer, 800 }, // only the command line gives a limit below 1
-        { "127.0.0.1", "open", 0, Failure::None, 300 },
-        { "127.000.000.001", "open", 5, Failure::None, 300 },
-        { "   ", "open", 5, Failure::NoSuchHost, 300 },
-        { "[::1]", "open6", 5, Failure::None, 300 },
-        { "v6only.test", "open6", 5, Failure::None, 300 },
-        { "both.test", "open", 5, Failure::None, 300 },
-        { "refusing.test", "open", 5, Failure::None, 300 },
-        // Never handed to the resolver, which would not answer.
-        { "999.1.1.1", "open", 5, Failure::NoSuchHost, 300 },
-        { kLongName + std::string(9747, 'n'), "open", 5, Failure::NoSuchHost, 300 },
-    };
-    TcpProbe::setFallbackMs(500);
-    for (const auto &row : rows) {
-        const std::string on = row.kind == "open6" ? "::1" : row.host == "refusing.test" ? "127.0.0.2" : "127.0.0.1";
-        LoopbackPort port = row.kind == "refused" ? LoopbackPort::refused(on)
-            : row.kind == "blackholed"            ? LoopbackPort::blackholed(on)
-                                                  : LoopbackPort::open(on);
-        const auto start = Clock::now();
-        const auto addresses = device(row.host);
-        const auto outcome = TcpProbe::Check_Socket(addresses, port.port(), int16_t(row.timeout));
-        const std::string name = row.host.substr(0, 20) + " " + row.kind;
-        CHECK_EQ(int(outcome.failure), int(row.failure), name);
-        CHECK(msSince(start) < row.ms && (row.kind != "blackholed" || msSince(start) >= 450), name);
-        if (row.host == "refusing.test")
-            CHECK_EQ(addresses.front().text(), "127.0.0.1", "the refusing address comes first");
-        if (outcome.accepted) // the connection it made is closed again
-            CHECK(peerClosed(port.accept(5000), 5000), name);
-    }
-    CHECK(device(kLongName).size() == 1, "a name as long as DNS allows is looked up");
-    CHECK_EQ(int(TcpProbe::Check_Socket(device("127.0.0.1"), 0, 5).failure), int(Failure::PortZero));
-}
 
 // A peer that never completes what a probe waits for: its time limit of 1 s holds, and the wait sleeps.
 CHECK_TEST(silentPeers)
@@ -286,30 +208,15 @@ CHECK_TEST(echoes)
     }
 }
 
-CHECK_TEST(namespaces)
-{
-    for (const char *what : { "no-route", "zone" }) {
-        const int code = child({ what });
-        if (code != 77)
-            CHECK_EQ(code, 0, what);
-    }
-}
-
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) {
-        if (!loopbackUp())
-            return 77;
-        const std::string what = argv[2];
-        if (what == "echo" && argc == 7)
-            return echo(argv[3], argv[4], argv[5], static_cast<uid_t>(std::atoi(argv[6])));
-        return what == "no-route" ? noRoute() : zone();
-    }
+    if (argc == 7 && std::strcmp(argv[1], "--child") == 0) // loopback of its own, up
+        return ::unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0
+            ? echo(argv[3], argv[4], argv[5], static_cast<uid_t>(std::atoi(argv[6])))
+            : 77;
     // Any name not in our hosts file goes to a name server that never answers.
     const std::string server = LoopbackResolver::silentNameServer();
-    const std::string hosts = "::1 v6only.test\n127.0.0.1 both.test\n::1 both.test\n127.0.0.2 refusing.test\n127.0.0.1 "
-                              "refusing.test\n127.0.0.1 "
-        + kLongName;
+    const std::string hosts = "::1 v6only.test";
     if (server.empty() || !LoopbackResolver::confine(&g_unconfined, { server, hosts, "timeout:2 attempts:1" }))
         g_unconfined += " (no silent name server)";
     return Check::run(argc, argv);

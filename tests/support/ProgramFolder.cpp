@@ -1,65 +1,44 @@
 #include "ProgramFolder.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <unistd.h>
 
 ProgramFolder::ProgramFolder()
 {
-    // The program and the mail module it loads when a mail is due.
     const QString built = QStringLiteral(OSTREL_BINARY);
-    if (!m_folder.isValid() || !QFile::copy(built, filePath(QStringLiteral("ostrel")))
+    if (!m_folder.isValid() || !QFile::copy(built, m_folder.filePath(QStringLiteral("ostrel")))
         || !QFile::copy(QFileInfo(built).dir().filePath(QStringLiteral("ostrel-mail.so")),
-            filePath(QStringLiteral("ostrel-mail.so"))))
+            m_folder.filePath(QStringLiteral("ostrel-mail.so"))))
         qFatal("cannot copy the program into a temporary folder");
 }
 
 QProcessEnvironment ProgramFolder::headless()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR" })
         environment.remove(QString::fromLatin1(name));
     return environment;
 }
 
-std::unique_ptr<QProcess> ProgramFolder::launch(
-    const QStringList &arguments, const QProcessEnvironment &environment, bool asNobody) const
+ProgramFolder::Run ProgramFolder::run(const QStringList &arguments, int timeoutMs) const
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(QDir::tempPath());
-    const QString program = filePath(QStringLiteral("ostrel"));
-    // Dropping to another user needs root; others are such a user already.
-    const bool drop = asNobody && ::geteuid() == 0;
-    const QStringList nobody { "--reuid=65534", "--regid=65534", "--clear-groups", program };
-    process->start(drop ? QStringLiteral("setpriv") : program, drop ? nobody + arguments : arguments);
-    return process;
-}
-
-ProgramFolder::Run ProgramFolder::run(
-    const QStringList &arguments, int timeoutMs, const QProcessEnvironment &environment, bool asNobody) const
-{
-    QElapsedTimer clock;
-    clock.start();
-    const auto process = launch(arguments, environment, asNobody);
+    QProcess process;
+    process.setProcessEnvironment(headless());
+    process.start(m_folder.filePath(QStringLiteral("ostrel")), arguments);
     Run result;
-    result.finished = process->waitForFinished(timeoutMs);
-    result.elapsedMs = clock.elapsed();
+    result.finished = process.waitForFinished(timeoutMs);
     if (!result.finished)
-        process->kill(), process->waitForFinished(5000);
-    result.exitStatus = process->exitStatus();
-    result.exitCode = process->exitCode();
-    result.standardOutput = process->readAllStandardOutput();
-    result.standardError = process->readAllStandardError();
+        process.kill(), process.waitForFinished(5000);
+    result.exitCode = process.exitCode();
+    result.standardError = process.readAllStandardError();
     return result;
 }
 
-std::optional<QStringList> readLogMessages(const QString &path)
+std::optional<QStringList> ProgramFolder::logMessages(const QString &name) const
 {
-    QFile log(path);
+    QFile log(m_folder.filePath(name));
     if (!log.open(QIODevice::ReadOnly))
         return std::nullopt;
     static const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t(.*)\\r$"));

@@ -1,0 +1,49 @@
+// Whatever the command line holds: the calling sequence is read or rejected with a reason, its fields hold no comma
+// and no blank at either end where they are trimmed, the device is looked up at most once, and what the run prints
+// of it on a terminal or for a monitoring engine stays one line.
+#include "Fuzz.h"
+#include "common/TextRules.h"
+#include "entry/CallingSequence.h"
+#include "entry/Report.h"
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    int lookUps = 0;
+    const auto read = CallingSequence::read(text, [&](const std::string &name) {
+        FUZZ_CHECK(++lookUps == 1 && !name.empty() && name == TextRules::trimSpaces(name));
+        return Addresses::LookUp {};
+    });
+    if (const auto *rejected = std::get_if<CallingSequence::Rejected>(&read)) {
+        FUZZ_CHECK(!rejected->why.empty());
+        return 0;
+    }
+    const auto &request = std::get<CheckRequest>(read);
+    for (const std::string *field :
+        { &request.strDeviceName, &request.strPort, &request.strCommand, &request.strMailServer }) {
+        FUZZ_CHECK(field->find(',') == std::string::npos && *field == TextRules::trimSpaces(*field));
+    }
+    FUZZ_CHECK(!request.strDeviceName.empty() && !request.strPort.empty() && !request.strTimeout.empty());
+    FUZZ_CHECK(request.strTimeout.find(',') == std::string::npos && request.strArgument.find(',') == std::string::npos);
+    for (size_t at = 0; at <= request.strRecipients.size();) { // each entry without blanks at its ends
+        const size_t comma = std::min(request.strRecipients.find(',', at), request.strRecipients.size());
+        const std::string_view entry = std::string_view(request.strRecipients).substr(at, comma - at);
+        FUZZ_CHECK(entry == TextRules::trimSpaces(entry));
+        at = comma + 1;
+    }
+    Report::Check check;
+    check.device = request.strDeviceName;
+    check.port = request.strPort;
+    check.portIsNumber = TextRules::toPortNumber(request.strPort).has_value();
+    for (const bool accepted : { true, false }) {
+        check.outcome.accepted = accepted;
+        for (const std::string &line : { Report::terminalLine(check), Report::pluginLine(check) })
+            FUZZ_CHECK(TextRules::blankControls(line) == line);
+        const std::string plugin = Report::pluginLine(check);
+        FUZZ_CHECK(plugin.find('|') == plugin.rfind('|')
+            && (plugin.find('|') != std::string::npos) == (accepted && check.performed()));
+    }
+    return 0;
+}
