@@ -156,10 +156,6 @@ bool Is_IPAddress(std::string_view text)
     return TextRules::isNumeric(text);
 }
 
-int32_t Hi_Byte(uint16_t value) { return (value >> 8) & 0xFF; }
-
-int32_t Lo_Byte(uint16_t value) { return value & 0xFF; }
-
 int32_t Socket_Startup(std::string *message)
 {
     rlimit files {};
@@ -201,22 +197,6 @@ bool Ping_Host(std::string_view strIP, int16_t count, int16_t wait, std::string_
         replied = echo.send(payload, wait > 0 ? wait : 0, waiter);
     Socket_Cleanup();
     return replied;
-}
-
-uint32_t IP_ToLong(std::string_view text)
-{
-    uint32_t packed = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t dot = text.find('.');
-        if ((dot == std::string_view::npos) != (i == 3))
-            return 0;
-        const auto value = TextRules::toWholeNumber(text.substr(0, dot), INT_MIN, INT_MAX);
-        if (!value)
-            return 0;
-        packed |= (static_cast<uint32_t>(*value) & 0xFFu) << (8 * i);
-        text.remove_prefix(i == 3 ? text.size() : dot + 1);
-    }
-    return packed;
 }
 
 } // namespace modIP32

@@ -40,12 +40,4 @@ bool Ping_Host(std::string_view strIP, int16_t count, int16_t wait, std::string_
 int32_t Socket_Startup(std::string *message = nullptr);
 void Socket_Cleanup();
 
-int32_t Hi_Byte(uint16_t value);
-int32_t Lo_Byte(uint16_t value);
-
-// The packed form of a four-part dotted address, first part in the lowest
-// byte (each part's lowest 8 bits); 0 for fewer or more parts or a part that
-// is not a number.
-uint32_t IP_ToLong(std::string_view text);
-
 } // namespace modIP32

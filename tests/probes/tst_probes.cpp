@@ -1,5 +1,5 @@
 // The probes against real peers on loopback: the waits of the TCP connect, the FTP logon and name look-ups, the
-// FTP dialogue, the address rules, and the ICMP echo, which runs in a child in a network namespace of its own.
+// address rules, and the ICMP echo, which runs in a child in a network namespace of its own.
 #include "Check.h"
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
@@ -7,6 +7,7 @@
 #include "probes/TcpProbe.h"
 #include "probes/modIP32.h"
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
@@ -125,61 +127,14 @@ CHECK_TEST(silentPeers)
     talker.join();
 }
 
-CHECK_TEST(ftpDialogue)
-{
-    const std::string ready = "220 ready\r\n", huge(70000, 'x');
-    const std::vector<std::string> both { "USER anonymous", "PASS guestpass", "QUIT" },
-        userOnly { "USER anonymous", "QUIT" };
-    const struct {
-        std::string host, greeting;
-        std::vector<std::string> replies;
-        int code;
-        std::vector<std::string> sent;
-        std::string user = "anonymous";
-    } rows[] = {
-        { "127.0.0.1", ready, { "331 password please\r\n", "230 welcome\r\n" }, 0, both },
-        { "::1", ready, { "230 welcome\r\n" }, 0, userOnly },
-        { "127.0.0.1", "220-first line\n220-second line\r\n 220 not the end\n220 ready\r\n",
-            { "331 password please\n", "230-welcome\n230 logged in\r\n" }, 0, both },
-        { "127.0.0.1", "120 ready in 1 minute\r\n220 ready\r\n", { "230 welcome\r\n" }, 0, userOnly },
-        { "127.0.0.1", ready, { "331 password please\r\n", "530 not allowed\r\n" }, 530, both },
-        { "127.0.0.1", "SSH-2.0-OpenSSH_9.2\r\n", {}, FtpProbe::NotFtp, { "QUIT" } },
-        // Line breaks in the user name stay inside its one line.
-        { "127.0.0.1", ready, { "530 go away\r\n" }, 530, { "USER anonymousDELE x", "QUIT" }, "anonymous\r\nDELE x" },
-        // A line no FTP reply comes near, its line feed in the same read.
-        { "127.0.0.1", "220-" + huge + "\r\n220 ready\r\n", {}, FtpProbe::NotFtp, { "QUIT" } },
-    };
-    for (const auto &row : rows) {
-        ScriptedPeer server(row.greeting, row.replies, row.host);
-        CHECK_EQ(FtpProbe::logOn(device(row.host), row.user, "guestpass", 5, Wait::polling(), server.port()), row.code,
-            row.greeting.substr(0, 30));
-        const auto sent = server.received(5000);
-        CHECK_EQ(sent.size(), row.sent.size(), row.greeting.substr(0, 30));
-        for (size_t i = 0; i < sent.size() && i < row.sent.size(); ++i)
-            CHECK_EQ(sent[i], row.sent[i]);
-    }
-}
-
 CHECK_TEST(addresses)
 {
-    const struct {
-        std::string text;
-        bool dotted;
-        uint32_t packed; // first part in the lowest byte; 0: none
-    } rows[] = {
-        { "192.168.1.10", true, 0x0A01A8C0u },
-        { "192.168.1", false, 0u },
-        { "999.1.1.1", true, 0x010101E7u },
-        { "1.2.3.4.5", true, 0u },
-        { "1.2.3.4.5.6", false, 0u },
-        { " 1 . 2 .3. 4 ", true, 0x04030201u },
-        { ".1.2.3.4", true, 0u },
-        { "10.0.0.1\n", false, 0u },
-    };
-    for (const auto &row : rows) {
-        CHECK_EQ(modIP32::Is_IPAddress(row.text), row.dotted, row.text);
-        CHECK_EQ(modIP32::IP_ToLong(row.text), row.packed, row.text);
-    }
+    // The dotted shape, which spares a look-up: no range check, and a fifth part reads as a fraction.
+    const std::pair<std::string, bool> rows[]
+        = { { "192.168.1.10", true }, { "192.168.1", false }, { "999.1.1.1", true }, { "1.2.3.4.5", true },
+              { "1.2.3.4.5.6", false }, { " 1 . 2 .3. 4 ", true }, { ".1.2.3.4", true }, { "10.0.0.1\n", false } };
+    for (const auto &[text, dotted] : rows)
+        CHECK_EQ(modIP32::Is_IPAddress(text), dotted, text);
     CHECK_EQ(modIP32::Get_HostIP(" localhost "), "127.0.0.1");
     // Linux would answer an echo to 0.0.0.0 or :: from the local host; 999.1.1.1 is no address to ping.
     for (const char *nowhere : { "0.0.0.0", "::", "999.1.1.1" })

@@ -79,69 +79,10 @@ LoopbackPort LoopbackPort::open(const std::string &address, uint16_t port) { ret
 LoopbackPort LoopbackPort::refused(const std::string &address) { return LoopbackPort(address, 0, -1); }
 LoopbackPort LoopbackPort::blackholed(const std::string &address) { return LoopbackPort(address, 0, 0); }
 
-void LoopbackPort::answer() { ::listen(m_fd, 64); }
-
 int LoopbackPort::accept(int timeoutMs)
 {
     const int fd = readable(m_fd, timeoutMs) ? ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     if (fd >= 0)
         m_held.push_back(fd);
     return fd;
-}
-
-bool peerClosed(int fd, int timeoutMs)
-{
-    char byte;
-    return readable(fd, timeoutMs) && ::recv(fd, &byte, 1, MSG_PEEK) == 0;
-}
-
-ScriptedPeer::ScriptedPeer(
-    const std::string &greeting, const std::vector<std::string> &replies, const std::string &address, uint16_t port)
-    : m_listener(LoopbackPort::open(address, port))
-{
-    m_thread = std::thread([this, greeting, replies] {
-        // Waits in slices, so the destructor can end the thread.
-        const auto waitFor = [this](int fd) {
-            for (int slice = 0; slice < 300 && !m_stop; ++slice)
-                if (readable(fd, 100))
-                    return true;
-            return false;
-        };
-        int fd = -1;
-        for (int slice = 0; slice < 300 && !m_stop && fd < 0; ++slice)
-            fd = m_listener.accept(100);
-        if (fd >= 0)
-            ::send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
-        std::string pending;
-        size_t next = 0;
-        char buffer[1024];
-        for (ssize_t count; fd >= 0 && waitFor(fd) && (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-            pending.append(buffer, static_cast<size_t>(count));
-            for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-                {
-                    const std::lock_guard<std::mutex> lock(m_mutex);
-                    m_received.push_back(pending.substr(0, pending.find_last_not_of("\r", end - 1) + 1));
-                }
-                if (next < replies.size())
-                    ::send(fd, replies[next].data(), replies[next].size(), MSG_NOSIGNAL);
-                ++next;
-            }
-        }
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_closed = true;
-        m_changed.notify_all();
-    });
-}
-
-ScriptedPeer::~ScriptedPeer()
-{
-    m_stop = true;
-    m_thread.join();
-}
-
-std::vector<std::string> ScriptedPeer::received(int timeoutMs)
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });
-    return m_received;
 }

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // A loopback address of its own for each call (127.x.y.z, never 127.0.0.1), for servers on a fixed
@@ -26,8 +22,6 @@ public:
     ~LoopbackPort();
 
     uint16_t port() const { return m_port; }
-    // A blackholed port starts answering: waiting attempts are taken at their next SYN, all at once.
-    void answer();
     // Accepts one pending connection within the time given; -1 when none came.
     int accept(int timeoutMs);
 
@@ -37,29 +31,4 @@ private:
     int m_fd = -1;
     uint16_t m_port = 0;
     std::vector<int> m_held; // accepted or queue-filling sockets, closed with the port
-};
-
-// True when the peer of a connected socket has closed its end within the time given.
-bool peerClosed(int fd, int timeoutMs);
-
-// Plays a fixed dialogue from its own thread: to the first connection it sends the greeting, then
-// answers each line it receives with the next reply, recording the lines.
-class ScriptedPeer {
-public:
-    ScriptedPeer(const std::string &greeting, const std::vector<std::string> &replies,
-        const std::string &address = "127.0.0.1", uint16_t port = 0);
-    ~ScriptedPeer();
-
-    uint16_t port() const { return m_listener.port(); }
-    // The lines received, without line ends, once the client has closed or the time has passed.
-    std::vector<std::string> received(int timeoutMs);
-
-private:
-    LoopbackPort m_listener;
-    std::vector<std::string> m_received;
-    bool m_closed = false;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::atomic<bool> m_stop { false };
-    std::thread m_thread;
 };
