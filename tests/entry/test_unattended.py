@@ -3,6 +3,7 @@
 sequence, the logs in its folder or where OSTREL_LOG_DIR says. Run under `unshare --mount` as root:
 test_unattended.py path/to/ostrel"""
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -17,6 +18,7 @@ from ostrel_testing import Port, Program, confine_resolver, headless, marker, ma
 from aiosmtpd.controller import Controller  # noqa: E402
 
 BUILT = sys.argv.pop(1)
+NAGIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "monitoring", "nagios.cfg")
 FILESERVER, MAIL = private_address(), private_address()  # the help's example device and mail server
 REJECTED = ["Port check not performed: Incorrect calling sequence.", "Type OSTREL /? for calling sequence help."]
 UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on device {device} is un-available."
@@ -34,11 +36,10 @@ class Unattended(unittest.TestCase):
         self.folder = tempfile.mkdtemp(prefix="ostrel-script-")
         self.script = marker_script(self.folder)
 
-    def check(self, sequence, kind="open", status=None, code=0, success=None, errors=None, err="", started=None,
-              out="", terminal=False):
+    def check(self, sequence, kind="open", status=None, code=0, success=None, errors=None, err="", started=None):
         """One run against a listener of `kind` ("open ::1"); {port}, {device} and {script} stand for the listener's
-        port, the device as typed and the marker script. Each log holds exactly the messages given (None: no file);
-        standard error and output are given whole; `started`: the script's arguments, None when it must not run."""
+        port, the device as typed and the marker script. Each log holds exactly the messages given (None: no file),
+        standard error what is given and standard output nothing; `started`: the script's arguments, if it runs."""
         listener = Port(*kind.split())
         device = sequence.split(",")[0].strip()
         fill = lambda text: text.format(port=listener.port, device=device, script=self.script)
@@ -46,11 +47,11 @@ class Unattended(unittest.TestCase):
             with open(os.path.join(self.program.folder, name), "w") as file:
                 file.write("2026-01-01 00:00:00\told\r\n")
         environment = headless(**({"OSTREL_EXIT_STATUS": status} if status else {}))
-        run = (self.program.run_on_terminal if terminal else self.program.run)(fill(sequence), environment)
+        run = self.program.run(fill(sequence), environment)
         listener.close()
         # A command that shares our streams adds its own lines.
         shown = run.out.replace("marker output\n", ""), run.err.replace("marker errors\n", "")
-        self.assertEqual((run.code, *shown), (code, fill(out), fill(err)))
+        self.assertEqual((run.code, *shown), (code, "", fill(err)))
         for name, messages in (("success.log", success), ("error.log", errors)):
             self.assertEqual(self.program.log(name), messages and [fill(m) for m in messages], name)
         recorded = marker(self.script, 10 if started is not None else 0.3)
@@ -90,9 +91,9 @@ class Unattended(unittest.TestCase):
         """Without a route the verdict comes at once, not after the timeout; a link-local address keeps its zone."""
         listen = "import socket,time; s=socket.socket(socket.AF_INET6); " \
                  "s.bind(socket.getaddrinfo('fe80::1%lo',4000)[0][4]); s.listen(); time.sleep(5)"
+        devices = "192.0.2.55 2001:db8::55 fe80::1%lo [fe80::1%lo] fe80::1%1"
         script = (f"ip link set lo up && ip -6 addr add fe80::1/64 dev lo nodad && (/usr/bin/python3 -c \"{listen}\" "
-                  f">/dev/null 2>&1 &) && sleep 0.5 && for d in 192.0.2.55 2001:db8::55 fe80::1%lo [fe80::1%lo] fe80::1%1; do "
-                  f"{self.program.path} $d,4000,3; done")
+                  f">/dev/null 2>&1 &) && sleep 0.5 && for d in {devices}; do {self.program.path} $d,4000,3; done")
         start = time.monotonic()
         run = subprocess.run(["unshare", "--net", "sh", "-c", script], env=headless(OSTREL_EXIT_STATUS="plugin"),
                              capture_output=True, text=True, timeout=30)
@@ -203,8 +204,8 @@ class Unattended(unittest.TestCase):
 
     def test_help_and_version(self):
         usage = "Use the following calling sequence..."
-        for arguments, first in (("/?", usage), ("127.0.0.1,23,15,FAIL,tool/?", usage), ("--help", usage), ("-h", usage),
-                                 ("--version", "ostrel 1.0.0"), ("-V", "ostrel 1.0.0")):
+        for arguments, first in (("/?", usage), ("127.0.0.1,23,15,FAIL,tool/?", usage), ("--help", usage),
+                                 ("-h", usage), ("--version", "ostrel 1.0.0"), ("-V", "ostrel 1.0.0")):
             with self.subTest(arguments):
                 run = self.program.run(arguments, headless(OSTREL_EXIT_STATUS="plugin"))
                 self.assertEqual((run.code, run.out.split("\n")[0], run.err), (0, first, ""))
@@ -375,6 +376,87 @@ class Logs(unittest.TestCase):
         self.program.run(f"127.0.0.1,{listener.port},5")
         self.assertEqual([name for name in os.listdir(self.program.folder) if name.startswith(".")], [])
         listener.close()
+
+
+def define(kind, **fields):
+    return f"define {kind} {{\n" + "".join(f"    {key} {value}\n" for key, value in fields.items()) + "}\n"
+
+
+class Nagios(unittest.TestCase):
+    """Plugin mode under Debian's Nagios, with a private configuration and the command of
+    docs/monitoring/nagios.cfg: the states, output and performance data the engine records."""
+
+    def test_states_output_and_performance_data(self):
+        folder = tempfile.mkdtemp(prefix="ostrel-nagios-")
+        os.chmod(folder, 0o777)
+        program = Program(BUILT)
+        open_port, refused = Port(), Port("refused")
+        with open(NAGIOS) as file:  # the command as an administrator copies it
+            command = re.search(r"define command \{.*?\}", file.read(), re.S).group(0)
+        services = {"open": f"{open_port.port}!5", "refused": f"{refused.port}!5", "rejected": "22!"}
+        days = {day: "00:00-24:00" for day in ("sunday", "monday", "tuesday", "wednesday", "thursday", "friday",
+                                                "saturday")}
+        objects = [command.replace("/usr/bin/ostrel", program.path),
+                   define("timeperiod", timeperiod_name="always", alias="always", **days),
+                   define("contact", contact_name="nobody", host_notifications_enabled=0,
+                          service_notifications_enabled=0, host_notification_period="always",
+                          service_notification_period="always", host_notification_options="n",
+                          service_notification_options="n", host_notification_commands="ostrel",
+                          service_notification_commands="ostrel"),
+                   define("host", host_name="loopback", address="127.0.0.1", max_check_attempts=1,
+                          check_period="always", notifications_enabled=0)]
+        objects += [define("service", host_name="loopback", service_description=name, check_command="ostrel!" + args,
+                           check_interval=1, retry_interval=1, max_check_attempts=1, check_period="always",
+                           notifications_enabled=0) for name, args in services.items()]
+        settings = {"log_file": "nagios.log", "cfg_file": "objects.cfg", "status_file": "status.dat",
+                    "check_result_path": "results", "lock_file": "nagios.lock", "temp_file": "nagios.tmp",
+                    "temp_path": ".", "object_cache_file": "objects.cache", "precached_object_file": "objects.pre",
+                    "state_retention_file": "retention.dat", "query_socket": "nagios.qh"}
+        os.mkdir(os.path.join(folder, "results"))
+        os.chmod(os.path.join(folder, "results"), 0o777)
+        with open(os.path.join(folder, "objects.cfg"), "w") as file:
+            file.write("\n".join(objects))
+        with open(os.path.join(folder, "nagios.cfg"), "w") as file:
+            file.write("".join(f"{key}={os.path.join(folder, value)}\n" for key, value in settings.items()))
+            file.write("interval_length=1\nstatus_update_interval=1\nretain_state_information=0\nuse_syslog=0\n"
+                       "check_external_commands=0\nenable_notifications=0\nnagios_user=nagios\nnagios_group=nagios\n"
+                       "check_result_reaper_frequency=1\nmax_check_result_reaper_time=1\n")
+        engine = subprocess.Popen(["/usr/sbin/nagios4", os.path.join(folder, "nagios.cfg")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        try:
+            seen = {}
+            deadline = time.monotonic() + 60
+            while len(seen) < 3 and time.monotonic() < deadline and engine.poll() is None:
+                time.sleep(0.5)
+                seen = self.services(os.path.join(folder, "status.dat"))
+            self.assertEqual(len(seen), 3, f"the engine checked {sorted(seen)}; its log: "
+                             + open(os.path.join(folder, "nagios.log")).read()[-2000:])
+        finally:
+            engine.terminate()
+            engine.wait(10)
+            open_port.close()
+            refused.close()
+            shutil.rmtree(folder, ignore_errors=True)
+        self.assertEqual(seen["open"][0], "0")
+        self.assertRegex(seen["open"][1], rf"^TCP OK - 0\.\d{{3}} second response time on 127\.0\.0\.1 port "
+                                          rf"{open_port.port}$")
+        self.assertRegex(seen["open"][2], r"^time=0\.\d{6}s;;;0\.000000;5\.000000$")
+        self.assertEqual(seen["refused"], ("2", f"TCP CRITICAL - Connection refused on 127.0.0.1 port {refused.port}",
+                                           ""))
+        self.assertEqual(seen["rejected"], ("3", "TCP UNKNOWN - Incorrect calling sequence: the timeout is empty", ""))
+
+    @staticmethod
+    def services(status):
+        """Each checked service's state, output and performance data, as the engine recorded them."""
+        if not os.path.exists(status):
+            return {}
+        found = {}
+        for block in re.findall(r"servicestatus \{(.*?)\}", open(status).read(), re.S):
+            fields = dict(re.findall(r"^\s*(\w+)=(.*)$", block, re.M))
+            if fields.get("has_been_checked") == "1":
+                found[fields["service_description"]] = (fields["current_state"], fields["plugin_output"],
+                                                        fields["performance_data"])
+        return found
 
 
 if __name__ == "__main__":
