@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QApplication>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 template <typename Control = QWidget> Control *control(const QWidget &window, const QString &name)
 {
@@ -18,11 +15,12 @@ template <typename Control = QWidget> Control *control(const QWidget &window, co
     for (const Type &row : std::initializer_list<Type> { __VA_ARGS__ })                                                \
         QTest::newRow(row.name) << row;
 
-inline bool writeExecutable(const QString &path, const QByteArray &content)
+// Parent folder included; only its owner may read and write it, and run it when told.
+inline bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions run = {})
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly)
+        && file.write(content) == content.size() && file.setPermissions(run | QFile::ReadOwner | QFile::WriteOwner);
 }
 
 // An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
@@ -32,41 +30,35 @@ class TemporarySettings {
     QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
 
 public:
+    const QString file = m_folder.filePath("Ostrel/Ostrel.conf");
     TemporarySettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
     ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
-    QString filePath(const QString &name = QStringLiteral("Ostrel/Ostrel.conf")) const
+    QMap<QString, QString> stored() const
     {
-        return m_folder.filePath(name);
-    }
-    QString stored(const QString &key) const
-    {
-        return QSettings(filePath(), QSettings::IniFormat).value("Settings/" + key).toString();
+        QSettings settings(file, QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("Settings"));
+        QMap<QString, QString> texts;
+        for (const QString &key : settings.childKeys())
+            texts.insert(key, settings.value(key).toString());
+        return texts;
     }
 };
 
 // Acts on the next modal window from inside its own event loop, so a test can
-// open one with the real exec() and never block. Polls every 10 ms for at
-// most 10 s; a window still open 0.5 s after the action is closed by force.
-class ModalWatch {
-    QTimer m_timer;
-    int m_polls = 0;
-    bool m_seen = false;
-
+// open one with the real exec() and never block: polls every 10 ms for 10 s
+// at most, and closes the window by force 0.5 s after the action.
+class ModalWatch : public QTimer {
 public:
     explicit ModalWatch(std::function<void(QWidget *modal)> action)
     {
-        m_timer.callOnTimeout([this, action] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (++m_polls > 1000) {
-                m_timer.stop();
-            } else if (!m_seen && modal) {
-                m_seen = true;
-                m_polls = 950;
+        callOnTimeout([this, action] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                stop();
                 action(modal);
-            } else if (m_polls == 1000 && modal) {
-                modal->close();
+                QTimer::singleShot(500, modal, &QWidget::close);
             }
         });
-        m_timer.start(10);
+        start(10);
+        QTimer::singleShot(10000, this, &QTimer::stop);
     }
 };
