@@ -1,6 +1,5 @@
-// The check button run from the real window against real peers: loopback
-// listeners, FTP servers on port 21 of a loopback address of their own, an
-// SMTP server, and a marker script for the command row.
+// The check button run from the real window against real peers: loopback listeners, FTP servers on port 21 of a
+// loopback address of their own, an SMTP server, and a marker script for the command row.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "PythonPeer.h"
@@ -9,10 +8,9 @@
 #include "probes/EventWait.h"
 #include "window/frmOstrel.h"
 
-// The window with its fields set the way a user would set them; each
-// follow-up row on "OK" (pass), "N/A" (fail) or "" (off). Its command, unless
-// one is given, writes what it is told of the check and then each argument, a
-// line each, beside itself: whole, by a rename, as it runs detached.
+// The window with its fields set the way a user would set them, each follow-up row on "OK" (pass), "N/A" (fail) or
+// "" (off). Its command, unless one is given, writes what it is told of the check and then each argument, a line
+// each, beside itself: whole, by a rename, as it runs detached.
 class CheckWindow : public frmOstrel {
     QTemporaryDir m_folder;
     const QString m_script = m_folder.filePath("marker.sh");
@@ -31,15 +29,23 @@ public:
                 { "txtEXE", command.isEmpty() ? m_script : command }, { "txtArg", "\"two words\" last" },
                 { "txtMailServer", mailServer }, { "txtMail", "a@example.com, b@example.com" } })
             find<QLineEdit>(name)->setText(text);
-        click(QStringLiteral("optCheck%1").arg(kind)), click("chkLogon");
-        for (const auto &[row, on] : { std::pair { "EXE", commandOn }, { "Mail", mailOn } })
-            if (!on.isEmpty())
-                click(QStringLiteral("chk") + row), click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1));
+        click(QStringLiteral("optCheck%1").arg(kind));
+        click("chkLogon");
+        for (const auto &[row, on] : { std::pair { "EXE", commandOn }, { "Mail", mailOn } }) {
+            if (!on.isEmpty()) {
+                click(QStringLiteral("chk") + row);
+                click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1));
+            }
+        }
     }
     template <typename T = QWidget> T *find(const QString &name) { return control<T>(*this, name); }
     void click(const QString &name) { find<QAbstractButton>(name)->click(); }
     int paints = 0;
-    void paintEvent(QPaintEvent *event) override { ++paints, frmOstrel::paintEvent(event); }
+    void paintEvent(QPaintEvent *event) override
+    {
+        ++paints;
+        frmOstrel::paintEvent(event);
+    }
     QString outcome()
     {
         return find<QLabel>("lblResult")->text() + (find("imgGreen")->isVisible() ? " (green)" : "")
@@ -78,20 +84,20 @@ private slots:
     {
         const char *unavailable = "Port Un-Available (red)";
         ROWS(CheckRow, { "open IPv6 port", "open6", 3, 0, "OK", "OK", "Port Available (green)", "", true },
-            { "refused port", "refused", 3, 0, "OK", "N/A", unavailable, "", true },
+            // A failed mail's reason follows on a second line.
+            { "refused port, failed mail", "refused", 3, 0, "OK", "N/A refused", unavailable,
+                "Error sending SMTP email.\nConnection refused (%1)" },
             // The kind decides the port; the logon box counts for the FTP kind only; a failed logon still passes.
             { "FTP, logon allowed", "ftp:anonymous", 0, 80, "OK", "", "Port Available, Logon Successfull (green)", "" },
             { "FTP, logon refused", "ftp:named-only", 0, 80, "OK", "", "Port Available, Logon failed (green)", "" },
             { "SMTP, no logon", "open:25", 2, 21, "OK", "N/A", "Port Available (green)", "" },
             { "Ping/Echo", "open:7", 1, 80, "", "", "Port Available, Ping reply OK (green)", "" },
             // Every message comes with the normal pointer, in the words given; a failed command does not keep the
-            // mail back; a failed mail's reason follows on a second line.
+            // mail back.
             { "name that does not resolve", "open", 3, 0, "OK", "OK", "",
                 "Invalid IP address, please re-enter device name." },
             { "failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", unavailable,
-                "Error executing specified command, /nonexistent/a<i>b</i>.sh", true },
-            { "failed mail", "open", 3, 0, "", "OK refused", "Port Available (green)",
-                "Error sending SMTP email.\nConnection refused (%1)" })
+                "Error executing specified command, /nonexistent/a<i>b</i>.sh", true })
     }
     void check()
     {
@@ -113,7 +119,8 @@ private slots:
         SmtpServer mail;
         QVERIFY2(mail.isRunning(), qPrintable(mail.failure()));
         const LoopbackPort noMailServer = LoopbackPort::refused();
-        const QString refused = "127.0.0.1:" + QString::number(noMailServer.port()), mailOn = QLatin1String(row.mail);
+        const QString refused = "127.0.0.1:" + QString::number(noMailServer.port());
+        const QString mailOn = QLatin1String(row.mail);
         const quint16 probed = row.port ? row.port : listener->port();
         CheckWindow window(invalid ? "nohost.invalid" : address, probed, row.kind, command.section(' ', 0, 0),
             command.section(' ', 1), mailOn.section(' ', 0, 0), mailOn.contains(' ') ? refused : mail.address());
@@ -134,8 +141,8 @@ private slots:
             QCOMPARE(listener->accept(200), -1); // nothing probed
         const bool passed = QByteArray(row.outcome).startsWith("Port Available");
         const bool commandRuns = command == (passed ? "OK" : "N/A") && !invalid;
-        const QString result = passed ? "available" : "un-available",
-                      probedKind = QString::number(QList { 21, 7, 25, int(probed) }.at(row.kind));
+        const QString result = passed ? "available" : "un-available";
+        const QString probedKind = QString::number(QList { 21, 7, 25, int(probed) }.at(row.kind));
         // With the check, and the port the kind probed, in its environment.
         QCOMPARE(window.told(commandRuns ? 20000 : 300),
             commandRuns ? QStringLiteral("%1|%2|%3\ntwo words\nlast\n").arg(address, probedKind, result) : QString());
@@ -149,11 +156,9 @@ private slots:
         QCOMPARE(sent, row.mailed ? QStringList { expected } : QStringList());
     }
 
-    // Through a 2 s wait on a blackholed port or a silent FTP server, and
-    // through F2 while the desktop's type query hangs (a stand-in xdg-mime
-    // sleeps 10 s), the window goes on repainting (a 50 ms timer asks it to);
-    // closing it ends the wait at once, with the fields stored when a check
-    // was started and no follow-up run.
+    // Through a 2 s wait on a blackholed port or a silent FTP server, and through F2 while the desktop's type query
+    // hangs (a stand-in xdg-mime sleeps 10 s), the window goes on repainting (a 50 ms timer asks it to); closing
+    // it ends the wait at once, with the fields stored when a check was started and no follow-up run.
     void staysAliveAndCloses()
     {
         QTemporaryDir desktop;
@@ -161,9 +166,12 @@ private slots:
             && QFile::link("/bin/true", desktop.filePath("xdg-open")));
         QFile page(QCoreApplication::applicationFilePath() + ".htm"); // where F2 looks, beside the program
         const auto restore = qScopeGuard([&, path = qgetenv("PATH"), display = qgetenv("DISPLAY")] {
-            qputenv("PATH", path), qputenv("DISPLAY", display), page.remove();
+            qputenv("PATH", path);
+            qputenv("DISPLAY", display);
+            page.remove();
         });
-        qputenv("PATH", QFile::encodeName(desktop.path()) + ':' + qgetenv("PATH")), qputenv("DISPLAY", ":0");
+        qputenv("PATH", QFile::encodeName(desktop.path()) + ':' + qgetenv("PATH"));
+        qputenv("DISPLAY", ":0");
         QVERIFY(page.open(QIODevice::WriteOnly));
         for (const QString wait : { "TCP", "FTP", "help page" })
             for (const int closeAt : { -1, 500 }) {
@@ -176,13 +184,15 @@ private slots:
                 CheckWindow window(address, listener.port(), ftp ? 0 : 3, ftp ? "OK" : "N/A");
                 window.find<QScrollBar>("HScroll1")->setValue(2);
                 QTimer ticker;
-                ticker.callOnTimeout(&window, qOverload<>(&QWidget::update)), ticker.start(50);
+                ticker.callOnTimeout(&window, qOverload<>(&QWidget::update));
+                ticker.start(50);
                 if (closeAt >= 0)
                     QTimer::singleShot(closeAt, &window, &QWidget::close);
                 else if (ftp) // a second click during the logon's wait is no second check
                     QTimer::singleShot(500, &window, [&window] { window.click("btnCheck"); });
                 QElapsedTimer clock;
-                clock.start(), window.find("txtDeviceName")->setFocus();
+                clock.start();
+                window.find("txtDeviceName")->setFocus();
                 help ? QTest::keyClick(window.find("txtDeviceName"), Qt::Key_F2) : window.click("btnCheck");
                 const QString what
                     = QStringLiteral("%1: %2 repaints in %3 ms").arg(wait).arg(window.paints).arg(clock.elapsed());
