@@ -3,12 +3,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-template <typename Control = QWidget> Control *control(const QWidget &window, const QString &name)
-{
-    auto *found = window.findChild<Control *>(name);
-    return found ? found : (qFatal("no control named %s", qPrintable(name)), nullptr);
-}
-
 // A data table of one column, "row", holding structs named by their first member.
 #define ROWS(Type, ...)                                                                                                \
     QTest::addColumn<Type>("row");                                                                                     \
@@ -23,16 +17,13 @@ inline bool writeFile(const QString &path, const QByteArray &content, QFile::Per
         && file.write(content) == content.size() && file.setPermissions(run | QFile::ReadOwner | QFile::WriteOwner);
 }
 
-// An empty per-user settings folder ($XDG_CONFIG_HOME) of its own while it
-// lives, for this process and the programs it starts; never ~/.config.
+// A per-user settings folder ($XDG_CONFIG_HOME) of the test's own, for it and the programs it starts; never ~/.config.
 class TemporarySettings {
     QTemporaryDir m_folder;
-    QByteArray m_previous = qgetenv("XDG_CONFIG_HOME");
 
 public:
     const QString file = m_folder.filePath("Ostrel/Ostrel.conf");
     TemporarySettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
-    ~TemporarySettings() { qputenv("XDG_CONFIG_HOME", m_previous); }
     QMap<QString, QString> stored() const
     {
         QSettings settings(file, QSettings::IniFormat);
@@ -44,9 +35,8 @@ public:
     }
 };
 
-// Acts on the next modal window from inside its own event loop, so a test can
-// open one with the real exec() and never block: polls every 10 ms for 10 s
-// at most, and closes the window by force 0.5 s after the action.
+// Acts on the next modal window from inside its own event loop, so a test can open one with the real exec() and
+// never block: polls every 10 ms for 10 s at most, and closes the window by force 0.5 s after the action.
 class ModalWatch : public QTimer {
 public:
     explicit ModalWatch(std::function<void(QWidget *modal)> action)

@@ -38,14 +38,10 @@ def showing(node):
 class Program(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        # A folder for the settings and the desktop's stand-ins, whose xdg-mime never answers.
-        cls.folder = tempfile.TemporaryDirectory()
+        cls.folder = tempfile.TemporaryDirectory()  # the per-user settings
         cls.addClassCleanup(cls.folder.cleanup)
         cls.settings = Path(cls.folder.name, "Ostrel", "Ostrel.conf")
         cls.settings.parent.mkdir()
-        Path(cls.folder.name, "xdg-mime").write_text("#!/bin/sh\nexec sleep 10\n")
-        Path(cls.folder.name, "xdg-mime").chmod(0o755)
-        Path(cls.folder.name, "xdg-open").symlink_to("/bin/true")
         cls.server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"],
                                       stdout=subprocess.PIPE, text=True)
         cls.addClassCleanup(cls.server.wait, 5)
@@ -56,13 +52,12 @@ class Program(unittest.TestCase):
         return subprocess.run(["xdotool", *arguments], env=self.environment, stdout=subprocess.PIPE, text=True,
                               timeout=20).stdout.strip()
 
-    def open(self, port, **environment):
-        """The program checking this port of 127.0.0.1, with these variables (None: removed), its window focused; it
-        is mapped only once the module beside the program has been loaded."""
-        self.settings.write_text(f"[Settings]\nDeviceName=127.0.0.1\nPort={port}\nTimeout=10\n")
+    def open(self, settings="", **environment):
+        """The program with these settings and variables (None: removed), its window focused; it is mapped only
+        once the module beside the program has been loaded."""
+        self.settings.write_text("[Settings]\n" + settings)
         # The sanitizer's leak search at exit is no part of the program's own ending.
-        environment.update(DISPLAY=self.display, XDG_CONFIG_HOME=self.folder.name, ASAN_OPTIONS="detect_leaks=0",
-                           PATH=self.folder.name + ":" + os.environ["PATH"])
+        environment.update(DISPLAY=self.display, XDG_CONFIG_HOME=self.folder.name, ASAN_OPTIONS="detect_leaks=0")
         self.environment = {k: v for k, v in headless(**environment).items() if v is not None}
         self.program = subprocess.Popen([BUILT], env=self.environment)
         self.addCleanup(self.program.wait, 5)
@@ -70,27 +65,16 @@ class Program(unittest.TestCase):
         self.xdotool("windowfocus", "--sync", self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Ostrel "))
 
     def test_escape_ends_at_once(self):
-        """Idle, in the middle of a check, and while F2 waits for the desktop to name the help page's type. Started
-        without a session bus (plain X, ssh -X), it leaves nothing on its display."""
-        blackholed = Port("blackholed")
-        self.addCleanup(blackholed.close)
-        for key, limit in (("", 0.3), ("Return", 0.5), ("F2", 0.5)):
-            with self.subTest(key=key):
-                self.open(blackholed.port, DBUS_SESSION_BUS_ADDRESS=None, XDG_RUNTIME_DIR=None)
-                if key:
-                    self.xdotool("key", key)
-                    time.sleep(0.5)
-                    self.assertIsNone(self.program.poll())
-                start = time.monotonic()
-                self.xdotool("key", "Escape")
-                self.program.wait(15)
-                self.assertLess(time.monotonic() - start, limit)
-                # The closing stores the fields after a check only.
-                self.assertEqual("\nArgument=" in self.settings.read_text(), key == "Return")
-                # libdbus would autolaunch a bus for the display.
-                left = subprocess.run(["grep", "-lsxz", f"DISPLAY={self.display}", *glob.glob("/proc/[0-9]*/environ")],
-                                      stdout=subprocess.PIPE, text=True).stdout.split()
-                self.assertEqual([Path(path).with_name("comm").read_text() for path in left], [])
+        """Started without a session bus (plain X, ssh -X), it ends at once and leaves nothing on its display."""
+        self.open(DBUS_SESSION_BUS_ADDRESS=None, XDG_RUNTIME_DIR=None)
+        start = time.monotonic()
+        self.xdotool("key", "Escape")
+        self.program.wait(15)
+        self.assertLess(time.monotonic() - start, 0.3)
+        # libdbus would autolaunch a bus for the display.
+        left = subprocess.run(["grep", "-lsxz", f"DISPLAY={self.display}", *glob.glob("/proc/[0-9]*/environ")],
+                              stdout=subprocess.PIPE, text=True).stdout.split()
+        self.assertEqual([Path(path).with_name("comm").read_text() for path in left], [])
 
     def test_screen_reader(self):
         """Each control that takes the focus has a name of its own, no frame's caption, and each field a
@@ -98,7 +82,7 @@ class Program(unittest.TestCase):
         the result is told at once, the focus staying where it was."""
         device = Port()
         self.addCleanup(device.close)
-        self.open(device.port, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        self.open(f"DeviceName=127.0.0.1\nPort={device.port}\n", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         for _ in range(100):  # until the window has registered
             windows = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"]
             if windows:

@@ -20,7 +20,7 @@ class TestCheckWindow : public QObject {
     const TemporarySettings m_settings;
     std::unique_ptr<frmOstrel> m_form;
 
-    template <typename T = QWidget> T *find(const QString &name) const { return control<T>(*m_form, name); }
+    template <typename T = QWidget> T *find(const QString &name) const { return m_form->findChild<T *>(name); }
     void open()
     {
         m_form = std::make_unique<frmOstrel>();
