@@ -40,11 +40,6 @@ public:
     }
     template <typename T = QWidget> T *find(const QString &name) { return findChild<T *>(name); }
     void click(const QString &name) { find<QAbstractButton>(name)->click(); }
-    QString outcome()
-    {
-        return find<QLabel>("lblResult")->text() + (find("imgGreen")->isVisible() ? " (green)" : "")
-            + (find("imgRed")->isVisible() ? " (red)" : "");
-    }
     // What the command wrote; nothing when it has not run within the time given.
     QString told(int timeoutMs) const
     {
@@ -68,13 +63,21 @@ Q_DECLARE_METATYPE(CheckRow)
 class TestCheckAction : public QObject {
     Q_OBJECT
     const TemporarySettings m_settings;
+    QTemporaryDir m_desktop;
+    const QString m_helpPage = QCoreApplication::applicationFilePath() + ".htm"; // where F2 looks, beside the program
 
 private slots:
+    // Look-ups of our own, which would otherwise ask the network; a desktop of our own, whose xdg-mime never answers.
     void initTestCase()
     {
-        std::string why; // a look-up that fails would otherwise ask the network
+        std::string why;
         QVERIFY2(LoopbackResolver::confine(&why), why.c_str());
+        QVERIFY(writeFile(m_desktop.filePath("xdg-mime"), "#!/bin/sh\nexec sleep 10\n", QFile::ExeOwner)
+            && QFile::link("/bin/true", m_desktop.filePath("xdg-open")) && writeFile(m_helpPage, ""));
+        qputenv("PATH", QFile::encodeName(m_desktop.path()) + ':' + qgetenv("PATH"));
+        qputenv("DISPLAY", ":0");
     }
+    void cleanupTestCase() { QFile::remove(m_helpPage); }
 
     void check_data()
     {
@@ -129,7 +132,9 @@ private slots:
             box->close();
         });
         window.click("btnCheck");
-        QCOMPARE(window.outcome(), QLatin1String(row.outcome));
+        QCOMPARE(window.find<QLabel>("lblResult")->text() + (window.find("imgGreen")->isVisible() ? " (green)" : "")
+                + (window.find("imgRed")->isVisible() ? " (red)" : ""),
+            QLatin1String(row.outcome));
         QCOMPARE(boxText, QString::fromLatin1(row.message).replace("%1", refused));
         if (invalid)
             QCOMPARE(listener->accept(200), -1); // nothing probed
@@ -151,22 +156,10 @@ private slots:
     }
 
     // Through a 2 s wait on a blackholed port or a silent FTP server, and through F2 while the desktop's type query
-    // hangs (a stand-in xdg-mime sleeps 10 s), the event loop goes on (a 50 ms timer ticks); Escape ends the wait
-    // at once, with the fields stored when a check was started and no follow-up run.
+    // hangs, the event loop goes on (a 50 ms timer ticks); Escape ends the wait at once, with the fields stored when
+    // a check was started and no follow-up run.
     void staysAliveAndCloses()
     {
-        QTemporaryDir desktop;
-        QVERIFY(writeFile(desktop.filePath("xdg-mime"), "#!/bin/sh\nexec sleep 10\n", QFile::ExeOwner)
-            && QFile::link("/bin/true", desktop.filePath("xdg-open")));
-        QFile page(QCoreApplication::applicationFilePath() + ".htm"); // where F2 looks, beside the program
-        const auto restore = qScopeGuard([&, path = qgetenv("PATH"), display = qgetenv("DISPLAY")] {
-            qputenv("PATH", path);
-            qputenv("DISPLAY", display);
-            page.remove();
-        });
-        qputenv("PATH", QFile::encodeName(desktop.path()) + ':' + qgetenv("PATH"));
-        qputenv("DISPLAY", ":0");
-        QVERIFY(page.open(QIODevice::WriteOnly));
         for (const QString wait : { "TCP", "FTP", "help page" })
             for (const int closeAt : { -1, 500 }) {
                 EventWait::resetAbandoned();
