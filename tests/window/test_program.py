@@ -20,16 +20,14 @@ from ostrel_testing import Port, headless  # noqa: E402
 BUILT = sys.argv.pop(1)
 
 
-def read_name(node):
-    """As Orca reads it: the names of its labels (a frame around it is none), else its own."""
+def read_name(node):  # as Orca reads it: the names of its labels (a frame around it is none), else its own
     relations = [r for r in node.getRelationSet() if r.getRelationType() == pyatspi.RELATION_LABELLED_BY]
     labels = [r.getTarget(i) for r in relations for i in range(r.getNTargets())]
     names = [label.name for label in labels if not pyatspi.findAncestor(node, lambda a: a == label)]
     return " ".join(names) or node.name
 
 
-def showing(node):
-    """The node and those below it, none below one not on show (such as a closed list)."""
+def showing(node):  # the node and those below it, none below one not on show (such as a closed list)
     yield node
     for child in node if node.getState().contains(pyatspi.STATE_SHOWING) else []:
         yield from showing(child)
@@ -49,8 +47,7 @@ class Program(unittest.TestCase):
         cls.display = ":" + cls.server.stdout.readline().strip()
 
     def xdotool(self, *arguments):
-        return subprocess.run(["xdotool", *arguments], env=self.environment, stdout=subprocess.PIPE, text=True,
-                              timeout=20).stdout.strip()
+        subprocess.run(["xdotool", *arguments], env=self.environment, timeout=20, check=True)
 
     def open(self, settings="", **environment):
         """The program with these settings and variables (None: removed), once its window is mapped and focused."""
@@ -61,7 +58,7 @@ class Program(unittest.TestCase):
         self.program = subprocess.Popen([BUILT], env=self.environment)
         self.addCleanup(self.program.wait, 5)
         self.addCleanup(self.program.kill)
-        self.xdotool("windowfocus", "--sync", self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Ostrel "))
+        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Ostrel ", "windowfocus", "--sync")
 
     def test_escape_ends_at_once(self):
         """Started without a session bus (plain X, ssh -X), it ends at once and leaves nothing on its display."""
@@ -108,7 +105,7 @@ class Program(unittest.TestCase):
         # Name changes too, as Orca takes them: they refresh the names pyatspi keeps.
         pyatspi.Registry.registerEventListener(heard, "focus:", "object:state-changed:showing",
                                               "object:property-change:accessible-name")
-        GLib.idle_add(self.xdotool, "key", "shift+Tab", "Return")  # once: it returns no text
+        GLib.idle_add(self.xdotool, "key", "shift+Tab", "Return")  # once: it returns nothing
         GLib.timeout_add_seconds(10, pyatspi.Registry.stop)
         pyatspi.Registry.start()
         self.assertEqual(told[-3:], ["focus|push button|Check Port", "shown|image|Port available",

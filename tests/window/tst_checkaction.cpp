@@ -1,5 +1,4 @@
-// The check button run from the real window against real peers: loopback listeners, FTP servers on port 21 of a
-// loopback address of their own, an SMTP server, and a marker script for the command row.
+// The check button of the real window against real peers: loopback listeners, FTP and SMTP servers, a command.
 #include "LoopbackPeers.h"
 #include "LoopbackResolver.h"
 #include "PythonPeer.h"
@@ -8,9 +7,8 @@
 #include "probes/EventWait.h"
 #include "window/frmOstrel.h"
 
-// The window with its fields set the way a user would set them, each follow-up row on "OK" (pass), "N/A" (fail) or
-// "" (off). Its command, unless one is given, writes what it is told of the check and then each argument, a line
-// each, beside itself: whole, by a rename, as it runs detached.
+// The window with its fields set as a user would, each follow-up on "OK" (pass), "N/A" (fail) or "" (off). Its own
+// command writes what it is told of the check, then each argument, a line each, beside itself (whole, by a rename).
 class CheckWindow : public frmOstrel {
     QTemporaryDir m_folder;
     const QString m_script = m_folder.filePath("marker.sh");
@@ -32,10 +30,9 @@ public:
         click(QStringLiteral("optCheck%1").arg(kind));
         click("chkLogon");
         for (const auto &[row, on] : { std::pair { "EXE", commandOn }, { "Mail", mailOn } }) {
-            if (!on.isEmpty()) {
+            if (!on.isEmpty())
                 click(QStringLiteral("chk") + row);
-                click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1));
-            }
+            click(QStringLiteral("opt%1%2").arg(row).arg(on == "OK" ? 0 : 1)); // no choice while the row is off
         }
     }
     template <typename T = QWidget> T *find(const QString &name) { return findChild<T *>(name); }
@@ -49,9 +46,8 @@ public:
     }
 };
 
-// peer: open[:port], open6, refused, ftp:<the FTP server's users>; port: typed (0: the peer's), which only Other
-// Port probes; the logon box is ticked for every kind; command and mail: the triggers, then a command or mail
-// server of their own.
+// peer: open[:port], open6, refused or ftp:<its users>; port: typed (0: the peer's), probed by Other Port only, the
+// logon box ticked for every kind; command and mail: the triggers, then a command or mail server of their own.
 struct CheckRow {
     const char *name, *peer;
     int kind, port;
@@ -81,11 +77,10 @@ private slots:
 
     void check_data()
     {
-        const char *unavailable = "Port Un-Available (red)";
         // A failed logon still passes; a failed mail gives its reason on a second line, and a failed command does
         // not keep the mail back.
         ROWS(CheckRow, { "open IPv6 port", "open6", 3, 0, "OK", "OK", "Port Available (green)", "", true },
-            { "refused port, failed mail", "refused", 3, 0, "OK", "N/A refused", unavailable,
+            { "refused port, failed mail", "refused", 3, 0, "OK", "N/A refused", "Port Un-Available (red)",
                 "Error sending SMTP email.\nConnection refused (%1)" },
             { "FTP, logon allowed", "ftp:anonymous", 0, 80, "OK", "", "Port Available, Logon Successfull (green)", "" },
             { "FTP, logon refused", "ftp:named-only", 0, 80, "OK", "", "Port Available, Logon failed (green)", "" },
@@ -93,7 +88,7 @@ private slots:
             { "Ping/Echo", "open:7", 1, 80, "", "", "Port Available, Ping reply OK (green)", "" },
             { "name that does not resolve", "open", 3, 0, "OK", "OK", "",
                 "Invalid IP address, please re-enter device name." },
-            { "failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", unavailable,
+            { "failed command", "refused", 3, 0, "N/A /nonexistent/a<i>b</i>.sh", "N/A", "Port Un-Available (red)",
                 "Error executing specified command, /nonexistent/a<i>b</i>.sh", true })
     }
     void check()

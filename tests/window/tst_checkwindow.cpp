@@ -1,13 +1,13 @@
-// The check window as the user meets it: its look as it opens, the port field and service list in step, the
-// browse dialog, the stored settings.
+// The check window as the user meets it: its look, the port and service rules, the browse dialog, the settings.
 #include "WindowTesting.h"
 #include "shell/MessageBox.h"
 #include "window/frmOstrel.h"
 
 using Texts = QMap<QString, QString>;
 
-// From a port and a kind, a port typed, a service chosen or a kind clicked; then what the user sees: port,
-// service, kind and the result on show.
+// From a port and a kind, a port typed, a service chosen or a kind clicked; then what the user sees: port, service,
+// kind and result. A service from the list means Other Port, the catch-all leaves the kind alone, and a result on
+// show goes whenever a kind is clicked or selected, and only then.
 struct PortRow {
     const char *name, *before;
     int kindBefore;
@@ -49,11 +49,6 @@ class TestCheckWindow : public QObject {
         shown["lblTimeout"] = find<QLabel>("lblTimeout")->text();
         shown["cmbPorts"] = find<QComboBox>("cmbPorts")->currentText();
         return shown;
-    }
-    QByteArray fileText() const
-    {
-        QFile file(m_settings.file);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private slots:
@@ -101,8 +96,6 @@ private slots:
 
     void portAndList_data()
     {
-        // A service from the list means Other Port; the catch-all leaves the kind alone. A result on show goes
-        // whenever a kind is clicked or selected, and only then.
         ROWS(PortRow, { "typing 25 over 21", "21", 1, "type:25", "25|SMTP|Other Port  >|" },
             { "leading blank", "", 0, "type: 21", " 21|Other!|FTP  >|Port Un-Available" },
             { "choosing ECHO", "x", 2, "choose:ECHO", "7|ECHO|Other Port  >|" },
@@ -170,13 +163,16 @@ private slots:
                 "All Files (*.*): README, check port.sh, notes.txt, setup.exe, tools" }));
     }
 
-    // A hand-written file is read as far as it fits: blanks around values, a fraction for the kind, which wins
-    // over the port's own rule; a value that cannot be applied skips its own key only; Qt's fallback files
-    // (broken here) are none of ours. Escape without a check writes nothing; after one, all thirteen keys as
-    // the fields are at closing, back the same next time; what is not ours stays. A file broken by a hand is
-    // never written over.
+    // A hand-written file is read as far as it fits: blanks around values, a fraction for the kind, which wins over
+    // the port's own rule; a value that cannot be applied skips its key only; Qt's fallback files (broken here) are
+    // none of ours. Escape without a check writes nothing; after one, all thirteen keys as the fields are at closing,
+    // back the same next time, and what is not ours stays. A file broken by a hand is never written over.
     void storesEveryKeyOnlyAfterACheck()
     {
+        const auto fileText = [this] {
+            QFile file(m_settings.file);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
         QTemporaryDir system; // where Qt looks for the system-wide ones; the user's own for all of "Ostrel" last
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
         for (const QString &path : { system.filePath("Ostrel.conf"), system.filePath("Ostrel/Ostrel.conf"),
