@@ -1,0 +1,124 @@
+#!/usr/bin/python3
+"""The built program from the build tree, its window module beside it, on a real X server (Xvfb): Escape ends it at
+once, and a screen reader reads it over the accessibility bus. Run under dbus-run-session: test_program.py ostrel"""
+import glob
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+import pyatspi
+from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrel_testing import Port, headless  # noqa: E402
+
+BUILT = sys.argv.pop(1)
+
+
+def read_name(node):  # as Orca reads it: the names of its labels (a frame around it is none), else its own
+    relations = [r for r in node.getRelationSet() if r.getRelationType() == pyatspi.RELATION_LABELLED_BY]
+    labels = [r.getTarget(i) for r in relations for i in range(r.getNTargets())]
+    names = [label.name for label in labels if not pyatspi.findAncestor(node, lambda a: a == label)]
+    return " ".join(names) or node.name
+
+
+def showing(node):  # the node and those below it, none below one not on show (such as a closed list)
+    yield node
+    for child in node if node.getState().contains(pyatspi.STATE_SHOWING) else []:
+        yield from showing(child)
+
+
+class Program(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()  # the per-user settings
+        cls.addClassCleanup(cls.folder.cleanup)
+        cls.settings = Path(cls.folder.name, "Ostrel", "Ostrel.conf")
+        cls.settings.parent.mkdir()
+        cls.server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"],
+                                      stdout=subprocess.PIPE, text=True)
+        cls.addClassCleanup(cls.server.wait, 5)
+        cls.addClassCleanup(cls.server.terminate)
+        cls.display = ":" + cls.server.stdout.readline().strip()
+
+    def xdotool(self, *arguments):
+        subprocess.run(["xdotool", *arguments], env=self.environment, timeout=20, check=True)
+
+    def open(self, settings="", **environment):
+        """The program with these settings and variables (None: removed), once its window is mapped and focused."""
+        self.settings.write_text("[Settings]\n" + settings)
+        # The sanitizer's leak search at exit is no part of the program's own ending.
+        environment.update(DISPLAY=self.display, XDG_CONFIG_HOME=self.folder.name, ASAN_OPTIONS="detect_leaks=0")
+        self.environment = {k: v for k, v in headless(**environment).items() if v is not None}
+        self.program = subprocess.Popen([BUILT], env=self.environment)
+        self.addCleanup(self.program.wait, 5)
+        self.addCleanup(self.program.kill)
+        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Ostrel ", "windowfocus", "--sync")
+
+    def test_escape_ends_at_once(self):
+        """Started without a session bus (plain X, ssh -X), it ends at once and leaves nothing on its display."""
+        self.open(DBUS_SESSION_BUS_ADDRESS=None, XDG_RUNTIME_DIR=None)
+        start = time.monotonic()
+        self.xdotool("key", "Escape")
+        self.program.wait(15)
+        self.assertLess(time.monotonic() - start, 0.3)
+        # libdbus would autolaunch a bus for the display.
+        left = subprocess.run(["grep", "-lsxz", f"DISPLAY={self.display}", *glob.glob("/proc/[0-9]*/environ")],
+                              stdout=subprocess.PIPE, text=True).stdout.split()
+        self.assertEqual([Path(path).with_name("comm").read_text() for path in left], [])
+
+    def test_screen_reader(self):
+        """Each control that takes the focus has a name of its own, no frame's caption, and each field a
+        description; no light is met while none is on. Return on Check Port, reached with Shift+Tab, checks, and
+        the result is told at once, the focus staying where it was."""
+        device = Port()
+        self.addCleanup(device.close)
+        self.open(f"DeviceName=127.0.0.1\nPort={device.port}\n", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        for _ in range(100):  # until the window has registered
+            windows = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"]
+            if windows:
+                break
+            time.sleep(0.1)
+        names = []  # of the focusable controls on show, marked when a field has no description
+        for node in showing(windows[0]):
+            self.assertNotEqual(node.getRoleName(), "image", read_name(node))
+            if node.getState().contains(pyatspi.STATE_SHOWING) and node.getState().contains(pyatspi.STATE_FOCUSABLE):
+                field = node.getRoleName() in ("text", "combo box", "scroll bar")
+                names.append(read_name(node) + (" (no description)" if field and not node.description else ""))
+        self.assertEqual([n for n in names if names.count(n) > 1 or n.endswith("(no description)")
+                          or n.strip() in ("", "Port Settings", "Connection Result")], [])
+        self.assertEqual(len([n for n in names if re.fullmatch("Timeout .*seconds|Browse for the command", n)]), 2)
+        told = []
+
+        def heard(event):
+            kind = "focus" if event.type.startswith("focus") else "shown"
+            if kind == "focus" or event.type.startswith("object:state") and event.detail1:
+                told.append(f"{kind}|{event.source.getRoleName()}|{read_name(event.source)}")
+            if event.source.getRoleName() == "notification":  # a focus moved by the check would come by now
+                GLib.timeout_add(500, pyatspi.Registry.stop)
+
+        # Name changes too, as Orca takes them: they refresh the names pyatspi keeps.
+        pyatspi.Registry.registerEventListener(heard, "focus:", "object:state-changed:showing",
+                                              "object:property-change:accessible-name")
+        GLib.idle_add(self.xdotool, "key", "shift+Tab", "Return")  # once: it returns nothing
+        GLib.timeout_add_seconds(10, pyatspi.Registry.stop)
+        pyatspi.Registry.start()
+        self.assertEqual(told[-3:], ["focus|push button|Check Port", "shown|image|Port available",
+                                     "shown|notification|Port Available"])
+
+    def test_stale_display(self):
+        """As ssh or cron may pass on: help on standard output, the start-up failure on standard error, no abort."""
+        free = (n for n in range(170, 1000) if not glob.glob(f"/tmp/.X{n}-lock") + glob.glob(f"/tmp/.X11-unix/X{n}"))
+        environment = headless(DISPLAY=f":{next(free)}", ASAN_OPTIONS="detect_leaks=0")
+        for arguments, code, out, err in (["/?"], 0, "Use the followi", ""), ([], 1, "", "Error loading main form, "):
+            run = subprocess.run([BUILT, *arguments], env=environment, capture_output=True, text=True, timeout=20)
+            self.assertEqual((run.returncode, run.stdout[:15], run.stderr[:25]), (code, out, err))
+
+
+if __name__ == "__main__":
+    unittest.main()
