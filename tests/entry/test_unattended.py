@@ -51,7 +51,7 @@ class Unattended(unittest.TestCase):
         listener.close()
         # A command that shares our streams adds its own lines.
         shown = run.out.replace("marker output\n", ""), run.err.replace("marker errors\n", "")
-        self.assertEqual((run.code, *shown), (code, "", fill(err)))
+        self.assertEqual((run.returncode, *shown), (code, "", fill(err)))
         for name, messages in (("success.log", success), ("error.log", errors)):
             self.assertEqual(self.program.log(name), messages and [fill(m) for m in messages], name)
         recorded = marker(self.script, 10 if started is not None else 0.3)
@@ -208,10 +208,10 @@ class Unattended(unittest.TestCase):
                                  ("-h", usage), ("--version", "ostrel 1.0.0"), ("-V", "ostrel 1.0.0")):
             with self.subTest(arguments):
                 run = self.program.run(arguments, headless(OSTREL_EXIT_STATUS="plugin"))
-                self.assertEqual((run.code, run.out.split("\n")[0], run.err), (0, first, ""))
+                self.assertEqual((run.returncode, run.out.split("\n")[0], run.err), (0, first, ""))
                 self.assertEqual(self.program.log("error.log"), None)
         run = self.program.run("")
-        self.assertEqual(run.code, 1)
+        self.assertEqual(run.returncode, 1)
         self.assertIn("the check window is not installed", run.err)
 
     def test_terminal(self):
@@ -241,7 +241,7 @@ class Unattended(unittest.TestCase):
             # A timeout of 0 means the 15 s it waits.
             self.assertRegex(run.out, rf"^TCP OK - 0\.\d\d\d second response time on 127\.0\.0\.1 port {listener.port}"
                              r"\|time=0\.\d{6}s;;;0\.000000;15\.000000\n$")
-            self.assertEqual(run.code, 0)
+            self.assertEqual(run.returncode, 0)
             # The command's output goes to standard error, never into the engine's line.
             self.assertEqual(marker(self.script)[0], run.err_pipe)
             os.remove(self.script + ".marker")
@@ -251,7 +251,7 @@ class Unattended(unittest.TestCase):
                                                          "missing")):
             with self.subTest(sequence):
                 run = self.program.run(sequence, headless(OSTREL_EXIT_STATUS="plugin"))
-                self.assertEqual((run.code, run.out), (code, line + "\n"))
+                self.assertEqual((run.returncode, run.out), (code, line + "\n"))
 
     def test_log_folder(self):
         """OSTREL_LOG_DIR names the folder, made when missing; one that cannot be written costs a standard-error

@@ -71,15 +71,8 @@ def headless(**extra):
     return environment
 
 
-class Run:
-    def __init__(self, process, out, err, start):
-        self.code, self.out, self.err, self.seconds = process.returncode, out, err, time.monotonic() - start
-        self.pid = process.pid
-        # Where the program's output and errors went, as /proc/<pid>/fd names them: "pipe:[123]".
-        self.out_pipe, self.err_pipe = process.out_pipe, process.err_pipe
-
-
 def _pipe(stream):
+    """Where a stream leads, as /proc/<pid>/fd names it: "pipe:[123]"."""
     return f"pipe:[{os.fstat(stream.fileno()).st_ino}]" if stream else None
 
 
@@ -90,9 +83,7 @@ class Program:
         self.folder = tempfile.mkdtemp(prefix="ostrel-run-")
         self.path = shutil.copy(built, self.folder)
         os.chmod(self.folder, 0o755)
-        for module in ("ostrel-mail.so",):
-            if os.path.exists(os.path.join(os.path.dirname(built), module)):
-                shutil.copy(os.path.join(os.path.dirname(built), module), self.folder)
+        shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
 
     def command(self, arguments, as_nobody=False):
         # Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
@@ -106,15 +97,16 @@ class Program:
         return process
 
     def run(self, arguments, environment=None, as_nobody=False, timeout=60):
+        """The finished run: its returncode, out, err and the seconds it took."""
         start = time.monotonic()
         process = self.start(arguments, environment, as_nobody)
-        out, err = process.communicate(timeout=timeout)
-        return Run(process, out, err, start)
+        process.out, process.err = process.communicate(timeout=timeout)
+        process.seconds = time.monotonic() - start
+        return process
 
     def run_on_terminal(self, arguments, environment=None, timeout=30):
         """The run with its standard output on a pseudo-terminal: what a person at a terminal reads."""
         leader, follower = pty.openpty()
-        start = time.monotonic()
         process = self.start(arguments, environment, stdout=follower)
         os.close(follower)
         shown = b""
@@ -127,8 +119,9 @@ class Program:
                 break
             shown += chunk
         os.close(leader)
-        err = process.communicate(timeout=timeout)[1]
-        return Run(process, shown.decode().replace("\r\n", "\n"), err, start)
+        process.err = process.communicate(timeout=timeout)[1]
+        process.out = shown.decode().replace("\r\n", "\n")
+        return process
 
     def log(self, name, folder=None):
         """The messages of a log, each line checked for its time stamp, tab and CR LF; None when there is none."""
