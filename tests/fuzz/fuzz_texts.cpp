@@ -6,7 +6,6 @@
 
 #include <QRegularExpression>
 #include <arpa/inet.h>
-#include <cstdio>
 
 namespace {
 
@@ -70,28 +69,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const auto protocol = data[0] % 2 ? ReplyReader::Protocol::Ftp : ReplyReader::Protocol::Smtp;
         FUZZ_CHECK(readAll(protocol, bytes, 1 + data[0] / 5 % 8) == readAll(protocol, bytes, bytes.size() + 1));
         const QString shown = MailFormat::Reply { 550, text }.summary();
-        const std::string line = shown.toStdString();
-        FUZZ_CHECK(line.size() <= 300 && TextRules::blankControls(line) == line);
-        for (qsizetype i = 0; i < shown.size(); i += 1 + shown[i].isHighSurrogate())
-            FUZZ_CHECK(!shown[i].isSurrogate()
-                || (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate()));
+        const std::string line = shown.toStdString(); // a lone surrogate does not come back
+        FUZZ_CHECK(
+            line.size() <= 300 && TextRules::blankControls(line) == line && QString::fromStdString(line) == shown);
         break;
     }
-    case 1: { // typed: blanked for good, a number read is numeric, an address, a server or this
-        // host's domain or sender accepted stays within RFC 5321's syntax, and the program's own sender reads back
-        const std::string line = TextRules::blankControls(bytes);
-        const std::string_view cut = TextRules::cutAtCharacter(line, data[0] % 64);
-        FUZZ_CHECK(TextRules::blankControls(line) == line && TextRules::blankControls(cut) == cut);
+    case 1: { // typed: a number read is numeric; an address, a server or this host's domain or sender accepted
+        // stays within RFC 5321's syntax, and the program's own sender reads back
         FUZZ_CHECK(!TextRules::toNumber(bytes) || TextRules::isNumeric(bytes));
         if (const auto address = MailFormat::readAddress(text))
             FUZZ_CHECK(
                 isMailbox(address->text()) && MailFormat::readAddress(address->text())->text() == address->text());
         if (const auto server = MailFormat::readMailServer(text)) {
-            const std::string host = server->host.toStdString(), user = server->user.toStdString();
-            unsigned char binary[16];
-            FUZZ_CHECK(inet_pton(AF_INET, host.c_str(), binary) || inet_pton(AF_INET6, host.c_str(), binary)
-                || isMailbox("x@" + server->host));
+            const std::string user = server->user.toStdString();
             FUZZ_CHECK(server->port != 0 && TextRules::blankControls(user) == user);
+            FUZZ_CHECK(isMailbox("x@" + server->host) || isMailbox("x@[" + server->host + "]")
+                || isMailbox("x@[IPv6:" + server->host + "]"));
         }
         const QString sender = MailFormat::defaultSender(text, text, text, "2001:db8::5");
         FUZZ_CHECK(isMailbox(sender) && MailFormat::readAddress(sender)
@@ -121,11 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             end += end < text.size() && text[end - 1].isHighSurrogate();
             pieces += MailFormat::toWire(QStringView(text).mid(at, end - at), inPieces);
         }
-        const QStringList in = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
-        const QStringList out = QString::fromUtf8(wire).split(QLatin1String("\r\n"));
-        FUZZ_CHECK(pieces == wire && in.size() == out.size());
-        for (qsizetype i = 0; i < in.size(); ++i)
-            FUZZ_CHECK(out[i] == (in[i].startsWith('.') ? "." + in[i] : in[i]));
+        QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+        lines.replaceInStrings(QRegularExpression(QStringLiteral("^\\.")), QStringLiteral(".."));
+        FUZZ_CHECK(pieces == wire && QString::fromUtf8(wire) == lines.join(QLatin1String("\r\n")));
         break;
     }
     default: { // .netrc after the machine asked for: an unrelated entry before or after changes nothing
