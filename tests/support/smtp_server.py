@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record each command and message.
-A real server (aiosmtpd) refuses a message with a defect Python's email package finds, a sender without a domain or no
-Message-ID. --raw answers from --reply LINE=TEXT or VERB=TEXT ("" silent, "-" closes; MESSAGE: a message line).
---exim is Debian's stock exim testing as if 127.0.0.1 ("localhost", not looked up) spoke, answering as the daemon would."""
+"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
+commands read (the message left out) and each message taken. aiosmtpd refuses a message with a defect Python's email package finds, no
+Message-ID, or a From or To not the envelope's. VERB=TEXT or LINE=TEXT make a raw peer answer so ("" silent, "-"
+closes; MESSAGE: a message line). --exim is Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
 import contextlib
-import email
 import email.policy
 import json
+import logging
 import os
+import re
 import socket
 import ssl
 import subprocess
@@ -22,51 +23,50 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
 for flag in ("--untrusted", "--login-only", "--raw", "--exim"):
     parser.add_argument(flag, action="store_true")
-parser.add_argument("--delay", type=float, default=0)  # seconds before each reply after EHLO
+parser.add_argument("--delay", type=float, default=0)  # seconds before each reply but the greeting and EHLO's
 parser.add_argument("--verdict-delay", type=float, default=0)  # seconds before the reply to the message
 parser.add_argument("--tls", choices=["starttls", "implicit"])
 parser.add_argument("--login")  # user:password the server demands
-parser.add_argument("--reply", action="append", default=[])
-options = parser.parse_args()
-folder = os.path.dirname(os.path.abspath(options.record))
+parser.add_argument("reply", nargs="*")
+options = parser.parse_intermixed_args()
 
 
-def record(event, **entry):
-    with open(options.record, "a", encoding="utf-8") as file:
-        file.write(json.dumps(dict(entry, event=event)) + "\n")
+def record(name, text):
+    with open(os.path.join(options.record, name), "a", encoding="utf-8") as file:
+        file.write(text + "\n")
+
+
+def record_command(line):  # a MAIL whole, any other command by its first word
+    text = line.decode(errors="replace")
+    record("lines", text if text.upper().startswith("MAIL") else re.split("[ :]", text)[0])
 
 
 class Handler:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
         problems = [type(defect).__name__ for value in [message, *message.values()] for defect in value.defects]
-        if "@" not in envelope.mail_from or "Message-ID" not in message or not message["From"].addresses[0].domain:
-            problems.append("a sender without a domain or no Message-ID")
+        sender = f"Ostrel <{envelope.mail_from}>"
+        if "@" not in envelope.mail_from or "Message-ID" not in message or message["From"] != sender:
+            problems.append(f"a sender without a domain, no Message-ID or a From that is not {sender}")
+        if [to.addr_spec for to in message["To"].addresses] != envelope.rcpt_tos:
+            problems.append("a To that is not the recipients")
         headers = {name: [str(value) for value in message.get_all(name)] for name in message.keys()}
-        record("message", mail_from=envelope.mail_from, rcpt_tos=envelope.rcpt_tos, headers=headers, problems=problems,
-               to=[address.addr_spec for address in message["To"].addresses], body=message.get_body().get_content())
+        record("messages", json.dumps(dict(rcpt_tos=envelope.rcpt_tos, headers=headers,
+                                           body=message.get_body().get_content())))
         await asyncio.sleep(options.verdict_delay)
         return "554 5.6.0 " + "; ".join(problems)[:400] if problems else "250 OK"
 
 
-class RecordingSMTP(SMTP):
-    def __init__(self, *arguments, **keywords):
-        super().__init__(*arguments, **keywords)
-        self.greeted = False
-
-        def recorded(verb, method):
-            async def call(argument):
-                record("line", text=f"{verb} {argument}" if argument else verb)
-                await method(argument)
-                self.greeted = self.greeted or verb == "EHLO"
-                if verb == "DATA":  # the message has come
-                    record("line", text=".")
-            return call
-        self._smtp_methods = {verb: recorded(verb, method) for verb, method in self._smtp_methods.items()}
-
-    async def push(self, status):
-        await asyncio.sleep(options.delay if self.greeted else 0)
+class SlowSMTP(SMTP):
+    async def push(self, status):  # an AUTH challenge comes as bytes, late
+        await asyncio.sleep(0 if str(status).startswith(("220 ", "250-", "250 HELP")) else options.delay)
         await super().push(status)
+
+
+def recorded(entry):  # aiosmtpd logs each command line it reads so, an AUTH secret masked
+    if entry.msg == "%r >> %r":
+        record_command(entry.args[1])
+    return False
 
 
 def authenticate(server, session, envelope, mechanism, data):
@@ -78,11 +78,11 @@ def tls_context():
     """A self-signed certificate, which the client trusts as ca.pem unless it is --untrusted."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                    "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=folder)
+                    "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
     if not options.untrusted:
-        os.symlink("server.pem", os.path.join(folder, "ca.pem"))
+        os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
+    context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     return context
 
 
@@ -95,14 +95,13 @@ def serve_aiosmtpd():
         # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
         arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit",
                          auth_exclude_mechanism=["PLAIN"] if options.login_only else [])
+    logging.getLogger("mail.log").setLevel(logging.INFO)
+    logging.getLogger("mail.log").addFilter(recorded)
     loop = asyncio.new_event_loop()
     implicit = context if options.tls == "implicit" else None
     server = loop.run_until_complete(
-        loop.create_server(lambda: RecordingSMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
+        loop.create_server(lambda: SlowSMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
     print("ready", server.sockets[0].getsockname()[1], flush=True)
-    # The test ends the server by closing our input (also when the test dies).
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), loop.call_soon_threadsafe(loop.stop)),
-                     daemon=True).start()
     loop.run_forever()
 
 
@@ -124,15 +123,10 @@ def scripted(connection):
 
 
 def stock_exim(connection):
-    exim = subprocess.Popen(["/usr/sbin/exim4", "-bh", "127.0.0.1", "-oMs", "localhost", "-DMAIN_HOST_LOOKUP="],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-
-    def relay():  # its answers, without the notes of the testing mode
-        with contextlib.suppress(OSError):
-            for line in exim.stdout:
-                if line.strip() and not line.startswith(b"**** "):
-                    connection.sendall(line)
-    threading.Thread(target=relay, daemon=True).start()
+    # Its answers go straight to the client, without the notes of the testing mode.
+    exim = subprocess.Popen("/usr/sbin/exim4 -bh 127.0.0.1 -oMs localhost -DMAIN_HOST_LOOKUP= 2>/dev/null"
+                            " | grep --line-buffered -v -E '^([*]{4} |$)'", shell=True, stdin=subprocess.PIPE,
+                            stdout=connection)
     with exim.stdin:
         while True:
             exim.stdin.write((yield) + b"\r\n")
@@ -142,18 +136,23 @@ def stock_exim(connection):
 def serve_recorded(peer):
     listener = socket.create_server(("127.0.0.1", 0))
     print("ready", listener.getsockname()[1], flush=True)
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
     while True:
         connection = listener.accept()[0]
 
         def session(connection=connection, answer=peer(connection)):
             next(answer)
+            in_message = False
             with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
-                for line in lines:
-                    record("line", text=line.rstrip(b"\r\n").decode(errors="replace"))
-                    answer.send(line.rstrip(b"\r\n"))
+                for line in (line.rstrip(b"\r\n") for line in lines):
+                    if not in_message:
+                        record_command(line)
+                    in_message = line != b"." if in_message else line == b"DATA"
+                    answer.send(line)
             answer.close()
         threading.Thread(target=session, daemon=True).start()
 
 
-serve_recorded(stock_exim if options.exim else scripted) if options.raw or options.exim else serve_aiosmtpd()
+# The test ends a peer by closing our input (also when the test dies).
+threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
+raw = options.raw or options.reply or options.exim
+serve_recorded(stock_exim if options.exim else scripted) if raw else serve_aiosmtpd()
