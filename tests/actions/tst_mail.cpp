@@ -154,7 +154,7 @@ void TestMail::mails_data()
         row("a recipient that would split a command: " + QString(injected).toHtmlEscaped(), "--raw",
             "RCPT TO:<" + QString(injected).replace('\r', ' ').replace('\n', ' ') + "> not sent: not an address", sent,
             "TO=ok@example.org," + injected);
-    row("closed in the message", "MESSAGE=-", "The remote host closed the connection (127.0.0.1:%1)",
+    row("closed before the verdict", ".=-", "The remote host closed the connection (127.0.0.1:%1)",
         "EHLO MAIL RCPT DATA");
     row("HELO when EHLO is refused; a recipient refused, the others still get the mail",
         "EHLO=502 5.5.1 no|RCPT TO:<a@test>=550 5.1.1 unknown", "RCPT TO:<a@test> refused: 550 5.1.1 unknown",

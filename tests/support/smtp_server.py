@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
-commands read (the message left out) and each message taken. aiosmtpd refuses a message with a defect Python's email package finds, no
+commands read and each message taken. aiosmtpd refuses a message with a defect Python's email package finds, no
 Message-ID, or a From or To not the envelope's. VERB=TEXT or LINE=TEXT make a raw peer answer so ("" silent, "-"
-closes; MESSAGE: a message line). --exim is Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
+closes; ".": the end of the message). --exim is Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
 import contextlib
@@ -105,21 +105,18 @@ def serve_aiosmtpd():
     loop.run_forever()
 
 
-def scripted(connection):
+def scripted(connection):  # a message line matches no key, and has no answer
     replies = {"GREETING": "220 raw", "EHLO": "250 raw", "HELO": "250 raw", "MAIL": "250 ok", "RCPT": "250 ok",
-               "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye", "MESSAGE": ""}
+               "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye"}
     replies.update(reply.split("=", 1) for reply in options.reply)
     say = lambda text: text and connection.sendall(text.encode("utf-8", "surrogateescape") + b"\r\n")
-    in_message = False
     say(replies["GREETING"])
     while True:
         line = (yield).decode(errors="replace")
-        verb = ("." if line == "." else "MESSAGE") if in_message else line.split(" ")[0].split(":")[0].upper()
-        reply = replies.get(line, replies.get(verb, "500 5.5.1 unknown"))
+        reply = replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), ""))
         if reply == "-":
             return connection.shutdown(socket.SHUT_RDWR)
         say(reply)
-        in_message = verb == "DATA" and reply.startswith("354") or in_message and verb == "MESSAGE"
 
 
 def stock_exim(connection):
