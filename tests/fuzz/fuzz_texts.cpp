@@ -9,21 +9,18 @@
 
 namespace {
 
-// Every reply read from `input` given `piece` bytes at a time, and whether it broke the reader.
+// Every reply read from `input` given `piece` bytes at a time, up to where it broke the reader.
 std::string readAll(ReplyReader::Protocol protocol, std::string_view input, size_t piece)
 {
     ReplyReader reader(protocol);
     std::string read;
-    ReplyReader::Reply reply;
     for (size_t at = 0; at < input.size(); at += piece) {
         reader.add(input.substr(at, piece));
-        ReplyReader::State state;
-        while ((state = reader.next(reply)) == ReplyReader::State::Complete)
+        for (ReplyReader::Reply reply; reader.next(reply) == ReplyReader::State::Complete;)
             read += std::to_string(reply.code) + ' ' + reply.text + '\n';
-        if (state == ReplyReader::State::Unreadable)
-            return read + "unreadable";
     }
-    return read;
+    ReplyReader::Reply reply;
+    return read + (reader.next(reply) == ReplyReader::State::Unreadable ? "unreadable" : "");
 }
 
 // RFC 5321's Mailbox written out on its own: a dot-string (a character beyond ASCII stands for one SMTPUTF8 allows)

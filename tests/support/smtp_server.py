@@ -24,7 +24,6 @@ parser.add_argument("--record", required=True)
 for flag in ("--untrusted", "--login-only", "--raw", "--exim"):
     parser.add_argument(flag, action="store_true")
 parser.add_argument("--delay", type=float, default=0)  # seconds before each reply but the greeting and EHLO's
-parser.add_argument("--verdict-delay", type=float, default=0)  # seconds before the reply to the message
 parser.add_argument("--tls", choices=["starttls", "implicit"])
 parser.add_argument("--login")  # user:password the server demands
 parser.add_argument("reply", nargs="*")
@@ -53,7 +52,6 @@ class Handler:
         headers = {name: [str(value) for value in message.get_all(name)] for name in message.keys()}
         record("messages", json.dumps(dict(rcpt_tos=envelope.rcpt_tos, headers=headers,
                                            body=message.get_body().get_content())))
-        await asyncio.sleep(options.verdict_delay)
         return "554 5.6.0 " + "; ".join(problems)[:400] if problems else "250 OK"
 
 
