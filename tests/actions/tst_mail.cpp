@@ -85,7 +85,6 @@ void TestMail::texts()
                             "  password \"s e\\\"cret\"\nmachine relay.example login ops password two\n";
     const std::pair<QString, QString> answers[] = {
         { MailFormat::defaultSender("alerts", "vm\n", "probe.example.org", "::1"), "ostrel@probe.example.org" },
-        { MailFormat::defaultSender("", "", "my_host", "::1"), "ostrel@[IPv6:::1]" },
         { netrc(entries), "alerts:s e\"cret" },
         { netrc(entries, "ops"), "ops:two" },
         { netrc("machine a login b password c default login d password e"), "d:e" },
@@ -121,10 +120,10 @@ void TestMail::mails_data()
     const QString notReady = "%2 was not ready within 100 ms (waiting at ";
     row("an empty entry, and a local part beyond ASCII without SMTPUTF8", "",
         "RCPT TO:<jörg@b.c> not sent: the server does not offer SMTPUTF8", sent, "TO=ops@b.c,, jörg@b.c");
-    for (const QString tls : { "starttls", "implicit" })
-        row(tls + ", a certificate not trusted", "--untrusted|--tls|" + tls,
+    for (const QString tls : { "starttls", "implicit" }) // the system's certificates alone
+        row(tls + ", a certificate not trusted", "--tls|" + tls,
             "TLS with 127.0.0.1 failed: The certificate is self-signed, and untrusted",
-            tls == "starttls" ? "EHLO STARTTLS" : "");
+            tls == "starttls" ? "EHLO STARTTLS" : "", "SSL_CERT_FILE=");
     row("STARTTLS and AUTH PLAIN, .netrc with comments", "--tls|starttls|--login|alerts:s3cret", "",
         "EHLO STARTTLS EHLO AUTH MAIL RCPT DATA QUIT", QString(entry).replace("NETRC=", "NETRC=# relay\n"));
     row("only AUTH LOGIN, the login an address", "--tls|implicit|--login-only|--login|alerts@corp.example:s3cret", "",
@@ -134,15 +133,10 @@ void TestMail::mails_data()
         "NETRC=machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret");
     row(".netrc of another user", login, noLogin, "EHLO MAIL QUIT", QString(entry).replace("NETRC=", "NETRC=nobody:"));
     row(".netrc, a FIFO nobody writes", login, noLogin, "EHLO MAIL QUIT", "NETRC=fifo");
-    for (const QString injected : { "x@[\r\n::1]", "x@[::1%\r\nX-Injected: yes]", "x@[::1%\r\n\r\nbody]", "x@[::1%>]" })
-        row("a recipient that would split a command: " + QString(injected).toHtmlEscaped(), "--raw",
-            "RCPT TO:<" + QString(injected).replace('\r', ' ').replace('\n', ' ') + "> not sent: not an address", sent,
-            "TO=ok@example.org," + injected);
-    row("a refusal, then a line that is no reply", "MAIL=550 5.7.1 sender blacklisted\r\nno reply",
+    row("a recipient that would split a command", "", "RCPT TO:<x@[  ::1]> not sent: not an address", sent,
+        "TO=ok@example.org,x@[\r\n::1]");
+    row("a refusal, then a line that is no reply", "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply",
         "MAIL FROM:<ostrel@vm> refused: 550 5.7.1 sender blacklisted (set OSTREL_MAIL_FROM)", "EHLO MAIL");
-    row("reply text: C1 controls and line separators blanked, cut between characters",
-        "RCPT=550 5.1.1 bad\u009buser\u2028x " + QString(278, 'x') + "😀😀",
-        "RCPT TO:<ops@test> refused: 550 5.1.1 bad user x " + QString(278, 'x'), "EHLO MAIL RCPT QUIT");
     row("no connection", "", notReady + "connect)", "", scaled + "|FIELD=127.0.0.1:%2");
     row("no greeting", "GREETING=", notReady + "greeting)", "", scaled);
     row("no answer to EHLO", "EHLO=", notReady + "EHLO)", "EHLO QUIT", scaled);
@@ -177,7 +171,8 @@ void TestMail::mails()
     const QString scheme = options.contains("--tls") ? options.contains("starttls") ? "smtp://" : "smtps://" : "";
     QString field = scheme + "127.0.0.1:%1", recipients = "ops@test";
     QTemporaryDir home;
-    for (const QString &variable : environment << "HOME=" + home.path() << "SSL_CERT_FILE=" + server.caFile()) {
+    for (const QString &variable :
+        QStringList { "HOME=" + home.path(), "SSL_CERT_FILE=" + server.caFile() } + environment) {
         const QByteArray name = variable.section('=', 0, 0).toUtf8(), value = variable.section('=', 1).toUtf8();
         if (name == "TO" || name == "FIELD")
             (name == "TO" ? recipients : field) = value;

@@ -21,7 +21,7 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
-for flag in ("--untrusted", "--login-only", "--raw", "--exim"):
+for flag in ("--login-only", "--exim"):
     parser.add_argument(flag, action="store_true")
 parser.add_argument("--delay", type=float, default=0)  # seconds before each reply but the greeting and EHLO's
 parser.add_argument("--tls", choices=["starttls", "implicit"])
@@ -44,11 +44,9 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
         problems = [type(defect).__name__ for value in [message, *message.values()] for defect in value.defects]
-        sender = f"Ostrel <{envelope.mail_from}>"
-        if "@" not in envelope.mail_from or "Message-ID" not in message or message["From"] != sender:
-            problems.append(f"a sender without a domain, no Message-ID or a From that is not {sender}")
-        if [to.addr_spec for to in message["To"].addresses] != envelope.rcpt_tos:
-            problems.append("a To that is not the recipients")
+        wanted = {"From": f"Ostrel <{envelope.mail_from}>", "To": ", ".join(envelope.rcpt_tos)}
+        problems += [f"{name} is not {value}" for name, value in wanted.items() if message[name] != value]
+        problems += [] if "@" in envelope.mail_from and "Message-ID" in message else ["no domain or no Message-ID"]
         headers = {name: [str(value) for value in message.get_all(name)] for name in message.keys()}
         record("messages", json.dumps(dict(rcpt_tos=envelope.rcpt_tos, headers=headers,
                                            body=message.get_body().get_content())))
@@ -73,12 +71,11 @@ def authenticate(server, session, envelope, mechanism, data):
 
 
 def tls_context():
-    """A self-signed certificate, which the client trusts as ca.pem unless it is --untrusted."""
+    """A self-signed certificate, which the client may trust as ca.pem."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
                     "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
-    if not options.untrusted:
-        os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
+    os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     return context
@@ -149,5 +146,4 @@ def serve_recorded(peer):
 
 # The test ends a peer by closing our input (also when the test dies).
 threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
-raw = options.raw or options.reply or options.exim
-serve_recorded(stock_exim if options.exim else scripted) if raw else serve_aiosmtpd()
+serve_recorded(stock_exim if options.exim else scripted) if options.reply or options.exim else serve_aiosmtpd()
