@@ -114,7 +114,7 @@ void TestMail::mails_data()
                                         << environment.split('|', Qt::SkipEmptyParts);
     };
     const QString sent = "EHLO MAIL RCPT DATA QUIT", login = "--tls|implicit|--login|alerts:s3cret";
-    const QString entry = "NETRC=machine 127.0.0.1 login alerts password s3cret";
+    const QString entry = "machine 127.0.0.1 login alerts password s3cret";
     const QString noLogin = "MAIL FROM:<ostrel@vm> refused: 530 5.7.0 Authentication required (set OSTREL_MAIL_FROM)";
     const QString scaled = "OSTREL_TEST_MAIL_TIME_SCALE=100"; // ready 100 ms, a reply 300, the verdict 600, all 1200
     const QString notReady = "%2 was not ready within 100 ms (waiting at ";
@@ -124,14 +124,13 @@ void TestMail::mails_data()
         row(tls + ", a certificate not trusted", "--tls|" + tls,
             "TLS with 127.0.0.1 failed: The certificate is self-signed, and untrusted",
             tls == "starttls" ? "EHLO STARTTLS" : "", "SSL_CERT_FILE=");
-    row("STARTTLS and AUTH PLAIN, .netrc with comments", "--tls|starttls|--login|alerts:s3cret", "",
-        "EHLO STARTTLS EHLO AUTH MAIL RCPT DATA QUIT", QString(entry).replace("NETRC=", "NETRC=# relay\n"));
-    row("only AUTH LOGIN, the login an address", "--tls|implicit|--login-only|--login|alerts@corp.example:s3cret", "",
-        "EHLO AUTH MAIL FROM:<alerts@corp.example> RCPT DATA QUIT",
-        "NETRC=machine 127.0.0.1 login alerts@corp.example password s3cret");
+    row("STARTTLS, AUTH LOGIN alone, .netrc with comments, the login an address",
+        "--tls|starttls|--login-only|--login|alerts@corp.example:s3cret", "",
+        "EHLO STARTTLS EHLO AUTH MAIL FROM:<alerts@corp.example> RCPT DATA QUIT",
+        "NETRC=# relay\nmachine 127.0.0.1 login alerts@corp.example password s3cret");
     row("the login of another entry is never lent", login, noLogin, "EHLO MAIL QUIT",
         "NETRC=machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret");
-    row(".netrc of another user", login, noLogin, "EHLO MAIL QUIT", QString(entry).replace("NETRC=", "NETRC=nobody:"));
+    row(".netrc of another user", login, noLogin, "EHLO MAIL QUIT", "NETRC=nobody:" + entry);
     row(".netrc, a FIFO nobody writes", login, noLogin, "EHLO MAIL QUIT", "NETRC=fifo");
     row("a recipient that would split a command", "", "RCPT TO:<x@[  ::1]> not sent: not an address", sent,
         "TO=ok@example.org,x@[\r\n::1]");
@@ -143,7 +142,7 @@ void TestMail::mails_data()
     row("no answer to STARTTLS", "EHLO=250-raw\r\n250 STARTTLS|STARTTLS=", notReady + "TLS)", "EHLO STARTTLS QUIT",
         scaled + "|FIELD=smtp://127.0.0.1:%1");
     row("no answer to AUTH", login + "|--delay|1.5", "%2 was not ready within 1 s (waiting at AUTH)", "EHLO AUTH",
-        "OSTREL_TEST_MAIL_TIME_SCALE=10|" + entry);
+        "OSTREL_TEST_MAIL_TIME_SCALE=10|NETRC=" + entry);
     row("by the program: stock exim, no mail name", "--exim", "", sent);
     row("by the program: stock exim, /etc/mailname", "--exim", "",
         "EHLO MAIL FROM:<ostrel@mail.ostrel-test.example> RCPT DATA QUIT", "MAILNAME=mail.ostrel-test.example\n");
@@ -153,7 +152,7 @@ void TestMail::mails_data()
         "EHLO MAIL FROM:<ostrel@[127.0.0.1]> QUIT", "OSTREL_MAIL_FROM=ostrel@[127.0.0.1]");
     row("by the program: .netrc readable by others", login,
         "mail: ~/.netrc is readable by others (chmod 600)\nmail: " + noLogin + "\n", "EHLO MAIL QUIT",
-        QString(entry).replace("NETRC=", "NETRC=0644:"));
+        "NETRC=0644:" + entry);
     row("by the program: a mail server the resolver never answers", "",
         "mail: " + notReady + "the look-up of mail.example)\n", "", scaled + "|FIELD=mail.example");
 }

@@ -16,6 +16,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -23,7 +24,7 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
 for flag in ("--login-only", "--exim"):
     parser.add_argument(flag, action="store_true")
-parser.add_argument("--delay", type=float, default=0)  # seconds before each reply but the greeting and EHLO's
+parser.add_argument("--delay", type=float, default=0)  # seconds before AUTH is answered
 parser.add_argument("--tls", choices=["starttls", "implicit"])
 parser.add_argument("--login")  # user:password the server demands
 parser.add_argument("reply", nargs="*")
@@ -53,12 +54,6 @@ class Handler:
         return "554 5.6.0 " + "; ".join(problems)[:400] if problems else "250 OK"
 
 
-class SlowSMTP(SMTP):
-    async def push(self, status):  # an AUTH challenge comes as bytes, late
-        await asyncio.sleep(0 if str(status).startswith(("220 ", "250-", "250 HELP")) else options.delay)
-        await super().push(status)
-
-
 def recorded(entry):  # aiosmtpd logs each command line it reads so, an AUTH secret masked
     if entry.msg == "%r >> %r":
         record_command(entry.args[1])
@@ -66,6 +61,7 @@ def recorded(entry):  # aiosmtpd logs each command line it reads so, an AUTH sec
 
 
 def authenticate(server, session, envelope, mechanism, data):
+    time.sleep(options.delay)  # the whole server still, as one that stopped answering
     # Not "handled": aiosmtpd then answers a failure with 535 itself.
     return AuthResult(success=options.login == f"{data.login.decode()}:{data.password.decode()}", handled=False)
 
@@ -95,7 +91,7 @@ def serve_aiosmtpd():
     loop = asyncio.new_event_loop()
     implicit = context if options.tls == "implicit" else None
     server = loop.run_until_complete(
-        loop.create_server(lambda: SlowSMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
+        loop.create_server(lambda: SMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
     print("ready", server.sockets[0].getsockname()[1], flush=True)
     loop.run_forever()
 
