@@ -73,7 +73,7 @@ private slots:
     void mails();
 };
 
-// What the readers make of a text, each beside what is expected ("" for refused).
+// What the readers make of a text ("" for refused).
 void TestMail::texts()
 {
     // .netrc for relay.example, with the user named or none.
@@ -83,19 +83,16 @@ void TestMail::texts()
     };
     const QString entries = "machine other.example login x password y\nmachine Relay.example\n  login alerts\n"
                             "  password \"s e\\\"cret\"\nmachine relay.example login ops password two\n";
-    const std::pair<QString, QString> answers[] = {
-        { MailFormat::defaultSender("alerts", "vm\n", "probe.example.org", "::1"), "ostrel@probe.example.org" },
-        { netrc(entries), "alerts:s e\"cret" },
-        { netrc(entries, "ops"), "ops:two" },
-        { netrc("machine a login b password c default login d password e"), "d:e" },
-        { netrc("default login a\ndefault login b password c\n"), "" },
-        { netrc("machine relay.example password\nmachine x login l password p\n"), "" },
-        { netrc("macdef m\nmachine relay.example login evil password e\n\nmachine relay.example login ok password k"),
-            "ok:k" },
-        { netrc("machine relay.example login a password \"b"), "" },
-    };
-    for (const auto &[read, expected] : answers)
-        QCOMPARE(read, expected);
+    QCOMPARE(MailFormat::defaultSender("alerts", "vm\n", "probe.example.org", "::1"), "ostrel@probe.example.org");
+    QCOMPARE(netrc(entries), "alerts:s e\"cret");
+    QCOMPARE(netrc(entries, "ops"), "ops:two");
+    QCOMPARE(netrc("machine a login b password c default login d password e"), "d:e");
+    QCOMPARE(netrc("default login a\ndefault login b password c\n"), "");
+    QCOMPARE(netrc("machine relay.example password\nmachine x login l password p\n"), "");
+    QCOMPARE(
+        netrc("macdef m\nmachine relay.example login evil password e\n\nmachine relay.example login ok password k"),
+        "ok:k");
+    QCOMPARE(netrc("machine relay.example login a password \"b"), "");
 }
 
 // Whole result mails: the reason of a failure (by the program: its standard error), the commands
@@ -118,8 +115,6 @@ void TestMail::mails_data()
     const QString noLogin = "MAIL FROM:<ostrel@vm> refused: 530 5.7.0 Authentication required (set OSTREL_MAIL_FROM)";
     const QString scaled = "OSTREL_TEST_MAIL_TIME_SCALE=100"; // ready 100 ms, a reply 300, the verdict 600, all 1200
     const QString notReady = "%2 was not ready within 100 ms (waiting at ";
-    row("an empty entry, and a local part beyond ASCII without SMTPUTF8", "",
-        "RCPT TO:<jörg@b.c> not sent: the server does not offer SMTPUTF8", sent, "TO=ops@b.c,, jörg@b.c");
     for (const QString tls : { "starttls", "implicit" }) // the system's certificates alone
         row(tls + ", a certificate not trusted", "--tls|" + tls,
             "TLS with 127.0.0.1 failed: The certificate is self-signed, and untrusted",
@@ -135,7 +130,8 @@ void TestMail::mails_data()
     row("a recipient that would split a command", "", "RCPT TO:<x@[  ::1]> not sent: not an address", sent,
         "TO=ok@example.org,x@[\r\n::1]");
     row("a refusal, then a line that is no reply", "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply",
-        "MAIL FROM:<ostrel@vm> refused: 550 5.7.1 sender blacklisted (set OSTREL_MAIL_FROM)", "EHLO MAIL");
+        "MAIL FROM:<a@b.example> refused: 550 5.7.1 sender blacklisted (set OSTREL_MAIL_FROM)",
+        "EHLO MAIL FROM:<a@b.example>", "OSTREL_MAIL_FROM=a@b.example");
     row("no connection", "", notReady + "connect)", "", scaled + "|FIELD=127.0.0.1:%2");
     row("no greeting", "GREETING=", notReady + "greeting)", "", scaled);
     row("no answer to EHLO", "EHLO=", notReady + "EHLO)", "EHLO QUIT", scaled);
@@ -146,10 +142,6 @@ void TestMail::mails_data()
     row("by the program: stock exim, no mail name", "--exim", "", sent);
     row("by the program: stock exim, /etc/mailname", "--exim", "",
         "EHLO MAIL FROM:<ostrel@mail.ostrel-test.example> RCPT DATA QUIT", "MAILNAME=mail.ostrel-test.example\n");
-    row("by the program: stock exim, an address literal", "--exim",
-        "mail: MAIL FROM:<ostrel@[127.0.0.1]> refused: 501 <ostrel@[127.0.0.1]>: domain literals not allowed (set "
-        "OSTREL_MAIL_FROM)\n",
-        "EHLO MAIL FROM:<ostrel@[127.0.0.1]> QUIT", "OSTREL_MAIL_FROM=ostrel@[127.0.0.1]");
     row("by the program: .netrc readable by others", login,
         "mail: ~/.netrc is readable by others (chmod 600)\nmail: " + noLogin + "\n", "EHLO MAIL QUIT",
         "NETRC=0644:" + entry);

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
-commands read and each message taken. aiosmtpd refuses a message with a defect Python's email package finds, no
-Message-ID, or a From or To not the envelope's. VERB=TEXT or LINE=TEXT make a raw peer answer so ("" silent, "-"
-closes; ".": the end of the message). --exim is Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
+commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
+or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes, "." the
+message). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
 import contextlib
