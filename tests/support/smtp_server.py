@@ -54,12 +54,6 @@ class Handler:
         return "554 5.6.0 " + "; ".join(problems)[:400] if problems else "250 OK"
 
 
-def recorded(entry):  # aiosmtpd logs each command line it reads so, an AUTH secret masked
-    if entry.msg == "%r >> %r":
-        record_command(entry.args[1])
-    return False
-
-
 def authenticate(server, session, envelope, mechanism, data):
     time.sleep(options.delay)  # the whole server still, as one that stopped answering
     # Not "handled": aiosmtpd then answers a failure with 535 itself.
@@ -86,8 +80,9 @@ def serve_aiosmtpd():
         # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
         arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit",
                          auth_exclude_mechanism=["PLAIN"] if options.login_only else [])
+    # aiosmtpd logs each command line it reads so, an AUTH secret masked: recorded, and the log keeps nothing.
     logging.getLogger("mail.log").setLevel(logging.INFO)
-    logging.getLogger("mail.log").addFilter(recorded)
+    logging.getLogger("mail.log").addFilter(lambda entry: entry.msg == "%r >> %r" and record_command(entry.args[1]))
     loop = asyncio.new_event_loop()
     implicit = context if options.tls == "implicit" else None
     server = loop.run_until_complete(
