@@ -62,12 +62,6 @@ private slots:
             QSKIP(m_unconfined.c_str());
         QTest::failOnWarning(QRegularExpression(QStringLiteral("."))); // nothing written to a closed socket
     }
-    void cleanup()
-    {
-        qunsetenv("OSTREL_MAIL_FROM");
-        qunsetenv("OSTREL_TEST_MAIL_TIME_SCALE");
-        setMailName({});
-    }
     void texts();
     void mails_data();
     void mails();
@@ -159,8 +153,9 @@ void TestMail::mails()
     const QString scheme = options.contains("--tls") ? options.contains("starttls") ? "smtp://" : "smtps://" : "";
     QString field = scheme + "127.0.0.1:%1", recipients = "ops@test";
     QTemporaryDir home;
-    for (const QString &variable :
-        QStringList { "HOME=" + home.path(), "SSL_CERT_FILE=" + server.caFile() } + environment) {
+    const QStringList defaults { "HOME=" + home.path(), "SSL_CERT_FILE=" + server.caFile(),
+        "MAILNAME=", "OSTREL_MAIL_FROM=", "OSTREL_TEST_MAIL_TIME_SCALE=" };
+    for (const QString &variable : defaults + environment) {
         const QByteArray name = variable.section('=', 0, 0).toUtf8(), value = variable.section('=', 1).toUtf8();
         if (name == "TO" || name == "FIELD")
             (name == "TO" ? recipients : field) = value;

@@ -27,14 +27,15 @@ bool isMailbox(QString address)
         && (!match.hasCaptured("v6") || inet_pton(AF_INET6, match.captured("v6").toLatin1().constData(), binary) == 1);
 }
 
-// A field's lines: each within 998 octets, every one after the first folded before a blank and not blank alone.
-void checkFolded(const QString &field)
+// A field's lines, within 998 octets, each after the first folded before a word; joined as a reader unfolds them.
+QString unfolded(const QString &field)
 {
     FUZZ_CHECK(field.endsWith(QLatin1String("\r\n")));
     const QStringList lines = field.chopped(2).split(QLatin1String("\r\n"));
     for (qsizetype i = 0; i < lines.size(); ++i)
         FUZZ_CHECK(lines[i].toUtf8().size() <= 998 && !lines[i].contains('\r') && !lines[i].contains('\n')
             && (i == 0 || (lines[i].startsWith(' ') && !lines[i].trimmed().isEmpty())));
+    return lines.join(QString());
 }
 
 } // namespace
@@ -76,15 +77,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             && isMailbox("ostrel@" + MailFormat::mailDomain(text, "192.0.2.7")));
         break;
     }
-    case 2: { // a header field, a display name, a To list: lines within 998 octets, folded before blanks only
-        checkFolded(MailFormat::headerField(QStringLiteral("Subject"), text));
-        checkFolded("From: " + MailFormat::mailbox(text, QStringLiteral("ostrel@vm")) + "\r\n");
+    case 2: { // a header field, a display name, a To list: folded lines; a plain text and a To list unfold as given
+        const QString subject = unfolded(MailFormat::headerField(QStringLiteral("Subject"), text));
+        FUZZ_CHECK(subject.contains(QLatin1String("=?"))
+            || subject == "Subject: " + QString::fromStdString(TextRules::blankControls(bytes)));
+        unfolded("From: " + MailFormat::mailbox(text, QStringLiteral("ostrel@vm")) + "\r\n");
         QStringList to;
         for (const QString &entry : MailFormat::splitRecipients(text)) {
             if (const auto address = MailFormat::readAddress(entry))
                 to << address->text();
         }
-        checkFolded(MailFormat::addressField(QStringLiteral("To"), to));
+        FUZZ_CHECK(unfolded(MailFormat::addressField(QStringLiteral("To"), to))
+            == "To: " + (to.isEmpty() ? QStringLiteral("undisclosed-recipients:;") : to.join(", ")));
         break;
     }
     case 3: { // the message text: CR LF lines with a leading dot doubled
