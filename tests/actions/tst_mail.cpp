@@ -94,8 +94,8 @@ void TestMail::mails_data()
     QTest::addColumn<QStringList>("options"); // smtp_server.py's
     QTest::addColumn<QString>("failure"); // %1: the mail server
     QTest::addColumn<QString>("commands");
-    // Also MAILNAME, NETRC (writeNetrc), TO (the recipients), FIELD (the mail server; %1: the server's port, %2: a
-    // port that never answers; else the server's, with the scheme of its TLS).
+    // Variables, and MAILNAME, NETRC (writeNetrc), TO (the recipients), FIELD (the mail server; %1: the server's port,
+    // %2: a port that never answers; else the server's, with the scheme of its TLS).
     QTest::addColumn<QStringList>("environment");
     const auto row = [](const QString &name, const QString &options, const QString &failure, const QString &commands,
                          const QString &environment = {}) {

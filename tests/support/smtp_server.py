@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
 commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
-or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes, "." the
-message). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
+or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes; "." is
+the message's end). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
 import contextlib
@@ -55,7 +55,7 @@ class Handler:
 
 
 def authenticate(server, session, envelope, mechanism, data):
-    time.sleep(options.delay)  # the whole server still, as one that stopped answering
+    time.sleep(options.delay)  # the whole server stands still, as one that stopped answering
     # Not "handled": aiosmtpd then answers a failure with 535 itself.
     return AuthResult(success=options.login == f"{data.login.decode()}:{data.password.decode()}", handled=False)
 
