@@ -1,12 +1,11 @@
 #include "PythonPeer.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 
 PythonPeer::PythonPeer(const QString &script, const QStringList &arguments)
 {
     m_process.start(QStringLiteral("/usr/bin/python3"),
-        QStringList { QDir(QStringLiteral(OSTREL_TEST_SUPPORT_DIR)).filePath(script) } + arguments);
+        QStringList { QStringLiteral(OSTREL_TEST_SUPPORT_DIR "/") + script } + arguments);
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine() && m_process.waitForReadyRead(int(deadline.remainingTime())))
         continue;

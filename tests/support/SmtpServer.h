@@ -18,8 +18,7 @@ public:
     };
 
     explicit SmtpServer(const QStringList &options = {})
-        : m_peer(
-            QStringLiteral("smtp_server.py"), QStringList { "--record", m_folder.filePath("record.jsonl") } + options)
+        : m_peer(QStringLiteral("smtp_server.py"), QStringList { "--record", m_folder.path() } + options)
     {
     }
     bool isRunning() const { return m_peer.isReady(); }
@@ -28,27 +27,26 @@ public:
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
     QString caFile() const { return m_folder.filePath(QStringLiteral("ca.pem")); } // with "--tls"
 
-    // "line": each command received, "message": each message taken.
-    QList<QJsonObject> records(const QString &event) const
-    {
-        QFile file(m_folder.filePath("record.jsonl"));
-        QList<QJsonObject> records;
-        for (const QByteArray &line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
-            if (const QJsonObject record = QJsonDocument::fromJson(line).object(); record["event"] == event)
-                records << record;
-        }
-        return records;
-    }
+    // Each command received, a MAIL whole and any other by its first word; the message left out.
+    QStringList lines() const { return QString::fromUtf8(read("lines")).split('\n', Qt::SkipEmptyParts); }
     QList<Message> messages() const
     {
         QList<Message> messages;
-        for (const QJsonObject &record : records("message"))
-            messages << Message { record["rcpt_tos"].toVariant().toStringList(), record["headers"].toObject(),
-                record["body"].toString() };
+        for (const QByteArray &line : read("messages").split('\n')) {
+            if (const QJsonObject record = QJsonDocument::fromJson(line).object(); !record.isEmpty())
+                messages << Message { record["rcpt_tos"].toVariant().toStringList(), record["headers"].toObject(),
+                    record["body"].toString() };
+        }
         return messages;
     }
 
 private:
+    QByteArray read(const QString &name) const
+    {
+        QFile file(m_folder.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     QTemporaryDir m_folder;
     PythonPeer m_peer;
 };

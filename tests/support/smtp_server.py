@@ -1,88 +1,73 @@
 #!/usr/bin/python3
-"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record each command and message.
-A real server (aiosmtpd) refuses a message with a defect Python's email package finds, a sender without a domain or no
-Message-ID. --raw answers from --reply LINE=TEXT or VERB=TEXT ("" silent, "-" closes; MESSAGE: a message line).
---exim is Debian's stock exim testing as if 127.0.0.1 ("localhost", not looked up) spoke, answering as the daemon would."""
+"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
+commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
+or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes; "." is
+the message's end). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
 import contextlib
-import email
 import email.policy
 import json
+import logging
 import os
+import re
 import socket
 import ssl
 import subprocess
 import sys
 import threading
+import time
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--record", required=True)
-for flag in ("--untrusted", "--login-only", "--raw", "--exim"):
+for flag in ("--login-only", "--exim"):
     parser.add_argument(flag, action="store_true")
-parser.add_argument("--delay", type=float, default=0)  # seconds before each reply after EHLO
-parser.add_argument("--verdict-delay", type=float, default=0)  # seconds before the reply to the message
+parser.add_argument("--delay", type=float, default=0)  # seconds before AUTH is answered
 parser.add_argument("--tls", choices=["starttls", "implicit"])
 parser.add_argument("--login")  # user:password the server demands
-parser.add_argument("--reply", action="append", default=[])
-options = parser.parse_args()
-folder = os.path.dirname(os.path.abspath(options.record))
+parser.add_argument("reply", nargs="*")
+options = parser.parse_intermixed_args()
 
 
-def record(event, **entry):
-    with open(options.record, "a", encoding="utf-8") as file:
-        file.write(json.dumps(dict(entry, event=event)) + "\n")
+def record(name, text):
+    with open(os.path.join(options.record, name), "a", encoding="utf-8") as file:
+        file.write(text + "\n")
+
+
+def record_command(line):  # a MAIL whole, any other command by its first word
+    text = line.decode(errors="replace")
+    record("lines", text if text.upper().startswith("MAIL") else re.split("[ :]", text)[0])
 
 
 class Handler:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
         problems = [type(defect).__name__ for value in [message, *message.values()] for defect in value.defects]
-        if "@" not in envelope.mail_from or "Message-ID" not in message or not message["From"].addresses[0].domain:
-            problems.append("a sender without a domain or no Message-ID")
+        wanted = {"From": f"Ostrel <{envelope.mail_from}>", "To": ", ".join(envelope.rcpt_tos)}
+        problems += [f"{name} is not {value}" for name, value in wanted.items() if message[name] != value]
+        problems += [] if "@" in envelope.mail_from and "Message-ID" in message else ["no domain or no Message-ID"]
         headers = {name: [str(value) for value in message.get_all(name)] for name in message.keys()}
-        record("message", mail_from=envelope.mail_from, rcpt_tos=envelope.rcpt_tos, headers=headers, problems=problems,
-               to=[address.addr_spec for address in message["To"].addresses], body=message.get_body().get_content())
-        await asyncio.sleep(options.verdict_delay)
+        record("messages", json.dumps(dict(rcpt_tos=envelope.rcpt_tos, headers=headers,
+                                           body=message.get_body().get_content())))
         return "554 5.6.0 " + "; ".join(problems)[:400] if problems else "250 OK"
 
 
-class RecordingSMTP(SMTP):
-    def __init__(self, *arguments, **keywords):
-        super().__init__(*arguments, **keywords)
-        self.greeted = False
-
-        def recorded(verb, method):
-            async def call(argument):
-                record("line", text=f"{verb} {argument}" if argument else verb)
-                await method(argument)
-                self.greeted = self.greeted or verb == "EHLO"
-                if verb == "DATA":  # the message has come
-                    record("line", text=".")
-            return call
-        self._smtp_methods = {verb: recorded(verb, method) for verb, method in self._smtp_methods.items()}
-
-    async def push(self, status):
-        await asyncio.sleep(options.delay if self.greeted else 0)
-        await super().push(status)
-
-
 def authenticate(server, session, envelope, mechanism, data):
+    time.sleep(options.delay)  # the whole server stands still, as one that stopped answering
     # Not "handled": aiosmtpd then answers a failure with 535 itself.
     return AuthResult(success=options.login == f"{data.login.decode()}:{data.password.decode()}", handled=False)
 
 
 def tls_context():
-    """A self-signed certificate, which the client trusts as ca.pem unless it is --untrusted."""
+    """A self-signed certificate, which the client may trust as ca.pem."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                    "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=folder)
-    if not options.untrusted:
-        os.symlink("server.pem", os.path.join(folder, "ca.pem"))
+                    "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
+    os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(os.path.join(folder, "server.pem"), os.path.join(folder, "server.key"))
+    context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     return context
 
 
@@ -95,44 +80,36 @@ def serve_aiosmtpd():
         # aiosmtpd does not count TLS from the start as TLS; the session is encrypted all the same.
         arguments.update(authenticator=authenticate, auth_required=True, auth_require_tls=options.tls != "implicit",
                          auth_exclude_mechanism=["PLAIN"] if options.login_only else [])
+    # aiosmtpd logs each command line it reads so, an AUTH secret masked: recorded, and the log keeps nothing.
+    logging.getLogger("mail.log").setLevel(logging.INFO)
+    logging.getLogger("mail.log").addFilter(lambda entry: entry.msg == "%r >> %r" and record_command(entry.args[1]))
     loop = asyncio.new_event_loop()
     implicit = context if options.tls == "implicit" else None
     server = loop.run_until_complete(
-        loop.create_server(lambda: RecordingSMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
+        loop.create_server(lambda: SMTP(Handler(), loop=loop, **arguments), "127.0.0.1", 0, ssl=implicit))
     print("ready", server.sockets[0].getsockname()[1], flush=True)
-    # The test ends the server by closing our input (also when the test dies).
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), loop.call_soon_threadsafe(loop.stop)),
-                     daemon=True).start()
     loop.run_forever()
 
 
-def scripted(connection):
+def scripted(connection):  # a message line matches no key, and has no answer
     replies = {"GREETING": "220 raw", "EHLO": "250 raw", "HELO": "250 raw", "MAIL": "250 ok", "RCPT": "250 ok",
-               "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye", "MESSAGE": ""}
+               "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye"}
     replies.update(reply.split("=", 1) for reply in options.reply)
     say = lambda text: text and connection.sendall(text.encode("utf-8", "surrogateescape") + b"\r\n")
-    in_message = False
     say(replies["GREETING"])
     while True:
         line = (yield).decode(errors="replace")
-        verb = ("." if line == "." else "MESSAGE") if in_message else line.split(" ")[0].split(":")[0].upper()
-        reply = replies.get(line, replies.get(verb, "500 5.5.1 unknown"))
+        reply = replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), ""))
         if reply == "-":
             return connection.shutdown(socket.SHUT_RDWR)
         say(reply)
-        in_message = verb == "DATA" and reply.startswith("354") or in_message and verb == "MESSAGE"
 
 
 def stock_exim(connection):
-    exim = subprocess.Popen(["/usr/sbin/exim4", "-bh", "127.0.0.1", "-oMs", "localhost", "-DMAIN_HOST_LOOKUP="],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-
-    def relay():  # its answers, without the notes of the testing mode
-        with contextlib.suppress(OSError):
-            for line in exim.stdout:
-                if line.strip() and not line.startswith(b"**** "):
-                    connection.sendall(line)
-    threading.Thread(target=relay, daemon=True).start()
+    # Its answers go straight to the client, without the notes of the testing mode.
+    exim = subprocess.Popen("/usr/sbin/exim4 -bh 127.0.0.1 -oMs localhost -DMAIN_HOST_LOOKUP= 2>/dev/null"
+                            " | grep --line-buffered -v -E '^([*]{4} |$)'", shell=True, stdin=subprocess.PIPE,
+                            stdout=connection)
     with exim.stdin:
         while True:
             exim.stdin.write((yield) + b"\r\n")
@@ -142,18 +119,22 @@ def stock_exim(connection):
 def serve_recorded(peer):
     listener = socket.create_server(("127.0.0.1", 0))
     print("ready", listener.getsockname()[1], flush=True)
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
     while True:
         connection = listener.accept()[0]
 
         def session(connection=connection, answer=peer(connection)):
             next(answer)
+            in_message = False
             with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
-                for line in lines:
-                    record("line", text=line.rstrip(b"\r\n").decode(errors="replace"))
-                    answer.send(line.rstrip(b"\r\n"))
+                for line in (line.rstrip(b"\r\n") for line in lines):
+                    if not in_message:
+                        record_command(line)
+                    in_message = line != b"." if in_message else line == b"DATA"
+                    answer.send(line)
             answer.close()
         threading.Thread(target=session, daemon=True).start()
 
 
-serve_recorded(stock_exim if options.exim else scripted) if options.raw or options.exim else serve_aiosmtpd()
+# The test ends a peer by closing our input (also when the test dies).
+threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
+serve_recorded(stock_exim if options.exim else scripted) if options.reply or options.exim else serve_aiosmtpd()
