@@ -7,10 +7,12 @@
 #include "actions/MailFormat.h"
 #include "actions/MailSender.h"
 #include "actions/ResultMail.h"
+#include "probes/EventWait.h"
 
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -61,6 +63,7 @@ private slots:
         if (!m_unconfined.empty())
             QSKIP(m_unconfined.c_str());
         QTest::failOnWarning(QRegularExpression(QStringLiteral("."))); // nothing written to a closed socket
+        EventWait::resetAbandoned();
     }
     void texts();
     void mails_data();
@@ -131,6 +134,10 @@ void TestMail::mails_data()
         scaled + "|FIELD=smtp://127.0.0.1:%1");
     row("no answer to AUTH", login + "|--delay|1.5", "%1 was not ready within 1 s (waiting at AUTH)", "EHLO AUTH",
         "OSTREL_TEST_MAIL_TIME_SCALE=10|NETRC=" + entry);
+    row("no answer to RCPT", "RCPT=", "RCPT TO:<ops@test>: no answer within 300 ms", "EHLO MAIL RCPT", scaled);
+    row("no verdict on the message", ".=", "the end of the message: no answer within 600 ms", "EHLO MAIL RCPT DATA",
+        scaled);
+    row("the window closed while the mail waits", "RCPT=", "the mail was stopped", "EHLO MAIL RCPT", "CLOSE=200");
     row("by the program: stock exim, no mail name", "--exim", "", sent);
     row("by the program: stock exim, /etc/mailname", "--exim", "",
         "EHLO MAIL FROM:<ostrel@mail.ostrel-test.example> RCPT DATA QUIT", "MAILNAME=mail.ostrel-test.example\n");
@@ -159,6 +166,8 @@ void TestMail::mails()
         const QByteArray name = variable.section('=', 0, 0).toUtf8(), value = variable.section('=', 1).toUtf8();
         if (name == "TO" || name == "FIELD")
             (name == "TO" ? recipients : field) = value;
+        else if (name == "CLOSE") // as the window does when it closes
+            QTimer::singleShot(value.toInt(), [] { EventWait::abandonAll(); });
         else
             QVERIFY(name == "MAILNAME" ? setMailName(value)
                     : name == "NETRC"  ? writeNetrc(home.path(), value)
