@@ -69,8 +69,6 @@ class Unattended(unittest.TestCase):
         self.check("127.0.0.1,{port},5", status="1", success=[UP])
         self.check("127.0.0.1,{port}", status="1", code=2, errors=REJECTED,
                    err="ostrel: incorrect calling sequence: the timeout is missing (see ostrel --help)\n")
-        self.check("127.0.0.1 {port}", errors=REJECTED, err="ostrel: incorrect calling sequence: the port and the "
-                   "timeout are missing; fields are separated by commas (see ostrel --help)\n")
 
     def test_devices(self):
         """Names are looked up and every address is tried, IPv4 first; what is no host is un-available at once."""

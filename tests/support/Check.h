@@ -2,10 +2,10 @@
 
 // Checks for the plain C++ tests: each failed check prints where it failed and what it saw, the test goes
 // on, and Check::run() returns 1 if any failed. Tests are functions registered with CHECK_TEST.
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 
 namespace Check {
@@ -22,10 +22,8 @@ bool equal(const A &actual, const B &expected, const char *text, const char *fil
 {
     if (actual == expected)
         return true;
-    std::ostringstream seen;
-    seen << file << ':' << line << ": " << text << (row.empty() ? "" : " [" + row + "]") << "\n  actual:   " << actual
-         << "\n  expected: " << expected << '\n';
-    std::cerr << seen.str();
+    std::cerr << file << ':' << line << ": " << text << (row.empty() ? "" : " [" + row + "]")
+              << "\n  actual:   " << actual << "\n  expected: " << expected << '\n';
     ++failures;
     return false;
 }
@@ -34,10 +32,7 @@ bool equal(const A &actual, const B &expected, const char *text, const char *fil
 inline int run(int argc, char **argv)
 {
     for (const auto &[name, test] : tests()) {
-        bool wanted = argc < 2;
-        for (int i = 1; i < argc; ++i)
-            wanted = wanted || name == argv[i];
-        if (wanted)
+        if (argc < 2 || std::find(argv + 1, argv + argc, name) != argv + argc)
             std::cerr << "test " << name << '\n', test();
     }
     std::cerr << (failures ? "FAILED: " : "passed: ") << failures << " failed checks\n";
