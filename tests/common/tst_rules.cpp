@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <ctime>
-#include <vector>
 
 using namespace TextRules;
 

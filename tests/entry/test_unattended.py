@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 """The built program run as cron, a person at a terminal and a monitoring engine run it: no display, a calling
-sequence, the logs in its folder or where OSTREL_LOG_DIR says. Run under `unshare --mount` as root:
-test_unattended.py path/to/ostrel"""
+sequence, the logs in its folder. As root, under `unshare --mount`: test_unattended.py path/to/ostrel"""
 import os
 import re
 import shutil
@@ -331,12 +330,9 @@ class Logs(unittest.TestCase):
         folder = tempfile.mkdtemp()
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder], check=True)
         try:
-            with open(os.path.join(folder, "filler"), "wb") as file:
-                try:
-                    file.write(b"x" * 65536)
-                except OSError:
-                    pass
-            os.truncate(os.path.join(folder, "filler"), 65536 - 4096)
+            filler = os.open(os.path.join(folder, "filler"), os.O_CREAT | os.O_WRONLY)
+            os.posix_fallocate(filler, 0, 65536 - 4096)
+            os.close(filler)
             long = "d" * 3000
             runs = [self.program.start(f"{long},1,5,FAIL,/nonexistent/{long}", headless(OSTREL_LOG_DIR=folder))
                     for _ in range(2)]

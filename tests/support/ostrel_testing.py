@@ -115,8 +115,6 @@ class Program:
                 chunk = os.read(leader, 4096)
             except OSError:  # the terminal's other end has closed
                 break
-            if not chunk:
-                break
             shown += chunk
         os.close(leader)
         process.err = process.communicate(timeout=timeout)[1]
