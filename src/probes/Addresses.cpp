@@ -48,24 +48,21 @@ namespace {
     {
         in_addr bytes {};
         uint32_t packed = 0;
-        int parts = 0;
-        while (parts < 4) {
+        for (int part = 0; part < 4; ++part) {
+            // Exactly four parts: a dot ends each of the first three, nothing ends the last.
             const size_t dot = text.find('.');
-            const std::string_view part = text.substr(0, dot);
-            if (part.empty() || part.size() > 3
-                || !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            if ((dot == std::string_view::npos) != (part == 3))
                 return std::nullopt;
-            const int value = std::stoi(std::string(part));
+            const std::string_view digits = text.substr(0, dot);
+            if (digits.empty() || digits.size() > 3
+                || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return std::nullopt;
+            const int value = std::stoi(std::string(digits));
             if (value > 255)
                 return std::nullopt;
             packed = packed << 8 | static_cast<uint32_t>(value);
-            ++parts;
-            if (dot == std::string_view::npos)
-                break;
-            text.remove_prefix(dot + 1);
+            text.remove_prefix(part == 3 ? text.size() : dot + 1);
         }
-        if (parts != 4 || text.find('.') != std::string_view::npos)
-            return std::nullopt;
         bytes.s_addr = htonl(packed);
         Address address;
         auto &v4 = reinterpret_cast<sockaddr_in &>(address.storage);
@@ -144,8 +141,9 @@ LookUpInProgress::LookUpInProgress(std::string_view name)
         const uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(pending->ready, &one, sizeof one);
     };
-    if (trimmed.empty() || trimmed.find('\0') != std::string::npos) {
-        deliver(m_pending, {});
+    // Without a descriptor to wait on (none left), the answer is had at once.
+    if (trimmed.empty() || trimmed.find('\0') != std::string::npos || m_pending->ready < 0) {
+        deliver(m_pending, trimmed.empty() || trimmed.find('\0') != std::string::npos ? LookUp {} : resolve(trimmed));
         return;
     }
     try {
