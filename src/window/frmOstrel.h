@@ -110,5 +110,6 @@ private:
 
     MailSender m_mailSender;
     bool m_checkRunning = false;
+    bool m_helpOpening = false;
     bool m_closed = false;
 };

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QStringList>
 #include <exception>
 
@@ -69,8 +70,10 @@ void frmOstrel::Form_KeyDown(int KeyCode, Qt::KeyboardModifiers Shift)
             [[fallthrough]];
         case Qt::Key_F2:
             // Without the page or an application for it nothing happens.
-            // The desktop's answer is awaited with the event loop running.
-            {
+            // The desktop's answer is awaited with the event loop running; keys
+            // pressed meanwhile open no second page.
+            if (!m_helpOpening) {
+                const QScopedValueRollback<bool> opening(m_helpOpening, true);
                 EventWaiter waiter;
                 modWin32Api::Launch launch;
                 launch.waiter = &waiter;

@@ -68,7 +68,8 @@ private slots:
     {
         std::string why;
         QVERIFY2(LoopbackResolver::confine(&why), why.c_str());
-        QVERIFY(writeFile(m_desktop.filePath("xdg-mime"), "#!/bin/sh\nexec sleep 10\n", QFile::ExeOwner)
+        QVERIFY(writeFile(
+                    m_desktop.filePath("xdg-mime"), "#!/bin/sh\necho >>\"$0.asked\"\nexec sleep 10\n", QFile::ExeOwner)
             && QFile::link("/bin/true", m_desktop.filePath("xdg-open")) && writeFile(m_helpPage, ""));
         qputenv("PATH", QFile::encodeName(m_desktop.path()) + ':' + qgetenv("PATH"));
         qputenv("DISPLAY", ":0");
@@ -172,8 +173,10 @@ private slots:
                 if (closeAt >= 0) // the key goes to the field that has the focus, as the user's would
                     QTimer::singleShot(
                         closeAt, &window, [&] { QTest::keyClick(window.focusWidget(), Qt::Key_Escape); });
-                else if (ftp) // a second click during the logon's wait is no second check
-                    QTimer::singleShot(500, &window, [&window] { window.click("btnCheck"); });
+                else // a second click or F2 during the wait is no second check or query
+                    QTimer::singleShot(500, &window, [&window, help] {
+                        help ? QTest::keyClick(window.find("txtDeviceName"), Qt::Key_F2) : window.click("btnCheck");
+                    });
                 QElapsedTimer clock;
                 clock.start();
                 window.find("txtDeviceName")->setFocus();
@@ -186,6 +189,7 @@ private slots:
                     while (ftp && listener.accept(100) >= 0)
                         ++connections;
                     QCOMPARE(connections, ftp ? 2 : 0);
+                    QCOMPARE(QFileInfo(m_desktop.filePath("xdg-mime.asked")).size(), help ? 1 : 0);
                 } else {
                     QVERIFY2(clock.elapsed() <= closeAt + 500 && ticks >= 7, qPrintable(what));
                     QVERIFY(!window.isVisible() && window.told(500).isEmpty());
