@@ -138,6 +138,7 @@ namespace {
             }
             return;
         }
+        report(path, "no temporary file of a new name could be made (the line was lost)");
     }
 
     // A run killed between writing its temporary file and renaming it leaves

@@ -189,7 +189,7 @@ namespace {
             ::close(exited);
         int status = 0;
         if (!ended || ::waitpid(pid, &status, WNOHANG) != pid) {
-            ::kill(pid, SIGKILL);
+            ::kill(-pid, SIGKILL); // its session's group: the tools it started go too
             ::waitpid(pid, &status, 0);
             return {};
         }

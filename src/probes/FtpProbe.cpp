@@ -26,7 +26,7 @@ namespace {
         }
         ~Session()
         {
-            // QUIT is on its way; what the server still sent is read, so closing sends no reset.
+            // QUIT is on its way; what the server sent unread is drained first, so QUIT is never answered by a reset.
             ::shutdown(m_fd, SHUT_WR);
             char slice[kSlice];
             while (::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT) > 0)

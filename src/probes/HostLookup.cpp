@@ -6,8 +6,7 @@ void HostLookup::start(const QString &host)
     m_addresses.clear();
     m_canonicalName.clear();
     m_inProgress.emplace(host.toStdString());
-    m_ready = std::make_unique<QSocketNotifier>(m_inProgress->fd(), QSocketNotifier::Read);
-    connect(m_ready.get(), &QSocketNotifier::activated, this, [this] {
+    const auto deliver = [this] {
         const auto answer = m_inProgress ? m_inProgress->answer() : std::nullopt;
         if (!answer)
             return;
@@ -16,7 +15,14 @@ void HostLookup::start(const QString &host)
         m_canonicalName = QString::fromStdString(answer->canonicalName);
         cancel();
         emit finished();
-    });
+    };
+    // An answer had at once (no descriptor to wait on) still comes through the event loop.
+    if (m_inProgress->fd() < 0) {
+        QMetaObject::invokeMethod(this, deliver, Qt::QueuedConnection);
+        return;
+    }
+    m_ready = std::make_unique<QSocketNotifier>(m_inProgress->fd(), QSocketNotifier::Read);
+    connect(m_ready.get(), &QSocketNotifier::activated, this, deliver);
 }
 
 void HostLookup::cancel()

@@ -180,18 +180,17 @@ std::string Get_HostIP(std::string_view name, Wait::Waiter &waiter)
 
 bool Ping_Host(std::string_view strIP, int16_t count, int16_t wait, std::string_view payload, Wait::Waiter &waiter)
 {
-    auto address = Addresses::literal(strIP);
-    if (!address && !Is_IPAddress(strIP))
-        address = Addresses::literal(Get_HostIP(strIP, waiter));
+    const auto found = Addresses::ofDevice(strIP, Wait::kForever, waiter).addresses;
     // Linux would answer an echo to 0.0.0.0 or :: from the local host; it is no device.
-    if (!address || unspecified(*address))
+    if (found.empty() || unspecified(found.front()))
         return false;
+    const Address &address = found.front();
     std::string status;
     Socket_Startup(&status);
     if (status != kSocketStartupSuccess)
         return false;
     bool replied = false;
-    Echo echo(*address);
+    Echo echo(address);
     // No further request once the waits are abandoned.
     for (int attempt = 1; echo.usable() && attempt <= count && !replied && !waiter.abandoned(); ++attempt)
         replied = echo.send(payload, wait > 0 ? wait : 0, waiter);
