@@ -237,13 +237,6 @@ class Unattended(unittest.TestCase):
             # The command's output goes to standard error, never into the engine's line.
             self.assertEqual(marker(self.script)[0], run.err_pipe)
             os.remove(self.script + ".marker")
-        for sequence, code, line in (("127.0.0.1,1,5", 2, "TCP CRITICAL - Connection refused on 127.0.0.1 port 1"),
-                                     ("127.0.0.1,5s,5", 3, 'TCP UNKNOWN - The port "5s" is not a number'),
-                                     ("127.0.0.1,22", 3, "TCP UNKNOWN - Incorrect calling sequence: the timeout is "
-                                                         "missing")):
-            with self.subTest(sequence):
-                run = self.program.run(sequence, headless(OSTREL_EXIT_STATUS="plugin"))
-                self.assertEqual((run.returncode, run.out), (code, line + "\n"))
 
     def test_logs_that_cannot_be_written(self):
         """A folder that cannot be written costs a standard-error line for each log and nothing else: the hidden
@@ -376,7 +369,7 @@ class Nagios(unittest.TestCase):
         open_port, refused = Port(), Port("refused")
         with open(NAGIOS) as file:  # the command as an administrator copies it
             command = re.search(r"define command \{.*?\}", file.read(), re.S).group(0)
-        services = {"open": f"{open_port.port}!5", "refused": f"{refused.port}!5", "rejected": "22!"}
+        services = {"open": f"{open_port.port}!5", "refused": f"{refused.port}!5", "rejected": "22!", "port": "5s!5"}
         days = {day: "00:00-24:00" for day in ("sunday", "monday", "tuesday", "wednesday", "thursday", "friday",
                                                 "saturday")}
         objects = [command.replace("/usr/bin/ostrel", program.path),
@@ -409,10 +402,10 @@ class Nagios(unittest.TestCase):
         try:
             seen = {}
             deadline = time.monotonic() + 60
-            while len(seen) < 3 and time.monotonic() < deadline and engine.poll() is None:
+            while len(seen) < 4 and time.monotonic() < deadline and engine.poll() is None:
                 time.sleep(0.5)
                 seen = self.services(os.path.join(folder, "status.dat"))
-            self.assertEqual(len(seen), 3, f"the engine checked {sorted(seen)}; its log: "
+            self.assertEqual(len(seen), 4, f"the engine checked {sorted(seen)}; its log: "
                              + open(os.path.join(folder, "nagios.log")).read()[-2000:])
         finally:
             engine.terminate()
@@ -427,6 +420,7 @@ class Nagios(unittest.TestCase):
         self.assertEqual(seen["refused"], ("2", f"TCP CRITICAL - Connection refused on 127.0.0.1 port {refused.port}",
                                            ""))
         self.assertEqual(seen["rejected"], ("3", "TCP UNKNOWN - Incorrect calling sequence: the timeout is empty", ""))
+        self.assertEqual(seen["port"], ("3", 'TCP UNKNOWN - The port "5s" is not a number', ""))
 
     @staticmethod
     def services(status):
