@@ -66,7 +66,7 @@ class Program(unittest.TestCase):
         start = time.monotonic()
         self.xdotool("key", "Escape")
         self.program.wait(15)
-        self.assertLess(time.monotonic() - start, 0.3)
+        self.assertLess(time.monotonic() - start, 0.5, "not at once: a bus waited for?")
         # libdbus would autolaunch a bus for the display.
         left = subprocess.run(["grep", "-lsxz", f"DISPLAY={self.display}", *glob.glob("/proc/[0-9]*/environ")],
                               stdout=subprocess.PIPE, text=True).stdout.split()
