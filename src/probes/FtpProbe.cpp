@@ -28,8 +28,9 @@ namespace {
         {
             // QUIT is on its way; what the server sent unread is drained first, so QUIT is never answered by a reset.
             ::shutdown(m_fd, SHUT_WR);
+            // A server that never stops talking gets a reset instead: the drain is bounded.
             char slice[kSlice];
-            while (::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT) > 0)
+            for (int slices = 0; slices < 16 && ::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT) > 0; ++slices)
                 continue;
             ::close(m_fd);
         }
@@ -44,11 +45,15 @@ namespace {
                     return reply.code;
                 if (state == ReplyReader::State::Unreadable)
                     return NotFtp;
+                // Every slice goes through the wait, so the window runs meanwhile, and the deadline is checked
+                // first: a server that never stops talking would otherwise keep the wait from ever timing out.
+                if (Wait::Clock::now() >= m_deadline || !m_waiter.wait(m_fd, POLLIN, m_deadline))
+                    return NoConnection;
                 char slice[kSlice];
                 const ssize_t size = ::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT);
                 if (size > 0)
                     m_reader.add(std::string_view(slice, static_cast<size_t>(size)));
-                else if (size == 0 || (errno != EAGAIN && errno != EINTR) || !m_waiter.wait(m_fd, POLLIN, m_deadline))
+                else if (size == 0 || (errno != EAGAIN && errno != EINTR))
                     return NoConnection;
             }
         }

@@ -104,6 +104,9 @@ namespace {
                 if (size >= 0) {
                     if (isReplyTo(std::string_view(received, static_cast<size_t>(size)), sequence))
                         return true;
+                    // Others' ICMP traffic, however busy, cannot hold the wait past its end.
+                    if (Wait::Clock::now() >= deadline)
+                        return false;
                     continue;
                 }
                 if (errno == EINTR)
