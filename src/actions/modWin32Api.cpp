@@ -36,21 +36,29 @@ namespace {
         return ::getcwd(folder, sizeof folder) ? folder : ".";
     }
 
-    // A bare name is looked for on PATH as a shell would; anything else, and a
-    // name not found there, is taken from the current folder.
+    // A bare name's program on PATH, as a shell finds it; empty when there is none.
+    std::string onPath(const std::string &name)
+    {
+        const char *path = std::getenv("PATH");
+        std::string_view folders = path ? path : "";
+        while (!folders.empty()) {
+            const size_t colon = folders.find(':');
+            const std::string folder(folders.substr(0, colon));
+            const std::string candidate = (folder.empty() ? currentFolder() : folder) + '/' + name;
+            if (executableFile(candidate))
+                return candidate;
+            folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
+        }
+        return {};
+    }
+
+    // A bare name is looked for on PATH; anything else, and a name not found
+    // there, is taken from the current folder.
     std::string locate(const std::string &file)
     {
         if (file.find('/') == std::string::npos) {
-            const char *path = std::getenv("PATH");
-            std::string_view folders = path ? path : "";
-            while (!folders.empty()) {
-                const size_t colon = folders.find(':');
-                const std::string folder(folders.substr(0, colon));
-                const std::string candidate = (folder.empty() ? currentFolder() : folder) + '/' + file;
-                if (executableFile(candidate))
-                    return candidate;
-                folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
-            }
+            if (std::string found = onPath(file); !found.empty())
+                return found;
         }
         return file.front() == '/' ? file : currentFolder() + '/' + file;
     }
@@ -201,12 +209,6 @@ namespace {
         return line;
     }
 
-    std::string onPath(const std::string &name)
-    {
-        const std::string path = locate(name);
-        return executableFile(path) ? path : std::string();
-    }
-
     int32_t startProgram(
         const std::string &path, const std::string &parameters, int32_t showState, const Launch &launch)
     {
@@ -229,6 +231,7 @@ namespace {
         const auto set = [](const char *name) { return std::getenv(name) && *std::getenv(name); };
         if (!set("DISPLAY") && !set("WAYLAND_DISPLAY"))
             return SE_ERR_NOASSOC;
+        // The desktop's own tools, never ones lying in the current folder.
         const std::string xdgMime = onPath("xdg-mime");
         const std::string xdgOpen = onPath("xdg-open");
         if (xdgMime.empty() || xdgOpen.empty())

@@ -140,7 +140,8 @@ class Unattended(unittest.TestCase):
                 (notes + " /s", "x", "", None, [notes]), (self.folder, "x", "", None, [self.folder]),
                 (notes, "", "no display", "no application opens this file here", None),
                 (notes, "", "no application", "no application opens this file here", None),
-                (notes, "", "hangs", "no application opens this file here", None))
+                (notes, "", "hangs", "no application opens this file here", None),
+                (notes, "", "tools only in the current folder", "no application opens this file here", None))
         with open(os.path.join(self.folder, "xdg-mime"), "w") as file:  # answers as $DESKTOP says
             file.write('#!/bin/sh\n[ "$DESKTOP" = hangs ] && exec sleep 60\ncase "$1 $2" in "query filetype") echo '
                        '"text/plain; charset=us-ascii" ;;\n"query default") [ "$DESKTOP" = "no application" ] || '
@@ -148,12 +149,13 @@ class Unattended(unittest.TestCase):
         os.chmod(os.path.join(self.folder, "xdg-mime"), 0o755)
         for command, argument, setup, refused, started in rows:
             with self.subTest(command=command, setup=setup):
-                environment = headless(PATH=self.folder + ":/usr/bin:/bin", DESKTOP=setup)
+                here = setup == "tools only in the current folder"
+                environment = headless(PATH="/nonexistent" if here else self.folder + ":/usr/bin:/bin", DESKTOP=setup)
                 if setup != "no display":
                     environment["DISPLAY"] = ":99"
                 listener = Port("refused")
                 run = self.program.run(f"127.0.0.1,{listener.port},5,FAIL,{command.format(script=self.script)}"
-                                       + (f",{argument}" if argument else ""), environment)
+                                       + (f",{argument}" if argument else ""), environment, cwd=here and self.folder)
                 self.assertEqual(run.err.replace("marker errors\n", ""), "" if not refused else
                                  f"command: {command.format(script=self.script)} cannot be started: {refused}\n")
                 script = opener if command.startswith(self.folder) else self.script

@@ -90,16 +90,16 @@ class Program:
         words = [self.path] + ([w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments)
         return ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + words if as_nobody else words
 
-    def start(self, arguments, environment=None, as_nobody=False, stdout=subprocess.PIPE):
+    def start(self, arguments, environment=None, as_nobody=False, stdout=subprocess.PIPE, cwd=None):
         process = subprocess.Popen(self.command(arguments, as_nobody), env=environment or headless(), stdout=stdout,
-                                   stderr=subprocess.PIPE, text=True, cwd=tempfile.gettempdir())
+                                   stderr=subprocess.PIPE, text=True, cwd=cwd or tempfile.gettempdir())
         process.out_pipe, process.err_pipe = _pipe(process.stdout), _pipe(process.stderr)
         return process
 
-    def run(self, arguments, environment=None, as_nobody=False, timeout=60):
+    def run(self, arguments, environment=None, as_nobody=False, timeout=60, cwd=None):
         """The finished run: its returncode, out, err and the seconds it took."""
         start = time.monotonic()
-        process = self.start(arguments, environment, as_nobody)
+        process = self.start(arguments, environment, as_nobody, cwd=cwd)
         process.out, process.err = process.communicate(timeout=timeout)
         process.seconds = time.monotonic() - start
         return process
