@@ -288,7 +288,9 @@ class Logs(unittest.TestCase):
                 for path in paths:  # links of an earlier attempt are removed at the start, never their target
                     os.symlink(secret, path)
                 run = self.program.start(f"127.0.0.1,{listener.port},{2 if opens else 1}")
+                deadline = time.monotonic() + 5
                 while any(os.path.lexists(path) for path in paths):
+                    self.assertLess(time.monotonic(), deadline, "the start-of-run delete did not happen")
                     time.sleep(0.01)
                 readers = []
                 for path, what in zip(paths, planted):

@@ -34,9 +34,12 @@ bool confine(std::string *why, const Setup &setup)
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return fail("private mount namespace");
     const std::string options = setup.options.empty() ? "" : "options " + setup.options + "\n";
-    // Without any resolv.conf the resolver asks 127.0.0.1 anyway.
-    if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options) && errno != ENOENT)
-        return fail("bind mount over /etc/resolv.conf");
+    // Without a name server of ours none is asked: one of the machine's own on loopback could forward the query.
+    if (setup.nameServer.empty()) {
+        if (!mountFile("/etc/nsswitch.conf", "hosts: files\n"))
+            return fail("bind mount over /etc/nsswitch.conf");
+    } else if (!mountFile("/etc/resolv.conf", "nameserver " + setup.nameServer + "\n" + options) && errno != ENOENT)
+        return fail("bind mount over /etc/resolv.conf"); // without any, the resolver asks 127.0.0.1 anyway
     if (!setup.hosts.empty()
         && !mountFile("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + setup.hosts + "\n"))
         return fail("bind mount over /etc/hosts");

@@ -2,13 +2,13 @@
 
 #include <string>
 
-// Look-ups of this process and the programs it starts go to a name server on loopback (by default
-// 127.0.0.1, where nothing answers), so no query leaves the machine. Needs a mount namespace (root):
+// Look-ups of this process and the programs it starts go to a name server on loopback, or by default
+// to the hosts file alone, so no query leaves the machine. Needs a mount namespace (root):
 // false with the reason otherwise. Call it before any thread starts: earlier threads keep the machine's files.
 namespace LoopbackResolver {
 
 struct Setup {
-    std::string nameServer = "127.0.0.1";
+    std::string nameServer; // none: no name server is asked at all
     std::string hosts; // lines for a hosts file of our own (none: the machine's is kept)
     std::string options; // resolv.conf options, e.g. "timeout:2 attempts:1"
 };
