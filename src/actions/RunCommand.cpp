@@ -21,4 +21,10 @@ bool Run_Command(
     return shell > 32;
 }
 
+std::vector<std::string> checkEnvironment(const std::string &device, const std::string &port, bool passed)
+{
+    return { "OSTREL_DEVICE=" + device, "OSTREL_PORT=" + port,
+        std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
+}
+
 } // namespace modCommand

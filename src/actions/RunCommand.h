@@ -3,6 +3,7 @@
 #include "actions/modWin32Api.h"
 
 #include <string>
+#include <vector>
 
 namespace modCommand {
 
@@ -13,5 +14,8 @@ namespace modCommand {
 // start was accepted; `result` (when given) receives the shell's result.
 bool Run_Command(const std::string &strCommand, const std::string &strArgument, const modWin32Api::Launch &launch = {},
     int32_t *result = nullptr);
+
+// What the command learns of the check: the device and port it was given, and the outcome.
+std::vector<std::string> checkEnvironment(const std::string &device, const std::string &port, bool passed);
 
 } // namespace modCommand

@@ -96,8 +96,7 @@ namespace {
         const bool triggered = request.bolPass == passed;
         if (!request.strCommand.empty() && triggered) {
             modWin32Api::Launch launch;
-            launch.environment = { "OSTREL_DEVICE=" + request.strDeviceName, "OSTREL_PORT=" + request.strPort,
-                std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
+            launch.environment = modCommand::checkEnvironment(request.strDeviceName, request.strPort, passed);
             // A monitoring engine reads one line on standard output: the command's goes elsewhere.
             launch.outputToErrors = chosen == Mode::Plugin;
             int32_t result = 0;

@@ -137,8 +137,7 @@ void frmOstrel::runCheck()
     // the FTP, Ping/Echo and SMTP kinds the port field may hold another number.
     const int trigger = passed ? 0 : 1;
     modWin32Api::Launch launch;
-    launch.environment = { "OSTREL_DEVICE=" + device, "OSTREL_PORT=" + std::to_string(port),
-        std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
+    launch.environment = modCommand::checkEnvironment(device, std::to_string(port), passed);
     launch.waiter = &waiter;
     if (chkEXE->checkState() == Qt::Checked && optEXE[trigger]->isChecked()
         && !modCommand::Run_Command(txtEXE->text().toStdString(), txtArg->text().toStdString(), launch) && !m_closed)
