@@ -394,14 +394,14 @@ QString defaultSender(
     const QString &login, const QString &mailName, const QString &hostName, const QString &localAddress)
 {
     QStringList candidates { login };
-    for (const QString &domain : { mailName.section(QLatin1Char('\n'), 0, 0).trimmed(), hostName }) {
-        if (isFullName(domain))
-            candidates << QStringLiteral("ostrel@") + domain;
-    }
+    const QString mailDomainName = mailName.section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (isFullName(mailDomainName))
+        candidates << QStringLiteral("ostrel@") + mailDomainName;
+    // The host's name, full or, where there is no domain at all, bare.
     if (isHostName(hostName))
         candidates << QStringLiteral("ostrel@") + hostName;
     // A name too long for an address (254 octets) gives way to the next, and last to the address literal.
-    candidates << QStringLiteral("ostrel@") + mailDomain(QString(), localAddress);
+    candidates << QStringLiteral("ostrel@") + addressLiteral(QHostAddress(localAddress));
     for (const QString &candidate : candidates) {
         if (const auto address = readAddress(candidate))
             return address->text();
