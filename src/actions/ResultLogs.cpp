@@ -2,6 +2,7 @@
 
 #include "common/Installation.h"
 #include "common/TextRules.h"
+#include "common/Wait.h"
 
 #include <cerrno>
 #include <climits>
@@ -94,7 +95,11 @@ namespace {
             ::close(fd);
             return report(path, "it is not a plain file of its own");
         }
-        ::flock(fd, LOCK_EX);
+        // Our runs hold the lock for one write; anyone who can open the file can hold it for good, and then the
+        // line goes out unlocked after a while rather than holding the run.
+        const Wait::Deadline unlocked = Wait::after(2000);
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && Wait::remainingMs(unlocked) > 0)
+            ::usleep(1000);
         const off_t start = ::lseek(fd, 0, SEEK_END);
         if (!writeAll(fd, line)) {
             const int error = errno;

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The built program run as cron, a person at a terminal and a monitoring engine run it: no display, a calling
 sequence, the logs in its folder. As root, under `unshare --mount`: test_unattended.py path/to/ostrel"""
+import fcntl
 import os
 import re
 import shutil
@@ -277,9 +278,10 @@ class Logs(unittest.TestCase):
 
     def test_planted_logs_while_waiting(self):
         """Planted after the start-of-run delete, while the run waits: a link's target is never written, nothing
-        goes into a FIFO, and the run ends on time."""
+        goes into a FIFO, a lock held for good only delays the line, and the run ends on time."""
         secret = os.path.join(tempfile.mkdtemp(), "secret")
-        for opens, planted in ((True, ("link", "fifo")), (False, ("fifo", "link")), (False, ("folder", "hard link"))):
+        for opens, planted in ((True, ("link", "fifo")), (False, ("fifo", "link")), (False, ("folder", "hard link")),
+                               (False, ("folder", "locked file"))):
             with self.subTest(opens=opens, planted=planted):
                 with open(secret, "w") as file:
                     file.write("secret\n")
@@ -292,7 +294,7 @@ class Logs(unittest.TestCase):
                 while any(os.path.lexists(path) for path in paths):
                     self.assertLess(time.monotonic(), deadline, "the start-of-run delete did not happen")
                     time.sleep(0.01)
-                readers = []
+                readers, held = [], []
                 for path, what in zip(paths, planted):
                     if what == "link":
                         os.symlink(secret, path)
@@ -300,6 +302,9 @@ class Logs(unittest.TestCase):
                         os.link(secret, path)
                     elif what == "folder":
                         os.mkdir(path)
+                    elif what == "locked file":  # held for good by someone who may only read it
+                        held.append(os.open(path, os.O_RDONLY | os.O_CREAT, 0o644))
+                        fcntl.flock(held[-1], fcntl.LOCK_EX)
                     else:
                         os.mkfifo(path)
                         readers.append(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
@@ -311,15 +316,18 @@ class Logs(unittest.TestCase):
                 for reader in readers:
                     self.assertEqual(os.read(reader, 1), b"")
                     os.close(reader)
-                if opens:  # success.log is replaced, never followed
-                    self.assertEqual(self.program.log("success.log"), [f"Port {listener.port} on device 127.0.0.1 "
-                                                                       "is available."])
+                if opens or planted[1] == "locked file":  # success.log is replaced, never followed; a lock only delays
+                    outcome = "available" if opens else "un-available"
+                    self.assertEqual(self.program.log("success.log" if opens else "error.log"),
+                                     [f"Port {listener.port} on device 127.0.0.1 is {outcome}."])
                 else:  # nothing went into the link, FIFO or hard link in error.log's place
                     self.assertEqual(err, f"ostrel: cannot write {paths[1]}: "
                                      + ("it is not a plain file of its own\n" if planted[1] != "link"
                                         else "a link stands in its place\n"))
                 for path in paths:
                     os.remove(path) if not os.path.isdir(path) else os.rmdir(path)
+                for reader in held:
+                    os.close(reader)
                 listener.close()
 
     def test_full_disk(self):
