@@ -1,6 +1,6 @@
 #include "window/AboutWindow.h"
 
-#include "common/Version.h"
+#include "base/Version.h"
 #include "window/Icons.h"
 
 #include <QEvent>

@@ -1,7 +1,8 @@
 #include "window/SettingsStore.h"
 
-#include "common/Version.h"
-#include "probes/TextRules.h"
+#include "base/TextRules.h"
+#include "base/Version.h"
+#include "qt/Utf8.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -103,12 +104,12 @@ bool SettingsStore::flush()
 
 std::optional<bool> SettingsStore::toTruthValue(const QString &text)
 {
-    const QString word = TextRules::trimSpaces(text);
+    const QString word = Utf8::to(TextRules::trimSpaces(Utf8::from(text)));
     if (word.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
         return true;
     if (word.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
         return false;
-    if (const auto number = TextRules::toNumber(text))
+    if (const auto number = TextRules::toNumber(Utf8::from(text)))
         return *number != 0;
     return std::nullopt;
 }

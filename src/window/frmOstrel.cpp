@@ -1,8 +1,9 @@
 #include "window/frmOstrel.h"
 
-#include "common/Version.h"
-#include "probes/EventWait.h"
-#include "probes/TextRules.h"
+#include "base/TextRules.h"
+#include "base/Version.h"
+#include "qt/EventWait.h"
+#include "qt/Utf8.h"
 #include "window/AboutWindow.h"
 #include "window/Accessibility.h"
 #include "window/FieldFocus.h"
@@ -369,7 +370,7 @@ bool frmOstrel::eventFilter(QObject *watched, QEvent *event)
 
 void frmOstrel::txtDeviceName_Change()
 {
-    btnCheck->setEnabled(!TextRules::isBlank(txtDeviceName->text()));
+    btnCheck->setEnabled(!TextRules::isBlank(Utf8::from(txtDeviceName->text())));
     clearResult();
 }
 

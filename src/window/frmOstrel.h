@@ -1,6 +1,6 @@
 #pragma once
 
-#include "actions/MailSender.h"
+#include "mail/MailSender.h"
 #include "window/Accessibility.h"
 
 #include <QWidget>

@@ -2,15 +2,16 @@
 // result text and light, then the follow-ups whose trigger matches.
 #include "window/frmOstrel.h"
 
-#include "actions/ResultMail.h"
-#include "actions/RunCommand.h"
-#include "common/TextRules.h"
-#include "common/Version.h"
-#include "probes/EventWait.h"
-#include "probes/FtpProbe.h"
-#include "probes/TcpProbe.h"
-#include "probes/modIP32.h"
-#include "shell/MessageBox.h"
+#include "base/TextRules.h"
+#include "base/Version.h"
+#include "followup/Command.h"
+#include "mail/ResultMail.h"
+#include "net/FtpProbe.h"
+#include "net/TcpProbe.h"
+#include "net/modIP32.h"
+#include "qt/EventWait.h"
+#include "qt/Utf8.h"
+#include "window/MessageBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -57,7 +58,7 @@ quint16 frmOstrel::portOfCheckKind() const
         return 7;
     if (optCheck[2]->isChecked())
         return 25;
-    return TextRules::toPortNumber(txtPort->text().toStdString()).value_or(0);
+    return TextRules::toPortNumber(Utf8::from(txtPort->text())).value_or(0);
 }
 
 void frmOstrel::runCheck()
@@ -137,13 +138,13 @@ void frmOstrel::runCheck()
     // the FTP, Ping/Echo and SMTP kinds the port field may hold another number.
     const int trigger = passed ? 0 : 1;
     modWin32Api::Launch launch;
-    launch.environment = modCommand::checkEnvironment(device, std::to_string(port), passed);
+    launch.environment = Command::checkEnvironment(device, std::to_string(port), passed);
     launch.waiter = &waiter;
     if (chkEXE->checkState() == Qt::Checked && optEXE[trigger]->isChecked()
-        && !modCommand::Run_Command(txtEXE->text().toStdString(), txtArg->text().toStdString(), launch) && !m_closed)
+        && !Command::Run_Command(txtEXE->text().toStdString(), txtArg->text().toStdString(), launch) && !m_closed)
         warn(QStringLiteral("Error executing specified command, ") + txtEXE->text());
     if (chkMail->checkState() == Qt::Checked && optMail[trigger]->isChecked() && !m_closed
-        && !modCommand::Send_ResultMail(
+        && !ResultMail::Send_ResultMail(
             m_mailSender, txtMailServer->text(), txtMail->text(), QString::number(port), deviceName, passed)
         && !m_closed)
         warn(QStringLiteral("Error sending SMTP email.\n") + m_mailSender.lastFailure());

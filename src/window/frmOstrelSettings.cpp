@@ -1,7 +1,8 @@
 // The window's fields from and to the per-user settings store.
 #include "window/frmOstrel.h"
 
-#include "probes/TextRules.h"
+#include "base/TextRules.h"
+#include "qt/Utf8.h"
 #include "window/SettingsStore.h"
 
 #include <QCheckBox>
@@ -26,7 +27,7 @@ QString checkBoxValue(const QCheckBox *box)
 
 void setCheckBoxValue(QCheckBox *box, const QString &text)
 {
-    const auto value = TextRules::toWholeNumber16(text);
+    const auto value = TextRules::toWholeNumber16(Utf8::from(text));
     if (!value)
         return;
     switch (*value) {
@@ -78,7 +79,7 @@ void frmOstrel::Load_Settings()
     }
 
     if (const auto text = read("PortType", QStringLiteral("3"))) {
-        const auto index = TextRules::toWholeNumber16(*text);
+        const auto index = TextRules::toWholeNumber16(Utf8::from(*text));
         if (index && *index >= 0 && *index < qint16(optCheck.size()))
             optCheck[*index]->setChecked(true);
     }
@@ -101,7 +102,7 @@ void frmOstrel::Load_Settings()
 
     // No stored timeout keeps the bar where it is; neither does one it cannot hold.
     if (const auto text = read("Timeout", std::nullopt)) {
-        const auto seconds = TextRules::toWholeNumber16(*text);
+        const auto seconds = TextRules::toWholeNumber16(Utf8::from(*text));
         if (seconds && *seconds >= HScroll1->minimum() && *seconds <= HScroll1->maximum())
             HScroll1->setValue(*seconds);
     }

@@ -1,9 +1,9 @@
 // The window's links to the desktop: the browse button and the keys.
 #include "window/frmOstrel.h"
 
-#include "actions/modWin32Api.h"
-#include "probes/EventWait.h"
-#include "shell/modDialogFile.h"
+#include "followup/modWin32Api.h"
+#include "qt/EventWait.h"
+#include "window/modDialogFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // and no blank at either end where they are trimmed, the device is looked up at most once, and what the run prints
 // of it on a terminal or for a monitoring engine stays one line.
 #include "Fuzz.h"
-#include "common/TextRules.h"
-#include "entry/CallingSequence.h"
-#include "entry/Report.h"
+#include "app/CallingSequence.h"
+#include "app/Report.h"
+#include "base/TextRules.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // What holds whatever users type or peers send, and whatever the mail puts on the wire (the first byte chooses).
 #include "Fuzz.h"
-#include "actions/MailFormat.h"
-#include "common/ReplyReader.h"
-#include "common/TextRules.h"
+#include "base/ReplyReader.h"
+#include "base/TextRules.h"
+#include "mail/MailFormat.h"
 
 #include <QRegularExpression>
 #include <arpa/inet.h>

@@ -4,7 +4,7 @@
 #include "PythonPeer.h"
 #include "SmtpServer.h"
 #include "WindowTesting.h"
-#include "probes/EventWait.h"
+#include "qt/EventWait.h"
 #include "window/frmOstrel.h"
 
 // The window with its fields set as a user would, each follow-up on "OK" (pass), "N/A" (fail) or "" (off). Its own

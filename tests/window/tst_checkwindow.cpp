@@ -1,6 +1,6 @@
 // The check window as the user meets it: its look, the port and service rules, the browse dialog, the settings.
 #include "WindowTesting.h"
-#include "shell/MessageBox.h"
+#include "window/MessageBox.h"
 #include "window/frmOstrel.h"
 
 using Texts = QMap<QString, QString>;

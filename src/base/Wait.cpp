@@ -1,0 +1,44 @@
+#include "base/Wait.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+
+namespace Wait {
+
+namespace {
+
+    class Polling final : public Waiter {
+    public:
+        bool wait(int fd, short events, Deadline deadline) override
+        {
+            pollfd watched { fd, events, 0 };
+            for (;;) {
+                const int ready = ::poll(&watched, 1, remainingMs(deadline));
+                if (ready > 0)
+                    return true;
+                if (ready == 0 || errno != EINTR)
+                    return false;
+            }
+        }
+    };
+
+} // namespace
+
+Deadline after(long long milliseconds) { return Clock::now() + std::chrono::milliseconds(std::max(0LL, milliseconds)); }
+
+int remainingMs(Deadline deadline)
+{
+    if (deadline == kForever)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+Waiter &polling()
+{
+    static Polling waiter;
+    return waiter;
+}
+
+} // namespace Wait

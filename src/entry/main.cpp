@@ -1,3 +1,0 @@
-#include "entry/Main.h"
-
-int main(int argc, char **argv) { return modCommand::Main(argc, argv); }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+// The outcome of an unattended run, in "success.log" and "error.log". A line
+// that cannot be written costs the run nothing but that line, and one line
+// on standard error that names the file and the reason.
+namespace ResultLog {
+
+// Replaces "success.log" with one line.
+void Log_Success(const std::string &strMessage);
+// Appends one line to "error.log".
+void Log_Error(const std::string &strMessage);
+
+inline constexpr const char *kSuccessLog = "success.log";
+inline constexpr const char *kErrorLog = "error.log";
+
+// The folder of both logs: OSTREL_LOG_DIR when set; else, for an installed
+// program, $XDG_STATE_HOME/ostrel (~/.local/state/ostrel); else the folder
+// that holds the program.
+std::string folder();
+
+// Local date, a blank, local time: "2026-12-06 16:40:01".
+std::string timeStamp();
+
+// Makes the folder of the logs when it is missing, deletes both logs (a link
+// itself, never its target) and the temporary files of runs that were killed
+// before they could rename theirs: both logs then hold only this run's lines.
+void startRun();
+
+// One line: time stamp, tab, message with its control characters blanked,
+// CR LF, written whole or not at all. Appending goes only into a plain file
+// with one name reached without a link; replacing writes a new file beside
+// the log and renames it over the log. Either way runs that overlap never
+// tear or mix each other's lines.
+void writeLine(const std::string &path, const std::string &message, bool append);
+
+} // namespace ResultLog

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "base/Wait.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <vector>
+
+// A device's network address, as the system's sockets take it.
+struct Address {
+    sockaddr_storage storage {};
+    socklen_t length = 0;
+
+    int family() const { return storage.ss_family; }
+    // "10.0.0.5", "::1", "fe80::1%lo": the usual text, an IPv6 zone included.
+    std::string text() const;
+    bool operator==(const Address &other) const;
+};
+
+namespace Addresses {
+
+// The longest host name DNS can carry (without its final dot).
+inline constexpr size_t kLongestName = 253;
+
+// The address a device name is by itself, blanks around it allowed: four
+// decimal parts of one to three digits, each up to 255 (a leading zero is
+// no octal sign here), or an IPv6 address with or without brackets and with
+// or without a zone ("fe80::1%lo", "[fe80::1%2]").
+std::optional<Address> literal(std::string_view name);
+
+enum class Found { Addresses, NoSuchHost, TimedOut, Abandoned };
+
+struct LookUp {
+    Found found = Found::NoSuchHost;
+    std::vector<Address> addresses; // IPv4 ones first, each in the resolver's order
+    std::string canonicalName; // the resolver's canonical name, "" when none
+};
+
+// A look-up under way on a thread of its own, which nothing waits for: a
+// resolver that never answers holds neither its caller nor the end of the
+// program, and an answer nobody wants any more is dropped. Whoever waits for
+// it watches fd() until answer() has one.
+class LookUpInProgress {
+public:
+    explicit LookUpInProgress(std::string_view name);
+    // Readable once the answer is in.
+    int fd() const;
+    // The answer once it is in: every address of the name, IPv4 ones first.
+    std::optional<LookUp> answer() const;
+
+private:
+    struct Pending;
+    std::shared_ptr<Pending> m_pending;
+};
+
+// The addresses of a name, waited for until the deadline.
+LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter);
+
+// The addresses a probe connects to: the literal itself; none for a text of
+// the dotted shape that is no IPv4 address (999.1.1.1, 10.0.0.1.5) or a name
+// longer than DNS allows, which are never looked up; else every address the
+// name resolves to.
+LookUp ofDevice(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter);
+
+} // namespace Addresses

@@ -1,0 +1,129 @@
+#include "net/TcpProbe.h"
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace TcpProbe {
+
+namespace {
+
+    Failure failureOf(int error)
+    {
+        switch (error) {
+        case ECONNREFUSED:
+            return Failure::Refused;
+        case ETIMEDOUT:
+            return Failure::NoAnswer;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+            return Failure::NoRoute;
+        default:
+            return Failure::Other;
+        }
+    }
+
+    // One attempt: the open descriptor, or -1 with the failure noted.
+    int attempt(const Address &to, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter, Outcome &outcome)
+    {
+        Address target = to;
+        if (target.family() == AF_INET)
+            reinterpret_cast<sockaddr_in &>(target.storage).sin_port = htons(port);
+        else
+            reinterpret_cast<sockaddr_in6 &>(target.storage).sin6_port = htons(port);
+        const int fd = ::socket(target.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int error = fd < 0 ? errno : 0;
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&target.storage), target.length) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                socklen_t length = sizeof error;
+                if (!waiter.wait(fd, POLLOUT, deadline))
+                    error = ETIMEDOUT;
+                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                    error = errno;
+            }
+        }
+        if (error == 0)
+            return fd;
+        if (fd >= 0)
+            ::close(fd);
+        outcome.failure = waiter.abandoned() ? Failure::Other : failureOf(error);
+        outcome.error = error;
+        return -1;
+    }
+
+    // "15 s", "0.5 s"
+    std::string seconds(int milliseconds)
+    {
+        std::string text = std::to_string(milliseconds / 1000);
+        if (const int rest = milliseconds % 1000) {
+            text += '.' + std::to_string(1000 + rest).substr(1);
+            text.erase(text.find_last_not_of('0') + 1);
+        }
+        return text + " s";
+    }
+
+} // namespace
+
+int limitMs(int16_t intTimeOut) { return intTimeOut > 0 ? intTimeOut * 1000 : 15000; }
+
+int connectAny(const std::vector<Address> &addresses, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter,
+    Outcome &outcome)
+{
+    outcome = {};
+    if (port == 0) {
+        outcome.failure = Failure::PortZero;
+        return -1;
+    }
+    for (const Address &address : addresses) {
+        if (waiter.abandoned() || Wait::Clock::now() >= deadline)
+            break;
+        const int fd = attempt(address, port, deadline, waiter, outcome);
+        if (fd >= 0)
+            return fd;
+    }
+    if (!addresses.empty() && outcome.failure == Failure::NoSuchHost)
+        outcome.failure = Failure::NoAnswer; // the time was up before the first attempt
+    return -1;
+}
+
+Outcome Check_Socket(
+    const std::vector<Address> &addresses, uint16_t intSocketType, int16_t intTimeOut, Wait::Waiter &waiter)
+{
+    Outcome outcome;
+    const auto start = Wait::Clock::now();
+    const int fd
+        = connectAny(addresses, intSocketType, start + std::chrono::milliseconds(limitMs(intTimeOut)), waiter, outcome);
+    if (fd < 0)
+        return outcome;
+    outcome.seconds = std::chrono::duration<double>(Wait::Clock::now() - start).count();
+    ::close(fd);
+    outcome.accepted = !waiter.abandoned();
+    outcome.failure = outcome.accepted ? Failure::None : Failure::Other;
+    return outcome;
+}
+
+std::string describe(const Outcome &outcome, int16_t intTimeOut)
+{
+    switch (outcome.failure) {
+    case Failure::None:
+        return "Connection accepted";
+    case Failure::Refused:
+        return "Connection refused";
+    case Failure::NoAnswer:
+        return "No answer within " + seconds(limitMs(intTimeOut));
+    case Failure::NoSuchHost:
+        return "No such host";
+    case Failure::NoRoute:
+        return "No route to the device";
+    case Failure::PortZero:
+        return "Port 0 cannot be connected to";
+    case Failure::Other:
+        break;
+    }
+    return outcome.error ? std::strerror(outcome.error) : "The check was stopped";
+}
+
+} // namespace TcpProbe

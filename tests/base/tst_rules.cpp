@@ -1,0 +1,131 @@
+// The text rules and the reply reader: tables of what a user types or a server sends, and what is read.
+#include "Check.h"
+#include "base/ReplyReader.h"
+#include "base/TextRules.h"
+
+#include <climits>
+#include <ctime>
+
+using namespace TextRules;
+
+CHECK_TEST(numbers)
+{
+    constexpr int none = INT_MIN;
+    const auto read = [](auto number) { return number ? int(*number) : none; };
+    const struct {
+        const char *text;
+        int whole16, port;
+    } rows[] = {
+        { "  15 ", 15, 15 },
+        { "-32768", -32768, none },
+        { "32767", 32767, 32767 },
+        { "32768", none, 32768 },
+        { "65535", none, 65535 },
+        { "65536", none, none },
+        { "25E-1", 2, 2 },
+        { ".6", 1, 1 },
+        { "+3.", 3, 3 },
+        { "1e400", none, none },
+        { "", none, none },
+        { "23a", none, none },
+        { "1,000", none, none },
+        { "1 2", none, none },
+        { "\t5", none, none },
+        { "0x10", none, none },
+        { "-", none, none },
+        { "1e", none, none },
+    };
+    for (const auto &row : rows) {
+        CHECK_EQ(read(toWholeNumber16(row.text)), row.whole16, row.text);
+        CHECK_EQ(read(toPortNumber(row.text)), row.port, row.text);
+    }
+}
+
+CHECK_TEST(oneLine)
+{
+    const struct {
+        std::string text, shown;
+    } rows[] = {
+        { "a\r\nb\tc\x01\x7f"
+          "d",
+            "a  b c  d" },
+        { "Gerät 東京 😀", "Gerät 東京 😀" },
+        { "next\xC2\x85line\xE2\x80\xA8"
+          "and\xE2\x80\xA9para\xC2\xA0",
+            "next line and para\xC2\xA0" },
+        { "bad\xFF\xC3(\xED\xA0\x80"
+          "end\xE2\x82",
+            "bad\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+            "end"
+            "\xEF\xBF\xBD\xEF\xBF\xBD" },
+    };
+    for (const auto &row : rows)
+        CHECK_EQ(blankControls(row.text), row.shown, row.text);
+    CHECK_EQ(cutAtCharacter("ab😀", 5), "ab");
+    CHECK_EQ(cutAtCharacter("ab😀", 6), "ab😀");
+}
+
+// Each reply as it arrives, in pieces split at "|": what the reader makes of it, reply by reply.
+CHECK_TEST(replies)
+{
+    using P = ReplyReader::Protocol;
+    const std::string huge(70000, 'x');
+    const struct {
+        P protocol;
+        std::string pieces, read;
+    } rows[] = {
+        { P::Smtp, "250-a\r\n25|0-b\n250 c\r\n354 go", "250 a\nb\nc; ?" },
+        { P::Smtp, "221\r\n", "221 ; ?" },
+        { P::Smtp, "550 5.7.1 blacklisted\r\nthis is no reply line\r\n", "550 5.7.1 blacklisted; unreadable" },
+        { P::Smtp, "250-a\r\n 250 b\r\n", "unreadable" },
+        { P::Smtp, huge, "unreadable" },
+        { P::Smtp, huge + "\n", "unreadable" },
+        { P::Ftp, "220-first\n220-second\r\n 220 not the end\n\n220 ready\r\n", "220 first\nready; ?" },
+        { P::Ftp, "120 ready in 1 minute\r\n220 ready|\r\n", "120 ready in 1 minute; 220 ready; ?" },
+        { P::Ftp, "220ready\r\n", "220 ready; ?" },
+        { P::Ftp, "SSH-2.0-OpenSSH_9.2\r\n", "unreadable" },
+        { P::Ftp, "099 low\r\n", "unreadable" },
+        { P::Ftp, "220-x\r\n" + huge + "\r\n220 y\r\n", "unreadable" },
+    };
+    for (const auto &row : rows) {
+        ReplyReader reader(row.protocol);
+        std::string read;
+        size_t at = 0;
+        for (;;) {
+            const size_t bar = row.pieces.find('|', at);
+            reader.add(std::string_view(row.pieces).substr(at, bar - at));
+            ReplyReader::Reply reply;
+            ReplyReader::State state;
+            while ((state = reader.next(reply)) == ReplyReader::State::Complete)
+                read += std::to_string(reply.code) + ' ' + reply.text + "; ";
+            if (state == ReplyReader::State::Unreadable) {
+                read += "unreadable";
+                break;
+            }
+            if (bar == std::string::npos) {
+                read += "?";
+                break;
+            }
+            at = bar + 1;
+        }
+        CHECK_EQ(read, row.read, row.pieces.substr(0, 40));
+    }
+}
+
+// A reply trickled in line by line is read as it comes, never again from its start: 9,000 continuation
+// lines cost a fraction of a second (read from the start at every piece, they cost seconds).
+CHECK_TEST(trickledReply)
+{
+    ReplyReader reader(ReplyReader::Protocol::Smtp);
+    ReplyReader::Reply reply;
+    const std::clock_t start = std::clock();
+    for (int line = 0; line < 9000; ++line) {
+        reader.add("250-x\r\n");
+        CHECK(reader.next(reply) == ReplyReader::State::Incomplete);
+    }
+    reader.add("250 end\r\n");
+    CHECK(reader.next(reply) == ReplyReader::State::Complete && reply.text.size() == 9000 * 2 + 3);
+    CHECK(std::clock() - start < CLOCKS_PER_SEC / 5);
+}
+
+int main(int argc, char **argv) { return Check::run(argc, argv); }
