@@ -52,6 +52,7 @@ test)
     cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=None \
         -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build build-asan -j"$(nproc)"
+    .ci/check-layers build-asan
     # The package test packs the build that ./dev.sh package ships.
     build build -DBUILD_TESTING=OFF
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"

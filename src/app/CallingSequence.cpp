@@ -1,7 +1,6 @@
 #include "app/CallingSequence.h"
 
 #include "base/TextRules.h"
-#include "net/modIP32.h"
 
 using TextRules::trimSpaces;
 
@@ -63,12 +62,10 @@ std::variant<CheckRequest, Rejected> read(std::string_view argumentText, const R
     if (request.strDeviceName.empty())
         return rejected("the device name is empty");
 
-    if (modIP32::Is_IPAddress(request.strDeviceName)) {
-        if (auto address = Addresses::literal(request.strDeviceName))
-            request.addresses = { Addresses::Found::Addresses, { *address }, {} };
-    } else {
+    if (auto known = Addresses::withoutLookUp(request.strDeviceName))
+        request.addresses = std::move(*known);
+    else
         request.addresses = resolve(request.strDeviceName);
-    }
 
     if (!rest.hasComma())
         return rejected(

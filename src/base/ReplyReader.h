@@ -32,7 +32,6 @@ public:
     State next(Reply &reply);
     // Forgets everything: what was added and a reply begun.
     void clear();
-    bool empty() const { return m_buffer.size() == m_start && m_code.empty(); }
 
 private:
     Protocol m_protocol;

@@ -25,6 +25,16 @@ namespace {
 
 } // namespace
 
+std::string inSeconds(int milliseconds)
+{
+    std::string text = std::to_string(milliseconds / 1000);
+    if (const int rest = milliseconds % 1000) {
+        text += '.' + std::to_string(1000 + rest).substr(1);
+        text.erase(text.find_last_not_of('0') + 1);
+    }
+    return text + " s";
+}
+
 Deadline after(long long milliseconds) { return Clock::now() + std::chrono::milliseconds(std::max(0LL, milliseconds)); }
 
 int remainingMs(Deadline deadline)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 // Waiting for a descriptor, the way the caller can afford: the unattended run
 // sleeps in poll(); the window runs its event loop meanwhile. The rules (a
@@ -15,6 +16,8 @@ Deadline after(long long milliseconds);
 inline constexpr Deadline kForever = Deadline::max();
 // Milliseconds left, 0 once the deadline has passed; -1 for kForever.
 int remainingMs(Deadline deadline);
+// A bound as people read it: "15 s", "0.5 s".
+std::string inSeconds(int milliseconds);
 
 class Waiter {
 public:

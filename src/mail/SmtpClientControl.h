@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/ReplyReader.h"
+#include "mail/HostLookup.h"
 #include "mail/MailFormat.h"
 #include "mail/SocketCodes.h"
-#include "mail/HostLookup.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

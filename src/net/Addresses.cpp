@@ -1,7 +1,6 @@
 #include "net/Addresses.h"
 
 #include "base/TextRules.h"
-#include "net/modIP32.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -42,35 +41,46 @@ bool Address::operator==(const Address &other) const
 
 namespace Addresses {
 
-namespace {
-
-    std::optional<Address> ipv4(std::string_view text)
-    {
-        in_addr bytes {};
-        uint32_t packed = 0;
-        for (int part = 0; part < 4; ++part) {
-            // Exactly four parts: a dot ends each of the first three, nothing ends the last.
-            const size_t dot = text.find('.');
-            if ((dot == std::string_view::npos) != (part == 3))
-                return std::nullopt;
-            const std::string_view digits = text.substr(0, dot);
-            if (digits.empty() || digits.size() > 3
-                || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                return std::nullopt;
-            const int value = std::stoi(std::string(digits));
-            if (value > 255)
-                return std::nullopt;
-            packed = packed << 8 | static_cast<uint32_t>(value);
-            text.remove_prefix(part == 3 ? text.size() : dot + 1);
-        }
-        bytes.s_addr = htonl(packed);
-        Address address;
-        auto &v4 = reinterpret_cast<sockaddr_in &>(address.storage);
-        v4.sin_family = AF_INET;
-        v4.sin_addr = bytes;
-        address.length = sizeof v4;
-        return address;
+bool hasDottedShape(std::string_view text)
+{
+    for (int part = 0; part < 3; ++part) {
+        const size_t dot = text.size() > 1 ? text.find('.', 1) : std::string_view::npos;
+        if (dot == std::string_view::npos || !TextRules::isNumeric(text.substr(0, dot)))
+            return false;
+        text.remove_prefix(dot + 1);
     }
+    return TextRules::isNumeric(text);
+}
+
+std::optional<Address> dottedQuad(std::string_view text)
+{
+    in_addr bytes {};
+    uint32_t packed = 0;
+    for (int part = 0; part < 4; ++part) {
+        // Exactly four parts: a dot ends each of the first three, nothing ends the last.
+        const size_t dot = text.find('.');
+        if ((dot == std::string_view::npos) != (part == 3))
+            return std::nullopt;
+        const std::string_view digits = text.substr(0, dot);
+        if (digits.empty() || digits.size() > 3
+            || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        const int value = std::stoi(std::string(digits));
+        if (value > 255)
+            return std::nullopt;
+        packed = packed << 8 | static_cast<uint32_t>(value);
+        text.remove_prefix(part == 3 ? text.size() : dot + 1);
+    }
+    bytes.s_addr = htonl(packed);
+    Address address;
+    auto &v4 = reinterpret_cast<sockaddr_in &>(address.storage);
+    v4.sin_family = AF_INET;
+    v4.sin_addr = bytes;
+    address.length = sizeof v4;
+    return address;
+}
+
+namespace {
 
     LookUp resolve(const std::string &name)
     {
@@ -103,7 +113,7 @@ namespace {
 std::optional<Address> literal(std::string_view name)
 {
     std::string_view text = TextRules::trimSpaces(name);
-    if (auto address = ipv4(text))
+    if (auto address = dottedQuad(text))
         return address;
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
         text = text.substr(1, text.size() - 2);
@@ -174,15 +184,22 @@ LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &wait
     }
 }
 
-LookUp ofDevice(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+std::optional<LookUp> withoutLookUp(std::string_view name)
 {
     if (auto address = literal(name))
-        return { Found::Addresses, { *address }, {} };
+        return LookUp { Found::Addresses, { *address }, {} };
     const std::string_view trimmed = TextRules::trimSpaces(name);
     const size_t longest = kLongestName + (!trimmed.empty() && trimmed.back() == '.');
-    if (modIP32::Is_IPAddress(trimmed) || trimmed.size() > longest)
-        return {};
-    return lookUp(trimmed, deadline, waiter);
+    if (hasDottedShape(trimmed) || trimmed.size() > longest)
+        return LookUp {};
+    return std::nullopt;
+}
+
+LookUp ofDevice(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
+    if (auto known = withoutLookUp(name))
+        return *known;
+    return lookUp(TextRules::trimSpaces(name), deadline, waiter);
 }
 
 } // namespace Addresses

@@ -25,6 +25,16 @@ namespace Addresses {
 // The longest host name DNS can carry (without its final dot).
 inline constexpr size_t kLongestName = 253;
 
+// The shape of a dotted address: three numeric parts, each ended by a "."
+// found from the second character on, then a numeric rest. No range check
+// and no count of further dots: 999.1.1.1 and 1.2.3.4.5 both pass (the rest
+// of the latter reads as the number 4.5). Such a text is never looked up.
+bool hasDottedShape(std::string_view text);
+
+// Exactly four decimal parts of one to three digits, each up to 255, and
+// nothing around them; a leading zero is no octal sign here.
+std::optional<Address> dottedQuad(std::string_view text);
+
 // The address a device name is by itself, blanks around it allowed: four
 // decimal parts of one to three digits, each up to 255 (a leading zero is
 // no octal sign here), or an IPv6 address with or without brackets and with
@@ -59,9 +69,13 @@ private:
 // The addresses of a name, waited for until the deadline.
 LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter);
 
-// The addresses a probe connects to: the literal itself; none for a text of
-// the dotted shape that is no IPv4 address (999.1.1.1, 10.0.0.1.5) or a name
-// longer than DNS allows, which are never looked up; else every address the
+// What a device name gives without asking a resolver: the literal itself;
+// none for a text of the dotted shape that is no IPv4 address (999.1.1.1,
+// 10.0.0.1.5) or a name longer than DNS allows. Nothing when the name is to
+// be looked up.
+std::optional<LookUp> withoutLookUp(std::string_view name);
+
+// The addresses a probe connects to: withoutLookUp(), else every address the
 // name resolves to.
 LookUp ofDevice(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter);
 

@@ -54,17 +54,6 @@ namespace {
         return -1;
     }
 
-    // "15 s", "0.5 s"
-    std::string seconds(int milliseconds)
-    {
-        std::string text = std::to_string(milliseconds / 1000);
-        if (const int rest = milliseconds % 1000) {
-            text += '.' + std::to_string(1000 + rest).substr(1);
-            text.erase(text.find_last_not_of('0') + 1);
-        }
-        return text + " s";
-    }
-
 } // namespace
 
 int limitMs(int16_t intTimeOut) { return intTimeOut > 0 ? intTimeOut * 1000 : 15000; }
@@ -113,7 +102,7 @@ std::string describe(const Outcome &outcome, int16_t intTimeOut)
     case Failure::Refused:
         return "Connection refused";
     case Failure::NoAnswer:
-        return "No answer within " + seconds(limitMs(intTimeOut));
+        return "No answer within " + Wait::inSeconds(limitMs(intTimeOut));
     case Failure::NoSuchHost:
         return "No such host";
     case Failure::NoRoute:

@@ -1,6 +1,5 @@
 #include "net/modIP32.h"
 
-#include "base/TextRules.h"
 #include "net/Addresses.h"
 
 #include <arpa/inet.h>
@@ -148,16 +147,7 @@ namespace {
 
 } // namespace
 
-bool Is_IPAddress(std::string_view text)
-{
-    for (int part = 0; part < 3; ++part) {
-        const size_t dot = text.size() > 1 ? text.find('.', 1) : std::string_view::npos;
-        if (dot == std::string_view::npos || !TextRules::isNumeric(text.substr(0, dot)))
-            return false;
-        text.remove_prefix(dot + 1);
-    }
-    return TextRules::isNumeric(text);
-}
+bool Is_IPAddress(std::string_view text) { return Addresses::hasDottedShape(text); }
 
 int32_t Socket_Startup(std::string *message)
 {

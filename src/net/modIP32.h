@@ -15,10 +15,7 @@ namespace modIP32 {
 inline constexpr const char *kSocketStartupSuccess = "Socket initialization successfull.";
 inline constexpr const char *kSocketStartupFailure = "ERROR : Socket initialization failure.";
 
-// True when the text has the shape of a dotted address: three numeric parts,
-// each ended by a "." found from the second character on, then a numeric
-// rest. No range check and no count of further dots: 999.1.1.1 and 1.2.3.4.5
-// both pass (the rest of the latter reads as the number 4.5).
+// True when the text has the shape of a dotted address (Addresses::hasDottedShape).
 bool Is_IPAddress(std::string_view text);
 
 // The first address of the host (IPv4 before IPv6) in its usual text form, a

@@ -1,6 +1,5 @@
 #include "window/MessageBox.h"
 
-#include <QGuiApplication>
 #include <QList>
 
 namespace MessageBox {
@@ -11,12 +10,6 @@ namespace {
     {
         static QList<QMessageBox::StandardButton> answers;
         return answers;
-    }
-
-    QList<Shown> &answeredMessages()
-    {
-        static QList<Shown> shown;
-        return shown;
     }
 
     QMessageBox::Icon boxIcon(Icon icon)
@@ -36,10 +29,8 @@ namespace {
 
 QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &caption, const QString &text)
 {
-    if (!presetAnswers().isEmpty()) {
-        answeredMessages().append({ icon, caption, text, QGuiApplication::overrideCursor() != nullptr });
+    if (!presetAnswers().isEmpty())
         return presetAnswers().takeFirst();
-    }
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, parent);
     // A path such as "/tmp/a<i>.sh" is shown as typed, never as markup.
     box.setTextFormat(Qt::PlainText);
@@ -47,7 +38,5 @@ QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &capt
 }
 
 void setNextAnswer(QMessageBox::StandardButton answer) { presetAnswers().append(answer); }
-
-QList<Shown> takeShown() { return std::exchange(answeredMessages(), {}); }
 
 } // namespace MessageBox

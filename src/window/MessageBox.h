@@ -11,19 +11,10 @@ namespace MessageBox {
 
 enum class Icon { Information, Exclamation, Critical };
 
-struct Shown {
-    Icon icon;
-    QString caption;
-    QString text;
-    bool busyPointer; // the busy pointer was still up when the message came
-};
-
 // Shows a modal message with an OK button and returns the button pressed.
 QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &caption, const QString &text);
 
-// Tests: the next show() records its message and returns this answer at once.
+// Tests: the next show() returns this answer at once, without showing anything.
 void setNextAnswer(QMessageBox::StandardButton answer);
-// Tests: the messages answered through setNextAnswer, oldest first; cleared on read.
-QList<Shown> takeShown();
 
 } // namespace MessageBox

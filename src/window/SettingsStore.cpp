@@ -54,8 +54,6 @@ SettingsStore::SettingsStore(const QString &fileName)
 
 SettingsStore::~SettingsStore() = default;
 
-QString SettingsStore::fileName() const { return m_settings->fileName(); }
-
 // A file that cannot be read, or one that is not in the store's format (a
 // hand edit gone wrong), is left exactly as it is: writing to it would
 // replace what could not be read with only our own keys.

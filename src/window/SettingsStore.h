@@ -22,8 +22,6 @@ public:
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
 
-    QString fileName() const;
-
     // The stored text of `key`, or `defaultText` when the key is missing;
     // nothing when the store cannot be read, or the key is missing and has no default.
     std::optional<QString> read(const QString &key, const std::optional<QString> &defaultText = std::nullopt) const;

@@ -85,18 +85,13 @@ void frmOstrel::runCheck()
     EventWaiter waiter;
     const QString deviceName = txtDeviceName->text();
     const std::string device = deviceName.toStdString();
-    // A dotted address is taken as it is; a name gives every address it has, the first one shown.
-    QString address = deviceName;
-    std::vector<Address> addresses;
-    if (modIP32::Is_IPAddress(device)) {
-        if (const auto literal = Addresses::literal(device))
-            addresses = { *literal };
-    } else {
-        addresses = Addresses::ofDevice(device, Wait::kForever, waiter).addresses;
-        if (!yield())
-            return;
-        address = addresses.empty() ? QString() : QString::fromStdString(addresses.front().text());
-    }
+    // A dotted address is shown as typed; a name gives every address it has, the first one shown.
+    const std::vector<Address> addresses = Addresses::ofDevice(device, Wait::kForever, waiter).addresses;
+    if (!yield())
+        return;
+    const QString address = modIP32::Is_IPAddress(device) ? deviceName
+        : addresses.empty()                               ? QString()
+                                                          : Utf8::to(addresses.front().text());
     if (address.isEmpty()) {
         warn(QStringLiteral("Invalid IP address, please re-enter device name."));
         return;

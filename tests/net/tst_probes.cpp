@@ -91,8 +91,10 @@ CHECK_TEST(silentPeers)
     });
     const std::string kinds[] = { "tcp", "ftp", "lookup" };
     for (const std::string &kind : kinds) {
-        if (kind == "lookup" && !g_unconfined.empty())
+        if (kind == "lookup" && !g_unconfined.empty()) {
+            Check::skip("a resolver that never answers: " + g_unconfined);
             continue;
+        }
         rusage before {}, after {};
         ::getrusage(RUSAGE_SELF, &before);
         const auto start = Clock::now();
@@ -133,7 +135,7 @@ CHECK_TEST(addresses)
     for (const char *nowhere : { "0.0.0.0", "::", "999.1.1.1" })
         CHECK(!modIP32::Ping_Host(nowhere, 2, 200, "echo request"), nowhere);
     if (!g_unconfined.empty())
-        return;
+        return Check::skip("look-ups of unknown names: " + g_unconfined);
     CHECK_EQ(modIP32::Get_HostIP("nohost.invalid"), "");
     CHECK_EQ(modIP32::Get_HostIP("v6only.test"), "::1");
 }
@@ -150,8 +152,11 @@ CHECK_TEST(echoes)
     for (const char *target : { "127.0.0.1", "::1" }) {
         for (const auto &row : rows) {
             const int code = child(std::string(target) + " '" + row.range + "' " + row.ignore + ' ' + row.user);
-            if (code != 77)
-                CHECK_EQ(code, 2 * row.requests + row.replied, std::string(target) + " " + row.range + " " + row.user);
+            const std::string name = std::string(target) + " " + row.range + " " + row.user;
+            if (code == 77)
+                Check::skip("echo " + name + ": no network namespace of its own");
+            else
+                CHECK_EQ(code, 2 * row.requests + row.replied, name);
         }
     }
 }

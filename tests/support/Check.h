@@ -1,7 +1,8 @@
 #pragma once
 
 // Checks for the plain C++ tests: each failed check prints where it failed and what it saw, the test goes
-// on, and Check::run() returns 1 if any failed. Tests are functions registered with CHECK_TEST.
+// on, and Check::run() returns 1 if any failed, else 77 (CTest's skip) if any part could not be set up.
+// Tests are functions registered with CHECK_TEST.
 #include <algorithm>
 #include <functional>
 #include <iostream>
@@ -11,6 +12,14 @@
 namespace Check {
 
 inline int failures = 0;
+inline int skipped = 0;
+
+// What could not be checked here, and why; the run then counts as skipped, not passed.
+inline void skip(const std::string &what)
+{
+    std::cerr << "SKIPPED: " << what << '\n';
+    ++skipped;
+}
 inline std::map<std::string, std::function<void()>> &tests()
 {
     static std::map<std::string, std::function<void()>> all;
@@ -35,8 +44,8 @@ inline int run(int argc, char **argv)
         if (argc < 2 || std::find(argv + 1, argv + argc, name) != argv + argc)
             std::cerr << "test " << name << '\n', test();
     }
-    std::cerr << (failures ? "FAILED: " : "passed: ") << failures << " failed checks\n";
-    return failures ? 1 : 0;
+    std::cerr << (failures ? "FAILED: " : "passed: ") << failures << " failed checks, " << skipped << " skipped\n";
+    return failures ? 1 : skipped ? 77 : 0;
 }
 
 } // namespace Check
