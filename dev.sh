@@ -5,6 +5,7 @@
 #   ./dev.sh format                   formats every C++ file in place
 #   ./dev.sh fuzz [seconds]           each fuzz target under libFuzzer (clang) for that long, 60 s by default
 #   ./dev.sh package                  the Debian packages, checked by lintian
+#   ./dev.sh mutate [count] [seed]    mutation testing: faults put into src/, each against the whole suite
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -83,8 +84,21 @@ package)
     echo "built ${debs[*]}"
     echo "desktop: apt install ${debs[*]/#/./}; server: apt install --no-install-recommends ./${debs[0]}"
     ;;
+mutate)
+    count=${2:-70}
+    seed=${3:-$(date +%s)}
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    # Its own build, without sanitizers and without unity batches, so a mutant rebuilds one file.
+    cmake -S . -B build-mutate -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O1 -DBUILD_TESTING=ON >/dev/null
+    cmake --build build-mutate -j"$(nproc)" >&2
+    report=build-mutate/mutants-$seed
+    # The package test packs the release build, which no mutant reaches.
+    /usr/bin/python3 "${OSTREL_MUTATE:-../shared/tools/mutate.py}" --src . --build build-mutate --seed "$seed" \
+        --count "$count" --exclude '^package$' --json "$report.json" --md "$report.md"
+    echo "report: $report.md (seed $seed)"
+    ;;
 *)
-    echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 fuzz [seconds] | $0 package" >&2
+    echo "usage: $0 run [calling sequence] | $0 test | $0 format | $0 fuzz [seconds] | $0 package | $0 mutate [count] [seed]" >&2
     exit 2
     ;;
 esac
