@@ -44,6 +44,7 @@ version=$(dpkg-deb -f "$program" Version)
 server=$work/server desktop=$work/desktop
 dpkg-deb -x "$program" "$server"
 dpkg-deb -x "$program" "$desktop" && dpkg-deb -x "$window" "$desktop"
+! grep -rl --binary-files=text OSTREL_TEST_ "$desktop" || fail "a test hook in a shipped file"
 page=$server/usr/share/man/man1/ostrel.1.gz
 MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
 [ -s "$work/man.err" ] && fail "man: $(cat "$work/man.err")"
