@@ -171,12 +171,11 @@ class Unattended(unittest.TestCase):
     def test_help_as_read(self):
         """--help as a person reads it: this system's command and paths, the variables, the folder the logs then go
         to; and each example, copied from its text, does what its caption says, the plain check loading no Qt."""
-        text = self.program.run("--help").out
+        text, logger, received = self.program.run("--help").out, marker_script(self.folder, "logger"), []
         words = ("c:\\", "OSTREL ", "OSTREL_EXIT_STATUS=1", "OSTREL_LOG_DIR", "OSTREL_MAIL_FROM")
         self.assertEqual([word for word in words if word in text], list(words[2:]))
         examples = re.findall(r"^  (?:OSTREL_EXIT_STATUS=(\w+) )?ostrel (fileserver1.*)$", text, re.M)
         self.assertEqual([status for status, _ in examples], ["", "", "", "plugin"])
-        received = []
 
         class Recorder:
             async def handle_DATA(self, server, session, envelope):
@@ -185,14 +184,12 @@ class Unattended(unittest.TestCase):
 
         mail = Controller(Recorder(), hostname=MAIL, port=25)
         mail.start()
-        logger = marker_script(self.folder, "logger")
-        trace = os.path.join(self.folder, "trace")
         for status, sequence in examples:
             with self.subTest(sequence):
-                listener = Port("refused" if "FAIL" in sequence else "open", FILESERVER, 22)
-                environment = headless(PATH=f"{self.folder}:/usr/bin:/bin", LD_DEBUG="files", LD_DEBUG_OUTPUT=trace,
-                                       **({"OSTREL_EXIT_STATUS": status} if status else {}))
-                run = self.program.run(sequence.split(" "), environment)
+                listener, trace = Port("refused" if "FAIL" in sequence else "open", FILESERVER, 22), self.folder + "/t"
+                run = self.program.run(sequence.split(" "), headless(
+                    PATH=f"{self.folder}:/usr/bin:/bin", LD_DEBUG="files", LD_DEBUG_OUTPUT=trace,
+                    **({"OSTREL_EXIT_STATUS": status} if status else {})))
                 listener.close()
                 files, mailing = open(f"{trace}.{run.pid}").read(), "mail.example.com" in sequence
                 self.assertEqual(("ostrel-mail.so" in files, "libQt6" in files and not mailing), (mailing, False))
@@ -203,8 +200,8 @@ class Unattended(unittest.TestCase):
                     self.assertIn(f"\n  {self.program.folder}\n", text)
                     self.assertEqual(self.program.log("success.log"), ["Port 22 on device fileserver1 is available."])
         mail.stop()
-        self.assertEqual(marker(logger)[3], examples[1][1].split(",")[-1].split(" "))
-        self.assertEqual(received, [["admin@example.com"]])
+        self.assertEqual((marker(logger)[3], received),
+                         (examples[1][1].split(",")[-1].split(" "), [["admin@example.com"]]))
 
     def test_help_and_version(self):
         usage = "Use the following calling sequence..."

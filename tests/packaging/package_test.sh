@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# The Debian packages in dist/, as ./dev.sh package builds them (./dev.sh test rebuilds them there where the sources
-# changed), unpacked as apt would lay them out: lintian's verdicts, what each holds and needs, the licence, the
-# manual page, the systemd units, and the installed program at work.
-#   package_test.sh <folder of the packages> <source folder>
+# The Debian packages in dist/ that ./dev.sh package (or ./dev.sh test) builds, unpacked as apt lays them out:
+# lintian's verdicts, what each holds and needs, the licence, the manual page, the units, the program at work.
+#   package_test.sh <folder of the packages>
 set -euo pipefail
-packages=$(readlink -f "$1") source=$(readlink -f "$2")
+packages=$(readlink -f "$1") source=$(readlink -f "$(dirname "$0")/../..")
 work=$(mktemp -d)
 chmod 755 "$work"
 pids=()
@@ -26,12 +25,9 @@ ended() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"; }
 
 arch=$(dpkg --print-architecture)
 program=$(echo "$packages"/ostrel_*_"$arch".deb) window=$(echo "$packages"/ostrel-window_*_"$arch".deb)
-[ -f "$program" ] && [ -f "$window" ] && [ -f "$(echo "$packages"/ostrel_*.dsc)" ] \
-    || fail "no packages in $packages (./dev.sh package)"
 # Source and binary packages: no error, no warning, and no hardening, spelling or documentation tag left.
 lintian -I --pedantic --fail-on error,warning "$packages"/ostrel_*.changes >"$work/lintian.txt" 2>&1 \
-    || fail "lintian: $(cat "$work/lintian.txt")"
-! grep -E '^[EW]:|hardening|spelling|documentation' "$work/lintian.txt" || fail "lintian's tags above"
+    && ! grep -qE 'hardening|spelling|documentation' "$work/lintian.txt" || fail "lintian: $(cat "$work/lintian.txt")"
 
 server=$work/server desktop=$work/desktop
 dpkg-deb -x "$program" "$server"
@@ -41,21 +37,14 @@ dpkg-deb -x "$program" "$desktop" && dpkg-deb -x "$window" "$desktop"
 needs() { (cd "$source" && dpkg-shlibdeps -O "$@" 2>/dev/null | sed 's/^shlibs:Depends=//'); }
 elf=$(find "$server" -type f -exec sh -c 'file -b "$1" | grep -q ^ELF' _ {} \; -print)
 window_elf=$(find "$desktop" -name ostrel-window.so)
-version=$(dpkg-deb -f "$program" Version)
-depends=$(dpkg-deb -f "$program" Depends)
-[ "$depends" = "$(needs $elf)" ] && [[ ! $depends =~ libqt6(gui|widgets) ]] || fail "ostrel Depends: $depends"
-[ "$(dpkg-deb -f "$window" Depends)" = "ostrel (= $version), $(needs "$window_elf")" ] \
-    || fail "ostrel-window Depends: $(dpkg-deb -f "$window" Depends)"
-[ "$(dpkg-deb -f "$program" Recommends)/$(dpkg-deb -f "$window" Recommends)" = ostrel-window/qt6-wayland ] \
-    || fail "Recommends"
-# Built with _FORTIFY_SOURCE: each binary calls a checked libc function.
-for file in $elf $window_elf; do [[ $(readelf -W --dyn-syms "$file") =~ \ __[a-z_]+_chk@ ]] || fail "unfortified $file"; done
-# The licence: MIT, as Expat in Debian's terms, with its text.
-for package in ostrel ostrel-window; do
-    copyright=$desktop/usr/share/doc/$package/copyright
-    grep -qx 'License: Expat' "$copyright" && grep -q '^ Permission is hereby granted, free of charge' "$copyright" \
-        || fail "$package: no MIT licence in copyright"
-done
+fields=$(dpkg-deb -f "$program" Depends Recommends && dpkg-deb -f "$window" Depends Recommends)
+[ "$fields" = "$(printf 'Depends: %s\nRecommends: ostrel-window\nDepends: ostrel (= %s), %s\nRecommends: qt6-wayland' \
+    "$(needs $elf)" "$(dpkg-deb -f "$program" Version)" "$(needs "$window_elf")")" ] \
+    && [[ ! ${fields%%$'\n'*} =~ libqt6(gui|widgets) ]] || fail "Depends and Recommends: $fields"
+# Built with _FORTIFY_SOURCE: each binary calls a checked libc function. The licence: MIT, Expat in Debian's terms.
+for file in $elf $window_elf; do [[ $(readelf -W --dyn-syms "$file") =~ \ __[a-z_]+_chk@ ]] || fail "$file"; done
+licence=$(cat "$desktop"/usr/share/doc/ostrel{,-window}/copyright | grep -c -e '^License: Expat$' -e '^ Permission is')
+[ "$licence" = 6 ] || fail "no MIT licence in copyright"
 
 # The manual page renders without a single warning.
 page=$server/usr/share/man/man1/ostrel.1.gz
@@ -65,19 +54,12 @@ grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 
 # The units pass systemd's own check, beside the targets of this system.
 units=$server/lib/systemd/system
-cp -a "$server" "$work/root"
-cp -n /lib/systemd/system/*.target /lib/systemd/system/*.slice "$work/root/lib/systemd/system/"
-systemd-analyze verify --man=no --root="$work/root" ostrel-check@ssh.service ostrel-check@ssh.timer \
+cp -n /lib/systemd/system/*.target /lib/systemd/system/*.slice "$units/"
+systemd-analyze verify --man=no --root="$server" ostrel-check@ssh.service ostrel-check@ssh.timer \
     >"$work/verify.txt" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify.txt")"
 
-exec {listener}< <(/usr/bin/python3 -c '
-import socket
-s = socket.create_server(("127.0.0.1", 0), backlog=8)
-print(s.getsockname()[1], flush=True)
-s.settimeout(60)
-while True:
-    s.accept()[0].close()
-')
+exec {listener}< <(/usr/bin/python3 -c 'import socket; s = socket.create_server(("127.0.0.1", 0), backlog=8)
+print(s.getsockname()[1], flush=True); s.settimeout(60); [s.accept()[0].close() for _ in iter(int, 1)]')
 pids+=($!)
 read -r -u "$listener" open
 expected="Port $open on device 127.0.0.1 is available."
@@ -87,52 +69,38 @@ check_log() {
     [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$1 holds: $line"
 }
 
-# ostrel-check@ssh.service as systemd runs it: the unit's environment, then the example conf file's (with a
-# loopback sequence), a dynamic user, and the state folder as DynamicUser makes it: /var/lib/ostrel/ssh a link
-# into /var/lib/private. The unit's state follows the exit status.
-state=$(mktemp -d -p /var/lib ostrel-test.XXXXXX)
-chmod 755 "$state"
-mkdir -p "$state/private/ostrel" "$state/ostrel"
-install -d -o 61234 -g 61234 "$state/private/ostrel/ssh"
-ln -s ../private/ostrel/ssh "$state/ostrel/ssh"
-unit_environment=$(sed -n 's/^Environment=//p' "$units/ostrel-check@.service" | sed "s|%S|$state|g; s|%i|ssh|g")
-command=$(sed -n 's|^ExecStart=/usr/bin/|'"$server"'/usr/bin/|p' "$units/ostrel-check@.service")
-for port in "$open" 1; do
-    sed "s/^OSTREL_SEQUENCE=.*/OSTREL_SEQUENCE=127.0.0.1,$port,2/" "$server/usr/share/doc/ostrel/examples/ssh.conf" \
-        | grep -v '^#' >"$work/ssh.conf"
-    mapfile -t environment < <(echo "$unit_environment" && cat "$work/ssh.conf")
-    sequence=$(env -i "${environment[@]}" sh -c 'echo "$OSTREL_SEQUENCE"')
-    status=0
+# ostrel-check@ssh.service as systemd runs it: the unit's environment, then the example conf's (a loopback sequence),
+# a dynamic user, /var/lib/ostrel/ssh a link into /var/lib/private as DynamicUser makes it; the exit status its state.
+state=$(mktemp -d -p /var/lib ostrel.XXXXXX) && chmod 755 "$state" && mkdir -p "$state"/{private/ostrel/ssh,ostrel}
+chown 61234:61234 "$state/private/ostrel/ssh" && ln -s ../private/ostrel/ssh "$state/ostrel/ssh"
+service=$units/ostrel-check@.service examples=$server/usr/share/doc/ostrel/examples
+command=$(sed -n 's|^ExecStart=/usr/bin/\(.*\)\${\(\w*\)}$|'"$server"'/usr/bin/\1"$\2"|p' "$service")
+for row in "$open 0 success.log available" "1 1 error.log un-available"; do
+    read -r port code log outcome <<<"$row"
+    mapfile -t environment < <(sed -n 's/^Environment=//p' "$service" | sed "s|%S|$state|g; s|%i|ssh|g" \
+        && sed "s/^OSTREL_SEQUENCE=.*/OSTREL_SEQUENCE=127.0.0.1,$port,2/; /^#/d" "$examples/ssh.conf")
     env -i PATH=/usr/bin:/bin "${environment[@]}" setpriv --reuid=61234 --regid=61234 --clear-groups \
-        ${command/'${OSTREL_SEQUENCE}'/"$sequence"} || status=$?
-    if [ "$port" = "$open" ]; then
-        [ $status = 0 ] || fail "the unit failed for an open port: $status"
-        check_log "$state/ostrel/ssh/success.log"
-    else
-        [ $status = 1 ] && grep -q "Port 1 on device 127.0.0.1 is un-available" "$state/ostrel/ssh/error.log" \
-            || fail "a refused port left the unit with $status, error.log: $(cat "$state/ostrel/ssh/error.log")"
-    fi
+        sh -c "exec $command" && status=0 || status=$?
+    [ $status = "$code" ] && grep -q "Port $port on device 127.0.0.1 is $outcome." "$state/ostrel/ssh/$log" \
+        || fail "the unit for port $port: exit status $status, $log: $(cat "$state/ostrel/ssh/$log")"
 done
 
 # The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
-# library loaded; an unwritable state folder costs a line on standard error, and OSTREL_LOG_DIR is honoured.
+# library loaded, the README's line shows the outcome; an unwritable state folder costs a line on standard error.
 mkdir -m 777 "$work/home"
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
-installed=$server/usr/bin/ostrel
+installed=$server/usr/bin/ostrel quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
 for user in root nobody; do
     as=()
     [ $user = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     cron LD_DEBUG=files "${as[@]}" "$installed" "127.0.0.1,$open,2" 2>"$work/ld.txt" || fail "exit status $? as $user"
-    check_log "$work/home/.local/state/ostrel/success.log"
+    [[ $(HOME=$work/home bash -c "$quick_start") == *"$expected"* ]] || fail "the README's $quick_start as $user"
     [ "$(stat -c %a "$work/home/.local/state/ostrel")" = 700 ] || fail "the state folder is open to others"
     grep -Eo 'libQt6[^ ]*' "$work/ld.txt" | head -1 | grep . && fail "an unattended run as $user loaded Qt"
-    quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
-    [[ $(HOME=$work/home bash -c "$quick_start") == *"$expected"* ]] || fail "the README's $quick_start"
     rm -rf "$work/home/.local"
 done
 [ -z "$(find "$server/usr" -name '*.log')" ] || fail "a log under /usr"
 cron XDG_STATE_HOME="$work/xdg" "$installed" "127.0.0.1,$open,2" && check_log "$work/xdg/ostrel/success.log"
-cron OSTREL_LOG_DIR="$work/logs" "$installed" "127.0.0.1,$open,2" && check_log "$work/logs/success.log"
 errors=$(cron HOME=/nonexistent setpriv --reuid=65534 --regid=65534 --clear-groups "$installed" "127.0.0.1,$open,2" 2>&1)
 [ "$errors" = "ostrel: cannot write /nonexistent/.local/state/ostrel/success.log: Permission denied" ] \
     || fail "an unwritable state folder said: $errors"

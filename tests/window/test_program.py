@@ -116,25 +116,21 @@ class Program(unittest.TestCase):
         """A stale DISPLAY, as ssh or cron may pass on, and a Wayland compositor that answers where Qt has no Wayland
         platform (here none at all): help on standard output, the start-up failure on standard error, no abort."""
         free = (n for n in range(170, 1000) if not glob.glob(f"/tmp/.X{n}-lock") + glob.glob(f"/tmp/.X11-unix/X{n}"))
-        stale, runtime = f":{next(free)}", tempfile.mkdtemp()
-        compositor = socket.socket(socket.AF_UNIX)
+        stale, runtime, compositor = f":{next(free)}", tempfile.mkdtemp(), socket.socket(socket.AF_UNIX)
         compositor.bind(f"{runtime}/wayland-1")
         compositor.listen()
         no_platform = ["unshare", "--mount", "sh", "-c", 'mount -t tmpfs none "$0" && exec "$@"',
-                       glob.glob("/usr/lib/*/qt6/plugins/platforms")[0]]
-        x_failed, wayland_failed = f'the X display "{stale}" cannot be reached', \
-            "the Wayland display \"wayland-1\" answers, but Qt's Wayland platform is not installed (apt install qt6-wayland)"
-        for arguments, display, wayland, code, out, err in (
-                (["/?"], stale, None, 0, "Use the followi", ""), ([], stale, None, 1, "", x_failed),
-                ([], None, "wayland-1", 1, "", wayland_failed),
-                ([], stale, "wayland-1", 1, "", f"{x_failed}; {wayland_failed}")):
-            environment = headless(ASAN_OPTIONS="detect_leaks=0", XDG_RUNTIME_DIR=runtime,
-                                   **{k: v for k, v in (("DISPLAY", display), ("WAYLAND_DISPLAY", wayland)) if v})
-            run = subprocess.run(no_platform + [BUILT, *arguments], env=environment, capture_output=True, text=True,
-                                 timeout=20)
+                       glob.glob("/usr/lib/*/qt6/plugins/platforms")[0], BUILT]
+        x, wayland = f'the X display "{stale}" cannot be reached', 'the Wayland display "wayland-1" answers, but ' \
+            "Qt's Wayland platform is not installed (apt install qt6-wayland)"
+        for arguments, displays, code, out, err in (
+                (["/?"], {"DISPLAY": stale}, 0, "Use the followi", ""), ([], {"DISPLAY": stale}, 1, "", x),
+                ([], {"WAYLAND_DISPLAY": "wayland-1"}, 1, "", wayland),
+                ([], {"DISPLAY": stale, "WAYLAND_DISPLAY": "wayland-1"}, 1, "", f"{x}; {wayland}")):
+            environment = headless(ASAN_OPTIONS="detect_leaks=0", XDG_RUNTIME_DIR=runtime, **displays)
+            run = subprocess.run(no_platform + arguments, env=environment, capture_output=True, text=True, timeout=20)
             self.assertEqual((run.returncode, run.stdout[:15], run.stderr),
                              (code, out, err and f"Error loading main form, {err}\n"))
-        compositor.close()
 
 if __name__ == "__main__":
     unittest.main()
