@@ -4,7 +4,7 @@
 #   ./dev.sh test                     format check, then every test (ASan + UBSan build, warnings fatal)
 #   ./dev.sh format                   formats every C++ file in place
 #   ./dev.sh fuzz [seconds]           each fuzz target under libFuzzer (clang) for that long, 60 s by default
-#   ./dev.sh package                  the Debian packages, checked by lintian
+#   ./dev.sh package                  the Debian packages and the source package, in dist/, checked by lintian
 #   ./dev.sh mutate [count] [seed]    mutation testing: faults put into src/, each against the whole suite
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
@@ -12,8 +12,8 @@ cd "$(dirname "$(readlink -f "$0")")"
 build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
 test_packages=(clang-format python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev
     file groff-base man-db xvfb xdotool lintian nagios4-core iproute2 util-linux at-spi2-core python3-pyatspi
-    dbus-daemon dbus-x11)
-package_packages=(dpkg-dev file lintian)
+    dbus-daemon dbus-x11 debhelper systemd)
+package_packages=(dpkg-dev debhelper file lintian)
 
 install_missing() {
     local missing=() package
@@ -37,6 +37,20 @@ build() {
 
 cpp_files() { git ls-files -- '*.cpp' '*.h'; }
 
+# debian_build [dpkg-buildpackage options]: the packages from a copy of the work tree in build-debian/ostrel
+# (dpkg-buildpackage writes beside its source, and its -S wants no build folders), moved into dist/.
+# The copy keeps each file's time, so its build folder obj-*/ is rebuilt only where the sources changed.
+debian_build() {
+    local copy=build-debian/ostrel file
+    mkdir -p "$copy" dist
+    git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' file; do
+        if [ -e "$file" ]; then printf '%s\0' "$file"; fi
+    done | tar --null -T - -cf - | tar -xf - -C "$copy"
+    rm -f "$copy/debian/debhelper-build-stamp" build-debian/*.* dist/ostrel*
+    (cd "$copy" && dpkg-buildpackage -us -uc -Jauto "$@") >&2
+    mv build-debian/*.* dist/
+}
+
 case "${1:-}" in
 run)
     shift
@@ -54,8 +68,8 @@ test)
         -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     cmake --build build-asan -j"$(nproc)"
     .ci/check-layers build-asan
-    # The package test packs the build that ./dev.sh package ships.
-    build build -DBUILD_TESTING=OFF
+    # The package test checks the packages that ./dev.sh package ships, built here again where the sources changed.
+    debian_build --build=full -nc
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
     ;;
 format)
@@ -77,11 +91,11 @@ fuzz)
     ;;
 package)
     install_missing "${build_packages[@]}" "${package_packages[@]}"
-    build build -DBUILD_TESTING=OFF
-    (cd build && cpack -G DEB)
-    debs=(build/ostrel_*_"$(dpkg --print-architecture)".deb build/ostrel-window_*_"$(dpkg --print-architecture)".deb)
-    lintian --fail-on error "${debs[@]}"
-    echo "built ${debs[*]}"
+    rm -rf build-debian
+    debian_build
+    lintian -I --pedantic --fail-on error,warning dist/*.changes
+    debs=(dist/ostrel_*_"$(dpkg --print-architecture)".deb dist/ostrel-window_*_"$(dpkg --print-architecture)".deb)
+    echo "built $(cd dist && echo *)"
     echo "desktop: apt install ${debs[*]/#/./}; server: apt install --no-install-recommends ./${debs[0]}"
     ;;
 mutate)
@@ -92,7 +106,7 @@ mutate)
     cmake -S . -B build-mutate -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O1 -DBUILD_TESTING=ON >/dev/null
     cmake --build build-mutate -j"$(nproc)" >&2
     report=build-mutate/mutants-$seed
-    # The package test packs the release build, which no mutant reaches.
+    # The package test checks the packages in dist/, which no mutant reaches.
     /usr/bin/python3 "${OSTREL_MUTATE:-../shared/tools/mutate.py}" --src . --build build-mutate --seed "$seed" \
         --count "$count" --exclude '^package$' --json "$report.json" --md "$report.md"
     echo "report: $report.md (seed $seed)"

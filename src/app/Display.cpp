@@ -2,8 +2,10 @@
 
 #include "base/Environment.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -48,7 +50,7 @@ namespace {
         return answered;
     }
 
-    bool waylandAnswers(const std::string &display)
+    bool waylandReached(const std::string &display)
     {
         if (display.empty())
             return false;
@@ -65,38 +67,62 @@ namespace {
         return answered;
     }
 
+    // Whether Qt has a platform plugin whose file name starts so: Qt's own
+    // folder of plugins (known from the build, so no Qt is loaded to ask) and
+    // those of QT_PLUGIN_PATH hold them under platforms/.
+    bool platformInstalled(const std::string &prefix)
+    {
+        std::string folders = Environment::get("QT_PLUGIN_PATH") + ":" OSTREL_QT_PLUGIN_DIR;
+        for (std::size_t start = 0, end; start <= folders.size(); start = end + 1) {
+            end = std::min(folders.find(':', start), folders.size());
+            DIR *platforms = ::opendir((folders.substr(start, end - start) + "/platforms").c_str());
+            bool found = false;
+            while (const dirent *entry = platforms ? ::readdir(platforms) : nullptr)
+                found = found || std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0;
+            if (platforms)
+                ::closedir(platforms);
+            if (found)
+                return true;
+        }
+        return false;
+    }
+
 } // namespace
 
 bool available(std::string *why)
 {
     const std::string platform = firstPlatform();
+    const bool askedX = platform == "xcb", askedWayland = platform.compare(0, 7, "wayland") == 0;
+    if (!platform.empty() && !askedX && !askedWayland)
+        return true; // offscreen, minimal and the like need no display
     const std::string x11 = Environment::get("DISPLAY");
     const std::string wayland = Environment::get("WAYLAND_DISPLAY");
-    const auto fail = [why](const std::string &text) {
-        if (why)
-            *why = text;
+    // Natively on Wayland where Qt can, else on X where it answers. Qt is
+    // told which, as it would end the process on a platform it cannot start.
+    const bool waylandAnswers = !askedX && waylandReached(wayland);
+    const bool waylandPlatform = waylandAnswers && platformInstalled("libqwayland-");
+    if (waylandPlatform || (!askedWayland && xServerAnswers(x11))) {
+        if (platform.empty())
+            ::setenv("QT_QPA_PLATFORM", waylandPlatform ? "wayland" : "xcb", 1);
+        return true;
+    }
+    const std::string x = x11.empty() ? "DISPLAY is not set" : "the X display \"" + x11 + "\" cannot be reached";
+    std::string w = "the Wayland display \"" + wayland + "\" cannot be reached";
+    if (wayland.empty())
+        w = "WAYLAND_DISPLAY is not set";
+    else if (waylandAnswers)
+        w = "the Wayland display \"" + wayland
+            + "\" answers, but Qt's Wayland platform is not installed "
+              "(apt install qt6-wayland)";
+    if (!why)
         return false;
-    };
-    if (platform == "xcb" || (platform.empty() && wayland.empty())) {
-        if (x11.empty())
-            return fail("no display is available (DISPLAY and WAYLAND_DISPLAY are not set)");
-        if (!xServerAnswers(x11))
-            return fail("the X display \"" + x11 + "\" cannot be reached");
-        return true;
-    }
-    if (platform.empty()) {
-        if (xServerAnswers(x11))
-            return true;
-        if (!waylandAnswers(wayland))
-            return fail(
-                "neither the X display \"" + x11 + "\" nor the Wayland display \"" + wayland + "\" can be reached");
-        // Qt would try the stale X display first and end the process there.
-        ::setenv("QT_QPA_PLATFORM", "wayland", 1);
-        return true;
-    }
-    if (platform.compare(0, 7, "wayland") == 0 && !waylandAnswers(wayland))
-        return fail("the Wayland display \"" + wayland + "\" cannot be reached");
-    return true;
+    if (askedX || askedWayland)
+        *why = askedX ? x : w;
+    else if (x11.empty() && wayland.empty())
+        *why = "no display is available (DISPLAY and WAYLAND_DISPLAY are not set)";
+    else
+        *why = wayland.empty() ? x : x11.empty() ? w : x + "; " + w;
+    return false;
 }
 
 bool visible()

@@ -55,8 +55,10 @@ namespace modCommand {
 int Main(int argc, char **argv)
 {
     const std::string argumentText = ArgumentText::fromArguments(argc, argv);
-    if (argumentText == "--help" || argumentText == "-h")
-        return printHelp();
+    if (argumentText == "--help" || argumentText == "-h") {
+        std::fputs(HelpText::usage().c_str(), stdout);
+        return 0;
+    }
     if (argumentText == "--version" || argumentText == "-V") {
         std::puts(("ostrel " + Version::number()).c_str());
         return 0;

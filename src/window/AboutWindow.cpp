@@ -41,9 +41,9 @@ AboutWindow::AboutWindow(QWidget *parent)
     line->setFrameShadow(QFrame::Sunken);
 
     lblDisclaimer = new QLabel(
-        QStringLiteral("This program is provided as is, without warranty of any kind, express or implied.\n"
-                       "Use it only to check devices and networks that you are allowed to check;\n"
-                       "the authors are not liable for any damage or loss arising from its use."),
+        QStringLiteral("Free software under the MIT License: you may use, copy, change and distribute it,\n"
+                       "keeping its copyright and licence notice. It is provided as is, without warranty\n"
+                       "of any kind. Use it only to check devices and networks that you are allowed to check."),
         this);
     lblDisclaimer->setObjectName(QStringLiteral("lblDisclaimer"));
 

@@ -32,7 +32,7 @@ QString browseFilter()
 }
 
 // The program's file name with ".htm", beside the program; an installed
-// program keeps it in its data folder instead.
+// program keeps it in share/help instead.
 QString helpPagePath()
 {
     const QString page = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".htm");

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# The two Debian packages, built from a release build as ./dev.sh package builds them, unpacked as apt would lay
-# them out: what each holds and needs, its manual page, and the installed program at work.
-#   package_test.sh <release build dir>
+# The Debian packages in dist/ that ./dev.sh package (or ./dev.sh test) builds, unpacked as apt lays them out:
+# lintian's verdicts, what each holds and needs, the licence, the manual page, the units, the program at work.
+#   package_test.sh <folder of the packages>
 set -euo pipefail
-build=$(readlink -f "$1")
+packages=$(readlink -f "$1") source=$(readlink -f "$(dirname "$0")/../..")
 work=$(mktemp -d)
 chmod 755 "$work"
 pids=()
 cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-    rm -rf "$work"
+    rm -rf "$work" "${state:-}"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -23,66 +23,84 @@ within() {
 }
 ended() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"; }
 
-[ -f "$build/CPackConfig.cmake" ] || fail "no release build in $build (./dev.sh package makes one)"
-grep -q 'CMAKE_BUILD_TYPE:STRING=RelWithDebInfo' "$build/CMakeCache.txt" || fail "$build is not the shipped build type"
-cmake --build "$build" >/dev/null
-(cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) \
-    || { cat "$work/cpack.log" >&2; fail "cpack"; }
 arch=$(dpkg --print-architecture)
-program=$(echo "$work"/out/ostrel_*_"$arch".deb) window=$(echo "$work"/out/ostrel-window_*_"$arch".deb)
-[ -f "$program" ] && [ -f "$window" ] || fail "not two packages: $(ls "$work/out")"
-lintian --fail-on error "$program" "$window" >"$work/lintian.txt" 2>&1 || fail "lintian: $(cat "$work/lintian.txt")"
+program=$(echo "$packages"/ostrel_*_"$arch".deb) window=$(echo "$packages"/ostrel-window_*_"$arch".deb)
+# Source and binary packages: no error, no warning, and no hardening, spelling or documentation tag left.
+lintian -I --pedantic --fail-on error,warning "$packages"/ostrel_*.changes >"$work/lintian.txt" 2>&1 \
+    && ! grep -qE 'hardening|spelling|documentation' "$work/lintian.txt" || fail "lintian: $(cat "$work/lintian.txt")"
 
-# The program's package needs no graphical library and recommends the window; the window's needs this very program.
-depends=$(dpkg-deb -f "$program" Depends) window_depends=$(dpkg-deb -f "$window" Depends)
-version=$(dpkg-deb -f "$program" Version)
-[[ $depends == *libqt6network6* && ! $depends =~ libqt6(gui|widgets)|-dev|python|exim ]] || fail "ostrel Depends: $depends"
-[ "$(dpkg-deb -f "$program" Recommends)" = ostrel-window ] || fail "ostrel does not recommend ostrel-window"
-[[ $window_depends == *"ostrel (= $version)"*libqt6gui6*libqt6widgets6* ]] || fail "ostrel-window Depends: $window_depends"
-
-# The manual page renders without a single warning.
 server=$work/server desktop=$work/desktop
 dpkg-deb -x "$program" "$server"
 dpkg-deb -x "$program" "$desktop" && dpkg-deb -x "$window" "$desktop"
 ! grep -rl --binary-files=text OSTREL_TEST_ "$desktop" || fail "a test hook in a shipped file"
+# Each package needs what its own binaries link, as dpkg-shlibdeps computes it; the program no graphical library.
+needs() { (cd "$source" && dpkg-shlibdeps -O "$@" 2>/dev/null | sed 's/^shlibs:Depends=//'); }
+elf=$(find "$server" -type f -exec sh -c 'file -b "$1" | grep -q ^ELF' _ {} \; -print)
+window_elf=$(find "$desktop" -name ostrel-window.so)
+fields=$(dpkg-deb -f "$program" Depends Recommends && dpkg-deb -f "$window" Depends Recommends)
+[ "$fields" = "$(printf 'Depends: %s\nRecommends: ostrel-window\nDepends: ostrel (= %s), %s\nRecommends: qt6-wayland' \
+    "$(needs $elf)" "$(dpkg-deb -f "$program" Version)" "$(needs "$window_elf")")" ] \
+    && [[ ! ${fields%%$'\n'*} =~ libqt6(gui|widgets) ]] || fail "Depends and Recommends: $fields"
+# Built with _FORTIFY_SOURCE: each binary calls a checked libc function. The licence: MIT, Expat in Debian's terms.
+for file in $elf $window_elf; do [[ $(readelf -W --dyn-syms "$file") =~ \ __[a-z_]+_chk@ ]] || fail "$file"; done
+licence=$(cat "$desktop"/usr/share/doc/ostrel{,-window}/copyright | grep -c -e '^License: Expat$' -e '^ Permission is')
+[ "$licence" = 6 ] || fail "no MIT licence in copyright"
+
+# The manual page renders without a single warning.
 page=$server/usr/share/man/man1/ostrel.1.gz
 MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
 [ -s "$work/man.err" ] && fail "man: $(cat "$work/man.err")"
 grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 
-# The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
-# library loaded; an unwritable state folder costs a line on standard error, and OSTREL_LOG_DIR is honoured.
-exec {listener}< <(/usr/bin/python3 -c '
-import socket
-s = socket.create_server(("127.0.0.1", 0), backlog=8)
-print(s.getsockname()[1], flush=True)
-s.settimeout(60)
-while True:
-    s.accept()[0].close()
-')
+# The units pass systemd's own check, beside the targets of this system.
+units=$server/lib/systemd/system
+cp -n /lib/systemd/system/*.target /lib/systemd/system/*.slice "$units/"
+systemd-analyze verify --man=no --root="$server" ostrel-check@ssh.service ostrel-check@ssh.timer \
+    >"$work/verify.txt" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify.txt")"
+
+exec {listener}< <(/usr/bin/python3 -c 'import socket; s = socket.create_server(("127.0.0.1", 0), backlog=8)
+print(s.getsockname()[1], flush=True); s.settimeout(60); [s.accept()[0].close() for _ in iter(int, 1)]')
 pids+=($!)
 read -r -u "$listener" open
-mkdir -m 777 "$work/home"
-cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
-installed=$server/usr/bin/ostrel
 expected="Port $open on device 127.0.0.1 is available."
 check_log() {
     local line
     line=$(cat "$1" 2>/dev/null) || fail "no $1"
     [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$1 holds: $line"
 }
+
+# ostrel-check@ssh.service as systemd runs it: the unit's environment, then the example conf's (a loopback sequence),
+# a dynamic user, /var/lib/ostrel/ssh a link into /var/lib/private as DynamicUser makes it; the exit status its state.
+state=$(mktemp -d -p /var/lib ostrel.XXXXXX) && chmod 755 "$state" && mkdir -p "$state"/{private/ostrel/ssh,ostrel}
+chown 61234:61234 "$state/private/ostrel/ssh" && ln -s ../private/ostrel/ssh "$state/ostrel/ssh"
+service=$units/ostrel-check@.service examples=$server/usr/share/doc/ostrel/examples
+command=$(sed -n 's|^ExecStart=/usr/bin/\(.*\)\${\(\w*\)}$|'"$server"'/usr/bin/\1"$\2"|p' "$service")
+for row in "$open 0 success.log available" "1 1 error.log un-available"; do
+    read -r port code log outcome <<<"$row"
+    mapfile -t environment < <(sed -n 's/^Environment=//p' "$service" | sed "s|%S|$state|g; s|%i|ssh|g" \
+        && sed "s/^OSTREL_SEQUENCE=.*/OSTREL_SEQUENCE=127.0.0.1,$port,2/; /^#/d" "$examples/ssh.conf")
+    env -i PATH=/usr/bin:/bin "${environment[@]}" setpriv --reuid=61234 --regid=61234 --clear-groups \
+        sh -c "exec $command" && status=0 || status=$?
+    [ $status = "$code" ] && grep -q "Port $port on device 127.0.0.1 is $outcome." "$state/ostrel/ssh/$log" \
+        || fail "the unit for port $port: exit status $status, $log: $(cat "$state/ostrel/ssh/$log")"
+done
+
+# The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
+# library loaded, the README's line shows the outcome; an unwritable state folder costs a line on standard error.
+mkdir -m 777 "$work/home"
+cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
+installed=$server/usr/bin/ostrel quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
 for user in root nobody; do
     as=()
     [ $user = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     cron LD_DEBUG=files "${as[@]}" "$installed" "127.0.0.1,$open,2" 2>"$work/ld.txt" || fail "exit status $? as $user"
-    check_log "$work/home/.local/state/ostrel/success.log"
+    [[ $(HOME=$work/home bash -c "$quick_start") == *"$expected"* ]] || fail "the README's $quick_start as $user"
     [ "$(stat -c %a "$work/home/.local/state/ostrel")" = 700 ] || fail "the state folder is open to others"
     grep -Eo 'libQt6[^ ]*' "$work/ld.txt" | head -1 | grep . && fail "an unattended run as $user loaded Qt"
     rm -rf "$work/home/.local"
 done
 [ -z "$(find "$server/usr" -name '*.log')" ] || fail "a log under /usr"
-cron XDG_STATE_HOME="$work/state" "$installed" "127.0.0.1,$open,2" && check_log "$work/state/ostrel/success.log"
-cron OSTREL_LOG_DIR="$work/logs" "$installed" "127.0.0.1,$open,2" && check_log "$work/logs/success.log"
+cron XDG_STATE_HOME="$work/xdg" "$installed" "127.0.0.1,$open,2" && check_log "$work/xdg/ostrel/success.log"
 errors=$(cron HOME=/nonexistent setpriv --reuid=65534 --regid=65534 --clear-groups "$installed" "127.0.0.1,$open,2" 2>&1)
 [ "$errors" = "ostrel: cannot write /nonexistent/.local/state/ostrel/success.log: Permission denied" ] \
     || fail "an unwritable state folder said: $errors"
@@ -101,9 +119,9 @@ exec_line=$(sed -n 's/^Exec=//p' "$desktop/usr/share/applications/ostrel.desktop
     XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
 window_pid=$!
 pids+=($window_pid)
-window=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
+shown=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
     | head -1) || fail "no window from the desktop entry ($exec_line)"
-grep -q "$desktop/usr/lib/ostrel/ostrel-window.so" "/proc/$window_pid/maps" || fail "window module not the installed one"
-DISPLAY=$display timeout 10 xdotool windowfocus --sync "$window" key Escape
+grep -q "$window_elf" "/proc/$window_pid/maps" || fail "window module not the installed one"
+DISPLAY=$display timeout 10 xdotool windowfocus --sync "$shown" key Escape
 within 10 ended "$window_pid" || fail "Escape did not close the window"
-echo "packages $(basename "$program") $(basename "$window"): all checks passed ($(grep -c '^W' "$work/lintian.txt") lintian warnings)"
+echo "packages $(basename "$program") $(basename "$window"): all checks passed"

@@ -4,6 +4,7 @@ once, and a screen reader reads it over the accessibility bus. Run under dbus-ru
 import glob
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -111,14 +112,25 @@ class Program(unittest.TestCase):
         self.assertEqual(told[-3:], ["focus|push button|Check Port", "shown|image|Port available",
                                      "shown|notification|Port Available"])
 
-    def test_stale_display(self):
-        """As ssh or cron may pass on: help on standard output, the start-up failure on standard error, no abort."""
+    def test_unusable_display(self):
+        """A stale DISPLAY, as ssh or cron may pass on, and a Wayland compositor that answers where Qt has no Wayland
+        platform (here none at all): help on standard output, the start-up failure on standard error, no abort."""
         free = (n for n in range(170, 1000) if not glob.glob(f"/tmp/.X{n}-lock") + glob.glob(f"/tmp/.X11-unix/X{n}"))
-        environment = headless(DISPLAY=f":{next(free)}", ASAN_OPTIONS="detect_leaks=0")
-        for arguments, code, out, err in (["/?"], 0, "Use the followi", ""), ([], 1, "", "Error loading main form, "):
-            run = subprocess.run([BUILT, *arguments], env=environment, capture_output=True, text=True, timeout=20)
-            self.assertEqual((run.returncode, run.stdout[:15], run.stderr[:25]), (code, out, err))
-
+        stale, runtime, compositor = f":{next(free)}", tempfile.mkdtemp(), socket.socket(socket.AF_UNIX)
+        compositor.bind(f"{runtime}/wayland-1")
+        compositor.listen()
+        no_platform = ["unshare", "--mount", "sh", "-c", 'mount -t tmpfs none "$0" && exec "$@"',
+                       glob.glob("/usr/lib/*/qt6/plugins/platforms")[0], BUILT]
+        x, wayland = f'the X display "{stale}" cannot be reached', 'the Wayland display "wayland-1" answers, but ' \
+            "Qt's Wayland platform is not installed (apt install qt6-wayland)"
+        for arguments, displays, code, out, err in (
+                (["/?"], {"DISPLAY": stale}, 0, "Use the followi", ""), ([], {"DISPLAY": stale}, 1, "", x),
+                ([], {"WAYLAND_DISPLAY": "wayland-1"}, 1, "", wayland),
+                ([], {"DISPLAY": stale, "WAYLAND_DISPLAY": "wayland-1"}, 1, "", f"{x}; {wayland}")):
+            environment = headless(ASAN_OPTIONS="detect_leaks=0", XDG_RUNTIME_DIR=runtime, **displays)
+            run = subprocess.run(no_platform + arguments, env=environment, capture_output=True, text=True, timeout=20)
+            self.assertEqual((run.returncode, run.stdout[:15], run.stderr),
+                             (code, out, err and f"Error loading main form, {err}\n"))
 
 if __name__ == "__main__":
     unittest.main()
