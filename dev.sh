@@ -26,11 +26,14 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
 
-# build <dir> [cmake options]: configures once, then builds, showing its progress.
+# build <dir> [cmake options]: configures once, then builds, showing its progress. The packages' prefix
+# is compiled in: a copy of the installed program finds its modules in /usr/lib/ostrel.
 build() {
     local dir=$1
     shift
-    [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON "$@" >/dev/null
+    grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$dir/CMakeCache.txt" 2>/dev/null \
+        || cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON -DCMAKE_INSTALL_PREFIX=/usr \
+            -DCMAKE_INSTALL_LIBDIR=lib "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
 }
 

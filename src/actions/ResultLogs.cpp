@@ -179,15 +179,20 @@ std::string folder()
         return chosen;
     if (!Installation::installed())
         return Installation::programFolder();
-    const std::string state = environment("XDG_STATE_HOME");
-    if (!state.empty() && state.front() == '/')
-        return state + "/ostrel";
-    std::string home = environment("HOME");
-    if (home.empty()) {
-        const passwd *user = ::getpwuid(::getuid());
-        home = user && user->pw_dir ? user->pw_dir : "";
+    std::string state = environment("XDG_STATE_HOME");
+    if (state.empty() || state.front() != '/') {
+        std::string home = environment("HOME");
+        if (home.empty()) {
+            const passwd *user = ::getpwuid(::getuid());
+            home = user && user->pw_dir ? user->pw_dir : "";
+        }
+        state = home + "/.local/state";
     }
-    return home + "/.local/state/ostrel";
+    state += "/ostrel";
+    if (Installation::programFolder().empty()) // a copy of the program would have logged beside itself
+        std::fprintf(
+            stderr, "ostrel: the program's own folder is unknown (no /proc): its logs go to %s\n", state.c_str());
+    return state;
 }
 
 std::string timeStamp()

@@ -21,7 +21,8 @@ inline constexpr const char *kErrorLog = "error.log";
 
 // The folder of both logs: OSTREL_LOG_DIR when set; else, for an installed
 // program, $XDG_STATE_HOME/ostrel (~/.local/state/ostrel); else the folder
-// that holds the program.
+// that holds the program. A program whose folder is unknown counts as
+// installed, and this says so on standard error.
 std::string folder();
 
 // Local date, a blank, local time: "2026-12-06 16:40:01".
