@@ -330,6 +330,40 @@ class Logs(unittest.TestCase):
                     os.close(reader)
                 listener.close()
 
+    def test_log_folders(self):
+        """A log folder that someone besides root and the runner could change is refused with one line, and nothing
+        another user's link leads to changes; root's link is followed. Folders are made 0755 and logs 0644 whatever
+        the umask; one that cannot be made, however deep, is not left half made."""
+        self.addCleanup(os.umask, os.umask(0))
+        base = tempfile.mkdtemp()
+        target, made = os.path.join(base, "target"), os.path.join(base, "made")
+        os.mkdir(target)
+        open(os.path.join(target, "error.log"), "w").write("kept\n")
+        os.symlink("made", os.path.join(base, "link"))
+        shared, planted = " may be written by others", "/logs is a link of another user"
+        for name, mode, owner, group, said in (("theirs", 0o755, 65534, 65534, " belongs to another user"),
+                                               ("others", 0o757, 0, 0, shared), ("group", 0o775, 0, 65534, shared),
+                                               ("sticky", 0o1777, 0, 0, planted), ("rootgroup", 0o775, 0, 0, planted),
+                                               ("link", 0, 0, 0, None)):
+            if mode:  # with a link to the target planted by another user
+                folder = os.path.join(base, name)
+                os.mkdir(folder)
+                os.chmod(folder, mode)
+                os.chown(folder, owner, group)
+                os.symlink(target, folder + "/logs")
+                os.lchown(folder + "/logs", 65534, 65534)
+            run = self.program.run("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=name + "/logs"), cwd=base)
+            self.assertEqual(run.err, f"ostrel: log folder {name}/logs refused: {base}/{name}{said}\n" if said else "")
+        for folder in (base + "/deep" + "/a" * 10000, os.path.join(base, "half", "n" * 300)):  # within a memory bound
+            run = self.program.start("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=folder))
+            self.assertEqual(run.stderr.read(), f"ostrel: cannot write {folder}/error.log: File name too long\n")
+            self.assertLess(os.wait4(run.pid, 0)[2].ru_maxrss, 40000)
+        self.assertEqual(open(os.path.join(target, "error.log")).read(), "kept\n")
+        self.assertFalse(os.path.lexists(base + "/deep") or os.path.lexists(base + "/half"))
+        logs = os.path.join(made, "logs")
+        self.assertEqual([oct(os.stat(path).st_mode & 0o777) for path in (made, logs, logs + "/error.log")],
+                         ["0o755", "0o755", "0o644"])
+
     def test_full_disk(self):
         """With one page left, a line is written whole or not at all, and the run says so."""
         folder = tempfile.mkdtemp()

@@ -61,7 +61,7 @@ while True:
 ')
 pids+=($!)
 read -r -u "$listener" open
-mkdir -m 777 "$work/home"
+mkdir -m 1777 "$work/home" # sticky, as /tmp: shared by root and nobody, and accepted as a log folder's parent
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
 installed=$server/usr/bin/ostrel
 expected="Port $open on device 127.0.0.1 is available."
