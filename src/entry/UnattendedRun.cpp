@@ -49,9 +49,9 @@ namespace {
         check.port = request.strPort;
         check.timeout = request.strTimeout;
         const auto port = TextRules::toPortNumber(request.strPort);
-        const auto timeout = TextRules::toWholeNumber16(request.strTimeout);
-        check.portIsNumber = port.has_value();
-        check.timeoutIsNumber = timeout.has_value();
+        const auto timeout = TextRules::toTimeout(request.strTimeout);
+        check.portUsable = port.has_value();
+        check.timeoutUsable = timeout.has_value();
         check.timeoutSeconds = timeout.value_or(0);
         if (!check.performed()) {
             std::string why = TextRules::blankControls(Report::cause(check));

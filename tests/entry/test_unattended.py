@@ -107,12 +107,13 @@ class Unattended(unittest.TestCase):
                    errors=["Port {port} on device " + shown + " is un-available.",
                            "Error executing specified command, /nonexistent/tool  forged"],
                    err="command: /nonexistent/tool  forged cannot be started: no such folder\n")
-        for field, typed in (("port", "127.0.0.1,5s,5"), ("timeout", "127.0.0.1,{port},soon")):
-            with self.subTest(field):
-                value = typed.split(",")[1 if field == "port" else 2]
-                self.check(typed, status="1", code=1, errors=[f"Port {typed.split(',')[1]} on device 127.0.0.1 "
-                                                               "is un-available."],
-                           err=f'ostrel: the {field} "{value}" is not a number.\n')
+        # A number beyond its range is named so; one too small for a double is still above 0, a timeout of 1 s.
+        for typed, said in (("5s,5", 'port "5s" is not a number'), ("70000,5", 'port "70000" is out of range'),
+                            ("{port},soon", 'timeout "soon" is not a number'), ("{port},1e-400", None),
+                            ("{port},32768", 'timeout "32768" is out of range')):
+            with self.subTest(typed):
+                self.check("127.0.0.1," + typed, "refused", "1", 1, err=f"ostrel: the {said}.\n" if said else "",
+                           errors=[DOWN.replace("{port}", typed.split(",")[0])])
 
     def test_command(self):
         command = ",{script},\"two words\" plain"
@@ -212,7 +213,7 @@ class Unattended(unittest.TestCase):
     def test_terminal(self):
         """On a terminal the result line comes with its cause; in a pipe or from cron nothing is printed."""
         rows = (("127.0.0.1,{port},5", "open", "{UP}"), ("127.0.0.1,{port},5", "refused", "{DOWN} Connection refused."),
-                ("127.0.0.1,{port},1", "blackholed", "{DOWN} No answer within 1 s."),
+                ("127.0.0.1,{port},0.4", "blackholed", "{DOWN} No answer within 1 s."),
                 ("nohost.invalid,{port},1", "open", "{DOWN} No such host."),
                 ("127.0.0.1,x{port},1", "open", 'Port x{port} on device {device} is un-available. The port "x{port}" '
                                                'is not a number.'),
