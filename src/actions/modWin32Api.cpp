@@ -220,7 +220,10 @@ namespace {
             forget(pid);
             return kShellAccepted;
         }
-        return ::access(path.c_str(), X_OK) == 0 ? ERROR_BAD_FORMAT : SE_ERR_ACCESSDENIED;
+        const int error = errno; // the system's reason, for describe()
+        const int32_t refused = ::access(path.c_str(), X_OK) == 0 ? ERROR_BAD_FORMAT : SE_ERR_ACCESSDENIED;
+        errno = error;
+        return refused;
     }
 
     // Only an application the desktop names for the document's type counts: on a
@@ -299,7 +302,7 @@ int32_t Shell_Execute(
     return openDocument(path, lngShowCmd, launch);
 }
 
-std::string describe(int32_t result)
+std::string describe(int32_t result, int error)
 {
     switch (result) {
     case SE_ERR_FNF:
@@ -309,7 +312,7 @@ std::string describe(int32_t result)
     case SE_ERR_ACCESSDENIED:
         return "permission denied";
     case ERROR_BAD_FORMAT:
-        return "the file cannot be run";
+        return std::strerror(error);
     case SE_ERR_NOASSOC:
         return "no application opens this file here";
     default:

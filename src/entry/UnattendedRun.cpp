@@ -8,6 +8,7 @@
 #include "entry/Report.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -101,10 +102,11 @@ namespace {
             launch.outputToErrors = chosen == Mode::Plugin;
             int32_t result = 0;
             if (!modCommand::Run_Command(request.strCommand, request.strArgument, launch, &result)) {
+                const int error = errno;
                 modCommand::Log_Error("Error executing specified command, " + request.strCommand);
                 say(stderr,
-                    TextRules::blankControls(
-                        "command: " + request.strCommand + " cannot be started: " + modWin32Api::describe(result)));
+                    TextRules::blankControls("command: " + request.strCommand
+                        + " cannot be started: " + modWin32Api::describe(result, error)));
             }
         }
         if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {

@@ -114,6 +114,10 @@ class Unattended(unittest.TestCase):
             with self.subTest(typed):
                 self.check("127.0.0.1," + typed, "refused", "1", 1, err=f"ostrel: the {said}.\n" if said else "",
                            errors=[DOWN.replace("{port}", typed.split(",")[0])])
+        # Over 128 KiB of device from two arguments: the command runs, told the first 64 KiB of it, on one line.
+        word = "x\r\n" + "\u00e9" * 40000
+        self.program.run([word, word + f",1\n,5,FAIL,{self.script}"])
+        self.assertEqual(marker(self.script)[2], "x  " + "\u00e9" * 32766 + "|1 |un-available")
 
     def test_command(self):
         command = ",{script},\"two words\" plain"
@@ -129,6 +133,10 @@ class Unattended(unittest.TestCase):
         self.check("127.0.0.1,{port},5,FAIL, /nonexistent/tool ,x", "refused", "1", 1,
                    errors=[DOWN, "Error executing specified command, /nonexistent/tool"],
                    err="command: /nonexistent/tool cannot be started: no such folder\n")
+        empty = os.path.join(self.folder, "empty")
+        os.close(os.open(empty, os.O_CREAT, 0o755))  # executable, but of no format the system can start
+        self.check("127.0.0.1,{port},5,FAIL," + empty, "refused", errors=[DOWN, "Error executing specified command, "
+                   + empty], err=f"command: {empty} cannot be started: Exec format error\n")
 
     def test_programs_and_documents(self):
         """A bare name is found on PATH; no shell ever reads the fields; a document or folder goes to the desktop's
