@@ -108,7 +108,7 @@ namespace {
 
     enum class Streams { Shared, Hidden, OutputToErrors, OutputToPipe };
 
-    // Starts the program in a session of its own with default signal handling;
+    // Starts the program in a session of its own, every signal at its default and none blocked;
     // its end is awaited by a thread of its own, so it never lingers as a zombie.
     // The process id, or -1 with errno set.
     pid_t spawn(const std::string &path, std::vector<std::string> arguments, std::vector<std::string> environment,
@@ -119,8 +119,7 @@ namespace {
         ::posix_spawn_file_actions_init(&actions);
         ::posix_spawnattr_init(&attributes);
         sigset_t defaults, none;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
+        sigfillset(&defaults); // what our caller ignored (nohup, a scheduler) is not the command's to inherit
         sigemptyset(&none);
         ::posix_spawnattr_setsigdefault(&attributes, &defaults);
         ::posix_spawnattr_setsigmask(&attributes, &none);

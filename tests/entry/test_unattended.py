@@ -137,6 +137,13 @@ class Unattended(unittest.TestCase):
         os.close(os.open(empty, os.O_CREAT, 0o755))  # executable, but of no format the system can start
         self.check("127.0.0.1,{port},5,FAIL," + empty, "refused", errors=[DOWN, "Error executing specified command, "
                    + empty], err=f"command: {empty} cannot be started: Exec format error\n")
+        # What a caller ignores (nohup, some schedulers) the command gets at its default.
+        ignored = {number: signal.signal(number, signal.SIG_IGN)
+                   for number in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)}
+        run = self.program.run("127.0.0.1,1,5,FAIL,/bin/grep,SigIgn /proc/self/status")
+        for number, handler in ignored.items():
+            signal.signal(number, handler)
+        self.assertEqual(int(run.out.split()[1], 16) & (1 << 0 | 1 << 1 | 1 << 14), 0)  # signals 1, 2, 15 not ignored
 
     def test_programs_and_documents(self):
         """A bare name is found on PATH; no shell ever reads the fields; a document or folder goes to the desktop's
