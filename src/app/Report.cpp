@@ -17,10 +17,11 @@ namespace {
         return shown;
     }
 
-    std::string notANumber(const Check &check)
+    std::string unusable(const Check &check)
     {
-        return !check.portIsNumber ? "The port \"" + check.port + "\" is not a number"
-                                   : "The timeout \"" + check.timeout + "\" is not a number";
+        const std::string &text = check.portUsable ? check.timeout : check.port;
+        return (check.portUsable ? "The timeout \"" : "The port \"") + text
+            + (TextRules::isNumeric(text) ? "\" is out of range" : "\" is not a number");
     }
 
 } // namespace
@@ -33,7 +34,7 @@ std::string resultLine(const Check &check)
 
 std::string cause(const Check &check)
 {
-    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : notANumber(check)) + '.';
+    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : unusable(check)) + '.';
 }
 
 std::string terminalLine(const Check &check)
@@ -45,7 +46,7 @@ std::string pluginLine(const Check &check)
 {
     const std::string where = " on " + pluginText(check.device) + " port " + pluginText(check.port);
     if (!check.performed())
-        return "TCP UNKNOWN - " + pluginText(notANumber(check));
+        return "TCP UNKNOWN - " + pluginText(unusable(check));
     if (!check.passed())
         return "TCP CRITICAL - " + TcpProbe::describe(check.outcome, check.timeoutSeconds) + where;
     char figures[160];

@@ -11,17 +11,18 @@ namespace Report {
 
 struct Check {
     std::string device, port, timeout; // as typed
-    bool portIsNumber = true;
-    bool timeoutIsNumber = true;
+    bool portUsable = true; // a number within its range
+    bool timeoutUsable = true;
     int16_t timeoutSeconds = 0;
     TcpProbe::Outcome outcome;
     bool passed() const { return outcome.accepted; }
-    bool performed() const { return portIsNumber && timeoutIsNumber; }
+    bool performed() const { return portUsable && timeoutUsable; }
 };
 
 // "Port 22 on device 10.0.0.5 is available." or "... is un-available."
 std::string resultLine(const Check &check);
-// Why the port was not available, as a sentence: "Connection refused.", "The port "5s" is not a number."
+// Why the port was not available, as a sentence: "Connection refused.", "The port "5s" is not a number.",
+// "The timeout "32768" is out of range."
 std::string cause(const Check &check);
 // The result line, and for an un-available port its cause.
 std::string terminalLine(const Check &check);

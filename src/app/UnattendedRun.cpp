@@ -9,6 +9,7 @@
 #include "modules/MailModule.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -49,9 +50,9 @@ namespace {
         check.port = request.strPort;
         check.timeout = request.strTimeout;
         const auto port = TextRules::toPortNumber(request.strPort);
-        const auto timeout = TextRules::toWholeNumber16(request.strTimeout);
-        check.portIsNumber = port.has_value();
-        check.timeoutIsNumber = timeout.has_value();
+        const auto timeout = TextRules::toTimeout(request.strTimeout);
+        check.portUsable = port.has_value();
+        check.timeoutUsable = timeout.has_value();
         check.timeoutSeconds = timeout.value_or(0);
         if (!check.performed()) {
             std::string why = TextRules::blankControls(Report::cause(check));
@@ -101,10 +102,11 @@ namespace {
             launch.outputToErrors = chosen == Mode::Plugin;
             int32_t result = 0;
             if (!Command::Run_Command(request.strCommand, request.strArgument, launch, &result)) {
+                const int error = errno;
                 ResultLog::Log_Error("Error executing specified command, " + request.strCommand);
                 say(stderr,
-                    TextRules::blankControls(
-                        "command: " + request.strCommand + " cannot be started: " + modWin32Api::describe(result)));
+                    TextRules::blankControls("command: " + request.strCommand
+                        + " cannot be started: " + modWin32Api::describe(result, error)));
             }
         }
         if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {

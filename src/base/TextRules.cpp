@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 
 namespace TextRules {
 
@@ -31,6 +33,21 @@ namespace {
             || (lead == 0xF4 && byte(1) > 0x8F))
             return 0;
         return length;
+    }
+
+    // Whether an unsigned numeric text too far from 1 for a double is too small rather than too large: the
+    // decimal exponent of its first significant digit tells.
+    bool tiny(std::string_view text)
+    {
+        const size_t e = text.find_first_of("eE");
+        const std::string_view mantissa = text.substr(0, e);
+        const size_t point = std::min(mantissa.find('.'), mantissa.size());
+        const size_t first = mantissa.find_first_not_of("0.");
+        const long lead = first < point ? long(point - first - 1) : -long(first - point);
+        // strtol stops at the end of the text and saturates, so a written exponent of any length keeps its sign.
+        const long written
+            = e == std::string_view::npos ? 0 : std::strtol(std::string(text.substr(e + 1)).c_str(), nullptr, 10);
+        return written < -lead;
     }
 
 } // namespace
@@ -85,7 +102,10 @@ std::optional<double> toNumber(std::string_view text)
     double value = 0;
     // from_chars reads the C locale's form whatever the user's locale is.
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    // Below the smallest double a number is still above 0 (1e-400 is a positive timeout); above the largest, none.
+    if (error == std::errc::result_out_of_range && tiny(text))
+        value = std::numeric_limits<double>::denorm_min();
+    else if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return negative ? -value : value;
 }
@@ -112,6 +132,13 @@ std::optional<uint16_t> toPortNumber(std::string_view text)
 {
     const auto value = toWholeNumber(text, 0, 65535);
     return value ? std::optional<uint16_t>(static_cast<uint16_t>(*value)) : std::nullopt;
+}
+
+std::optional<int16_t> toTimeout(std::string_view text)
+{
+    const auto whole = toWholeNumber16(text);
+    // Rounded to 0 it would mean the default wait, far longer than asked.
+    return whole == 0 && toNumber(text) > 0.0 ? std::optional<int16_t>(1) : whole;
 }
 
 std::string blankControls(std::string_view text)

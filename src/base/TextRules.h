@@ -22,7 +22,9 @@ bool isBlank(std::string_view text);
 // prefixes or locale decimal commas.
 bool isNumeric(std::string_view text);
 
-// The value of a numeric text (read the same in every locale), or nothing.
+// The value of a numeric text (read the same in every locale), or nothing
+// when it is beyond a double's range; a number too small for a double is the
+// smallest one of its sign.
 std::optional<double> toNumber(std::string_view text);
 
 // A numeric text as a whole number, a fraction rounded to the nearest whole
@@ -35,6 +37,10 @@ std::optional<int16_t> toWholeNumber16(std::string_view text);
 
 // The same within 0..65535: every TCP port, not only those up to 32767.
 std::optional<uint16_t> toPortNumber(std::string_view text);
+
+// A timeout in seconds, as toWholeNumber16 reads it, except that a number
+// above 0 that would round to 0 is 1: never the default wait of 0 or below.
+std::optional<int16_t> toTimeout(std::string_view text);
 
 // One line, whatever the text held: control characters (C0, DEL, C1) and the
 // Unicode line and paragraph separators become blanks, and bytes that are no

@@ -23,7 +23,13 @@ bool Run_Command(
 
 std::vector<std::string> checkEnvironment(const std::string &device, const std::string &port, bool passed)
 {
-    return { "OSTREL_DEVICE=" + device, "OSTREL_PORT=" + port,
+    // One line each, and short enough for one environment string (Linux takes 32 pages, 128 KiB at the least):
+    // a longer one would keep the command from starting at all.
+    const auto shown = [](const std::string &text) {
+        const std::string line = TextRules::blankControls(text);
+        return std::string(TextRules::cutAtCharacter(line, 65536));
+    };
+    return { "OSTREL_DEVICE=" + shown(device), "OSTREL_PORT=" + shown(port),
         std::string("OSTREL_RESULT=") + (passed ? "available" : "un-available") };
 }
 

@@ -15,7 +15,8 @@ namespace Command {
 bool Run_Command(const std::string &strCommand, const std::string &strArgument, const modWin32Api::Launch &launch = {},
     int32_t *result = nullptr);
 
-// What the command learns of the check: the device and port it was given, and the outcome.
+// What the command learns of the check: the device and port it was given, control
+// characters blanked and cut to their first 64 KiB, and the outcome.
 std::vector<std::string> checkEnvironment(const std::string &device, const std::string &port, bool passed);
 
 } // namespace Command

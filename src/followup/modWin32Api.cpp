@@ -110,7 +110,7 @@ namespace {
 
     enum class Streams { Shared, Hidden, OutputToErrors, OutputToPipe };
 
-    // Starts the program in a session of its own with default signal handling;
+    // Starts the program in a session of its own, every signal at its default and none blocked;
     // its end is awaited by a thread of its own, so it never lingers as a zombie.
     // The process id, or -1 with errno set.
     pid_t spawn(const std::string &path, std::vector<std::string> arguments, std::vector<std::string> environment,
@@ -121,8 +121,7 @@ namespace {
         ::posix_spawn_file_actions_init(&actions);
         ::posix_spawnattr_init(&attributes);
         sigset_t defaults, none;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
+        sigfillset(&defaults); // what our caller ignored (nohup, a scheduler) is not the command's to inherit
         sigemptyset(&none);
         ::posix_spawnattr_setsigdefault(&attributes, &defaults);
         ::posix_spawnattr_setsigmask(&attributes, &none);
@@ -222,7 +221,10 @@ namespace {
             forget(pid);
             return kShellAccepted;
         }
-        return ::access(path.c_str(), X_OK) == 0 ? ERROR_BAD_FORMAT : SE_ERR_ACCESSDENIED;
+        const int error = errno; // the system's reason, for describe()
+        const int32_t refused = ::access(path.c_str(), X_OK) == 0 ? ERROR_BAD_FORMAT : SE_ERR_ACCESSDENIED;
+        errno = error;
+        return refused;
     }
 
     // Only an application the desktop names for the document's type counts: on a
@@ -300,7 +302,7 @@ int32_t Shell_Execute(
     return openDocument(path, lngShowCmd, launch);
 }
 
-std::string describe(int32_t result)
+std::string describe(int32_t result, int error)
 {
     switch (result) {
     case SE_ERR_FNF:
@@ -310,7 +312,7 @@ std::string describe(int32_t result)
     case SE_ERR_ACCESSDENIED:
         return "permission denied";
     case ERROR_BAD_FORMAT:
-        return "the file cannot be run";
+        return std::strerror(error);
     case SE_ERR_NOASSOC:
         return "no application opens this file here";
     default:

@@ -14,11 +14,12 @@ namespace modWin32Api {
 inline constexpr int32_t SW_HIDE = 0;
 inline constexpr int32_t SW_SHOWNORMAL = 1;
 
-// Shell results: above 32 the request was accepted; 32 or less it was refused.
+// Shell results: above 32 the request was accepted; 32 or less it was refused,
+// and for an executable file that could not be started errno holds why.
 inline constexpr int32_t SE_ERR_FNF = 2; // file not found
 inline constexpr int32_t SE_ERR_PNF = 3; // path not found
 inline constexpr int32_t SE_ERR_ACCESSDENIED = 5;
-inline constexpr int32_t ERROR_BAD_FORMAT = 11; // an executable file that cannot be started
+inline constexpr int32_t ERROR_BAD_FORMAT = 11; // an executable file that could not be started
 inline constexpr int32_t SE_ERR_NOASSOC = 31; // no application to open the document with
 inline constexpr int32_t kShellAccepted = 42;
 
@@ -42,8 +43,10 @@ struct Launch {
 int32_t Shell_Execute(
     const std::string &strFile, const std::string &strParameters, int32_t lngShowCmd, const Launch &launch = {});
 
-// What a refused result means, for a person: "no such file".
-std::string describe(int32_t result);
+// What a refused result means, for a person: "no such file"; for an
+// executable file that could not be started, the system's reason `error`
+// (the errno that Shell_Execute left): "Exec format error".
+std::string describe(int32_t result, int error);
 
 // The parameters as arguments: blanks separate them, double quotes keep
 // blanks together, three double quotes in a row give one.

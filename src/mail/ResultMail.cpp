@@ -18,12 +18,14 @@ bool Send_ResultMail(MailSender &sender, const QString &strMailServer, const QSt
         return noServer && noRecipients;
     }
 
-    // The text is one line, as the subject and the logs are, whatever the device name holds.
-    const QString strDevice = QString::fromStdString(TextRules::blankControls(strDeviceName.toStdString()));
+    // The text is one line, as the subject and the logs are, whatever the device name and port hold.
+    const auto oneLine
+        = [](const QString &text) { return QString::fromStdString(TextRules::blankControls(text.toStdString())); };
+    const QString strDevice = oneLine(strDeviceName);
     const QString strSubject
         = (bolPassed ? QStringLiteral("Port Check Passed on device ") : QStringLiteral("Port Check Failed on device "))
         + strDevice;
-    const QString strBody = QStringLiteral("Port ") + strPort + QStringLiteral(" on device ") + strDevice
+    const QString strBody = QStringLiteral("Port ") + oneLine(strPort) + QStringLiteral(" on device ") + strDevice
         + (bolPassed ? QStringLiteral(" is available.") : QStringLiteral(" is un-available."));
     return sender.SMTPSEND(strMailServer, QStringLiteral("Ostrel"), strSubject, strBody, QString(), strRecipients);
 }

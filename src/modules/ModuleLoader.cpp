@@ -4,13 +4,20 @@
 
 #include <dlfcn.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ModuleLoader {
 
 std::string path(const std::string &name)
 {
     const std::string folder = Installation::programFolder();
-    for (const std::string &candidate : { folder + '/' + name, folder + "/" OSTREL_MODULE_RELDIR "/" + name }) {
+    // Beside the program, in its library folder, then where it was built to be installed; a program whose
+    // folder is unknown looks only there, never in the current folder.
+    std::vector<std::string> candidates;
+    if (!folder.empty())
+        candidates = { folder + '/' + name, folder + "/" OSTREL_MODULE_RELDIR "/" + name };
+    candidates.push_back(OSTREL_MODULE_DIR "/" + name);
+    for (const std::string &candidate : candidates) {
         if (::access(candidate.c_str(), R_OK) == 0)
             return candidate;
     }

@@ -2,11 +2,13 @@
 
 #include <string>
 
-// The program's modules (the window, the mail), beside the program in the
-// build tree or in its library folder once installed.
+// The program's modules (the window, the mail): beside the program in the
+// build tree, in its library folder once installed, and for a copy of the
+// installed program (or one whose own folder is unknown) in the library
+// folder it was built for.
 namespace ModuleLoader {
 
-// Where the module is, or "" when it is in neither place.
+// Where the module is, or "" when it is in none of these places.
 std::string path(const std::string &name);
 
 // The entry point of the module, loaded once; nothing with `error` saying why.

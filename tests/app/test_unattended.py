@@ -107,12 +107,17 @@ class Unattended(unittest.TestCase):
                    errors=["Port {port} on device " + shown + " is un-available.",
                            "Error executing specified command, /nonexistent/tool  forged"],
                    err="command: /nonexistent/tool  forged cannot be started: no such folder\n")
-        for field, typed in (("port", "127.0.0.1,5s,5"), ("timeout", "127.0.0.1,{port},soon")):
-            with self.subTest(field):
-                value = typed.split(",")[1 if field == "port" else 2]
-                self.check(typed, status="1", code=1, errors=[f"Port {typed.split(',')[1]} on device 127.0.0.1 "
-                                                               "is un-available."],
-                           err=f'ostrel: the {field} "{value}" is not a number.\n')
+        # A number beyond its range is named so; one too small for a double is still above 0, a timeout of 1 s.
+        for typed, said in (("5s,5", 'port "5s" is not a number'), ("70000,5", 'port "70000" is out of range'),
+                            ("{port},soon", 'timeout "soon" is not a number'), ("{port},1e-400", None),
+                            ("{port},32768", 'timeout "32768" is out of range')):
+            with self.subTest(typed):
+                self.check("127.0.0.1," + typed, "refused", "1", 1, err=f"ostrel: the {said}.\n" if said else "",
+                           errors=[DOWN.replace("{port}", typed.split(",")[0])])
+        # Over 128 KiB of device from two arguments: the command runs, told the first 64 KiB of it, on one line.
+        word = "x\r\n" + "\u00e9" * 40000
+        self.program.run([word, word + f",1\n,5,FAIL,{self.script}"])
+        self.assertEqual(marker(self.script)[2], "x  " + "\u00e9" * 32766 + "|1 |un-available")
 
     def test_command(self):
         command = ",{script},\"two words\" plain"
@@ -128,6 +133,17 @@ class Unattended(unittest.TestCase):
         self.check("127.0.0.1,{port},5,FAIL, /nonexistent/tool ,x", "refused", "1", 1,
                    errors=[DOWN, "Error executing specified command, /nonexistent/tool"],
                    err="command: /nonexistent/tool cannot be started: no such folder\n")
+        empty = os.path.join(self.folder, "empty")
+        os.close(os.open(empty, os.O_CREAT, 0o755))  # executable, but of no format the system can start
+        self.check("127.0.0.1,{port},5,FAIL," + empty, "refused", errors=[DOWN, "Error executing specified command, "
+                   + empty], err=f"command: {empty} cannot be started: Exec format error\n")
+        # What a caller ignores (nohup, some schedulers) the command gets at its default.
+        ignored = {number: signal.signal(number, signal.SIG_IGN)
+                   for number in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)}
+        run = self.program.run("127.0.0.1,1,5,FAIL,/bin/grep,SigIgn /proc/self/status")
+        for number, handler in ignored.items():
+            signal.signal(number, handler)
+        self.assertEqual(int(run.out.split()[1], 16) & (1 << 0 | 1 << 1 | 1 << 14), 0)  # signals 1, 2, 15 not ignored
 
     def test_programs_and_documents(self):
         """A bare name is found on PATH; no shell ever reads the fields; a document or folder goes to the desktop's
@@ -215,7 +231,7 @@ class Unattended(unittest.TestCase):
     def test_terminal(self):
         """On a terminal the result line comes with its cause; in a pipe or from cron nothing is printed."""
         rows = (("127.0.0.1,{port},5", "open", "{UP}"), ("127.0.0.1,{port},5", "refused", "{DOWN} Connection refused."),
-                ("127.0.0.1,{port},1", "blackholed", "{DOWN} No answer within 1 s."),
+                ("127.0.0.1,{port},0.4", "blackholed", "{DOWN} No answer within 1 s."),
                 ("nohost.invalid,{port},1", "open", "{DOWN} No such host."),
                 ("127.0.0.1,x{port},1", "open", 'Port x{port} on device {device} is un-available. The port "x{port}" '
                                                'is not a number.'),
@@ -332,6 +348,40 @@ class Logs(unittest.TestCase):
                 for reader in held:
                     os.close(reader)
                 listener.close()
+
+    def test_log_folders(self):
+        """A log folder that someone besides root and the runner could change is refused with one line, and nothing
+        another user's link leads to changes; root's link is followed. Folders are made 0755 and logs 0644 whatever
+        the umask; one that cannot be made, however deep, is not left half made."""
+        self.addCleanup(os.umask, os.umask(0))
+        base = tempfile.mkdtemp()
+        target, made = os.path.join(base, "target"), os.path.join(base, "made")
+        os.mkdir(target)
+        open(os.path.join(target, "error.log"), "w").write("kept\n")
+        os.symlink("made", os.path.join(base, "link"))
+        shared, planted = " may be written by others", "/logs is a link of another user"
+        for name, mode, owner, group, said in (("theirs", 0o755, 65534, 65534, " belongs to another user"),
+                                               ("others", 0o757, 0, 0, shared), ("group", 0o775, 0, 65534, shared),
+                                               ("sticky", 0o1777, 0, 0, planted), ("rootgroup", 0o775, 0, 0, planted),
+                                               ("link", 0, 0, 0, None)):
+            if mode:  # with a link to the target planted by another user
+                folder = os.path.join(base, name)
+                os.mkdir(folder)
+                os.chmod(folder, mode)
+                os.chown(folder, owner, group)
+                os.symlink(target, folder + "/logs")
+                os.lchown(folder + "/logs", 65534, 65534)
+            run = self.program.run("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=name + "/logs"), cwd=base)
+            self.assertEqual(run.err, f"ostrel: log folder {name}/logs refused: {base}/{name}{said}\n" if said else "")
+        for folder in (base + "/deep" + "/a" * 10000, os.path.join(base, "half", "n" * 300)):  # within a memory bound
+            run = self.program.start("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=folder))
+            self.assertEqual(run.stderr.read(), f"ostrel: cannot write {folder}/error.log: File name too long\n")
+            self.assertLess(os.wait4(run.pid, 0)[2].ru_maxrss, 40000)
+        self.assertEqual(open(os.path.join(target, "error.log")).read(), "kept\n")
+        self.assertFalse(os.path.lexists(base + "/deep") or os.path.lexists(base + "/half"))
+        logs = os.path.join(made, "logs")
+        self.assertEqual([oct(os.stat(path).st_mode & 0o777) for path in (made, logs, logs + "/error.log")],
+                         ["0o755", "0o755", "0o644"])
 
     def test_full_disk(self):
         """With one page left, a line is written whole or not at all, and the run says so."""

@@ -68,9 +68,9 @@ CHECK_TEST(reports)
         check.device = "10.0.0.5|x\n";
         check.port = port;
         check.timeout = timeout;
-        check.portIsNumber = port != "5s";
-        check.timeoutIsNumber = timeout != "soon";
-        check.timeoutSeconds = check.timeoutIsNumber ? int16_t(std::stoi(timeout)) : 0;
+        check.portUsable = port != "5s" && port != "70000";
+        check.timeoutUsable = timeout != "soon" && timeout != "32768";
+        check.timeoutSeconds = check.timeoutUsable ? int16_t(std::stoi(timeout)) : 0;
         check.outcome = { failure == Failure::None, failure, error, 0.0041234 };
         return check;
     };
@@ -85,6 +85,8 @@ CHECK_TEST(reports)
         { check("22", "5", Failure::Other, EINVAL), "TCP CRITICAL - Invalid argument on 10.0.0.5 x  port 22" },
         { check("5s", "5", Failure::NoSuchHost), "TCP UNKNOWN - The port \"5s\" is not a number" },
         { check("22", "soon", Failure::NoSuchHost), "TCP UNKNOWN - The timeout \"soon\" is not a number" },
+        { check("70000", "5", Failure::NoSuchHost), "TCP UNKNOWN - The port \"70000\" is out of range" },
+        { check("22", "32768", Failure::NoSuchHost), "TCP UNKNOWN - The timeout \"32768\" is out of range" },
     };
     for (const auto &[checked, plugin] : rows)
         CHECK_EQ(Report::pluginLine(checked), plugin);

@@ -14,29 +14,34 @@ CHECK_TEST(numbers)
     const auto read = [](auto number) { return number ? int(*number) : none; };
     const struct {
         const char *text;
-        int whole16, port;
+        int whole16, timeout, port;
     } rows[] = {
-        { "  15 ", 15, 15 },
-        { "-32768", -32768, none },
-        { "32767", 32767, 32767 },
-        { "32768", none, 32768 },
-        { "65535", none, 65535 },
-        { "65536", none, none },
-        { "25E-1", 2, 2 },
-        { ".6", 1, 1 },
-        { "+3.", 3, 3 },
-        { "1e400", none, none },
-        { "", none, none },
-        { "23a", none, none },
-        { "1,000", none, none },
-        { "1 2", none, none },
-        { "\t5", none, none },
-        { "0x10", none, none },
-        { "-", none, none },
-        { "1e", none, none },
+        { "  15 ", 15, 15, 15 },
+        { "-32768", -32768, -32768, none },
+        { "32767", 32767, 32767, 32767 },
+        { "32768", none, none, 32768 },
+        { "65535", none, none, 65535 },
+        { "65536", none, none, none },
+        { "25E-1", 2, 2, 2 },
+        { ".6", 1, 1, 1 },
+        { "+3.", 3, 3, 3 },
+        { "1e400", none, none, none },
+        { "0", 0, 0, 0 },
+        { "0.4", 0, 1, 0 },
+        { "-0.4", 0, 0, 0 },
+        { "1e-400", 0, 1, 0 },
+        { "", none, none, none },
+        { "23a", none, none, none },
+        { "1,000", none, none, none },
+        { "1 2", none, none, none },
+        { "\t5", none, none, none },
+        { "0x10", none, none, none },
+        { "-", none, none, none },
+        { "1e", none, none, none },
     };
     for (const auto &row : rows) {
         CHECK_EQ(read(toWholeNumber16(row.text)), row.whole16, row.text);
+        CHECK_EQ(read(toTimeout(row.text)), row.timeout, row.text);
         CHECK_EQ(read(toPortNumber(row.text)), row.port, row.text);
     }
 }

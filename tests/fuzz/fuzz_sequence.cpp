@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Report::Check check;
     check.device = request.strDeviceName;
     check.port = request.strPort;
-    check.portIsNumber = TextRules::toPortNumber(request.strPort).has_value();
+    check.portUsable = TextRules::toPortNumber(request.strPort).has_value();
     for (const bool accepted : { true, false }) {
         check.outcome.accepted = accepted;
         for (const std::string &line : { Report::terminalLine(check), Report::pluginLine(check) })

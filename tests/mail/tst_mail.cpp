@@ -175,7 +175,8 @@ void TestMail::mails()
     }
     field.replace("%1", QString::number(server.port())).replace("%2", QString::number(blackholed.port()));
 
-    // The device's name, as a reader sees it in the subject and the text: control characters as blanks.
+    // The device's name (and in process the port), as a reader sees them in the subject and the text: control
+    // characters as blanks.
     const QString device = "D\1E\r\nBcc: evil@test\nGerät-東京-😀\t" + QString(2100, 'y');
     const QString seen = "D E  Bcc: evil@test Gerät-東京-😀 " + QString(2100, 'y');
     QString why;
@@ -196,14 +197,14 @@ void TestMail::mails()
             why.isEmpty() ? QString() : "Error sending SMTP email.\r\n");
     } else {
         MailSender sender;
-        QCOMPARE(ResultMail::Send_ResultMail(sender, field, recipients, "23", device, true), failure.isEmpty());
+        QCOMPARE(ResultMail::Send_ResultMail(sender, field, recipients, "23\r\nX: y", device, true), failure.isEmpty());
         why = sender.lastFailure();
     }
     QCOMPARE(why, failure.replace("%1", field));
     QTRY_COMPARE(server.lines().join(' ').replace("MAIL FROM:<ostrel@vm>", "MAIL"), commands);
     for (const SmtpServer::Message &message : server.messages()) {
         QCOMPARE(message.header("Subject"), QStringList { "Port Check Passed on device " + seen });
-        QCOMPARE(message.body, "Port 23 on device " + seen + " is available.\r\n");
+        QCOMPARE(message.body, "Port 23  X: y on device " + seen + " is available.\r\n");
     }
 }
 

@@ -87,7 +87,7 @@ done
 
 # The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
 # library loaded, the README's line shows the outcome; an unwritable state folder costs a line on standard error.
-mkdir -m 777 "$work/home"
+mkdir -m 1777 "$work/home" # sticky, as /tmp: shared by root and nobody, and accepted as a log folder's parent
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
 installed=$server/usr/bin/ostrel quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
 for user in root nobody; do
@@ -104,6 +104,19 @@ cron XDG_STATE_HOME="$work/xdg" "$installed" "127.0.0.1,$open,2" && check_log "$
 errors=$(cron HOME=/nonexistent setpriv --reuid=65534 --regid=65534 --clear-groups "$installed" "127.0.0.1,$open,2" 2>&1)
 [ "$errors" = "ostrel: cannot write /nonexistent/.local/state/ostrel/success.log: Permission denied" ] \
     || fail "an unwritable state folder said: $errors"
+# The modules where the package puts them (overlaid on /usr/lib): a copy of the installed program mails, logging
+# beside itself; without /proc the program counts as installed and never loads a module from the current folder.
+mkdir "$work/copy" "$work/planted" && cp "$installed" "$work/copy/"
+printf '#include <fcntl.h>\n__attribute__((constructor)) static void f(void) { creat("%s/loaded", 0644); }' "$work" \
+    | gcc -shared -fPIC -x c -o "$work/planted/ostrel-mail.so" -
+errors=$(cd "$work/planted" && cron unshare --mount sh -c 'mount -t overlay overlay -o "lowerdir=$1:/usr/lib" /usr/lib &&
+    "$2/copy/ostrel" "$3" && mount -t tmpfs tmpfs /proc && "$4" "$3"' - "$server/usr/lib" "$work" \
+    "127.0.0.1,$open,2,PASS,,,127.0.0.1:1,ops@test" "$installed" 2>&1)
+refused=$'mail: Connection refused (127.0.0.1:1)\n' state=$work/home/.local/state/ostrel
+[ "$errors" = "${refused}ostrel: the program's own folder is unknown (no /proc): its logs go to $state"$'\n'"${refused%?}" ] \
+    || fail "a copy, and no /proc: $errors"
+check_log "$work/copy/success.log" && check_log "$state/success.log"
+[ -z "$(ls "$work/loaded" "$work/planted/"*.log 2>/dev/null)" ] || fail "a module or log in the current folder"
 # Without the window's package the program says how to get it.
 errors=$(cron DISPLAY=:0 "$installed" 2>&1) && fail "no window, but exit status 0"
 [[ $errors == *"apt install ostrel-window"* ]] || fail "without the window: $errors"
