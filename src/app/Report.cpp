@@ -1,27 +1,19 @@
 #include "app/Report.h"
 
 #include "base/TextRules.h"
-
-#include <cstdio>
+#include "plugin/PluginLine.h"
 
 namespace Report {
 
 namespace {
 
-    // A device name in a plugin line: one line, and no "|" that would start the performance data.
-    std::string pluginText(const std::string &text)
+    std::string notANumber(const Check &check, std::string (*show)(std::string_view))
     {
-        std::string shown = TextRules::blankControls(text);
-        for (char &c : shown)
-            c = c == '|' ? ' ' : c;
-        return shown;
+        return !check.portIsNumber ? "The port \"" + show(check.port) + "\" is not a number"
+                                   : "The timeout \"" + show(check.timeout) + "\" is not a number";
     }
 
-    std::string notANumber(const Check &check)
-    {
-        return !check.portIsNumber ? "The port \"" + check.port + "\" is not a number"
-                                   : "The timeout \"" + check.timeout + "\" is not a number";
-    }
+    std::string asTyped(std::string_view text) { return std::string(text); }
 
 } // namespace
 
@@ -33,7 +25,8 @@ std::string resultLine(const Check &check)
 
 std::string cause(const Check &check)
 {
-    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : notANumber(check)) + '.';
+    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : notANumber(check, asTyped))
+        + '.';
 }
 
 std::string terminalLine(const Check &check)
@@ -41,24 +34,20 @@ std::string terminalLine(const Check &check)
     return TextRules::blankControls(resultLine(check) + (check.passed() ? "" : ' ' + cause(check)));
 }
 
-std::string pluginLine(const Check &check)
+PluginLine::Verdict pluginVerdict(const Check &check)
 {
-    const std::string where = " on " + pluginText(check.device) + " port " + pluginText(check.port);
+    using PluginLine::State;
     if (!check.performed())
-        return "TCP UNKNOWN - " + pluginText(notANumber(check));
-    if (!check.passed())
-        return "TCP CRITICAL - " + TcpProbe::describe(check.outcome, check.timeoutSeconds) + where;
-    char figures[160];
-    std::snprintf(figures, sizeof figures, "TCP OK - %.3f second response time", check.outcome.seconds);
-    std::string line = figures + where;
-    std::snprintf(figures, sizeof figures, "|time=%.6fs;;;0.000000;%.6f", check.outcome.seconds,
-        TcpProbe::limitMs(check.timeoutSeconds) / 1000.0);
-    return line + figures;
+        return { State::Unknown, PluginLine::line(State::Unknown, notANumber(check, PluginLine::shown)) };
+    PluginLine::Policy policy;
+    policy.timeoutSeconds = check.timeoutSeconds;
+    return PluginLine::ofOutcome(check.outcome, check.device, check.port, policy);
 }
 
 std::string pluginLine(const std::string &rejectedWhy)
 {
-    return "TCP UNKNOWN - Incorrect calling sequence: " + pluginText(rejectedWhy);
+    return PluginLine::line(
+        PluginLine::State::Unknown, "Incorrect calling sequence: " + PluginLine::shown(rejectedWhy));
 }
 
 } // namespace Report

@@ -64,6 +64,9 @@ read -r -u "$listener" open
 mkdir -m 777 "$work/home"
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
 installed=$server/usr/bin/ostrel
+# check_ostrel where the engines look for plugins, started as they start one: with no environment at all.
+plugin=$(env -i LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$server/usr/lib/nagios/plugins/check_ostrel" -H 127.0.0.1 -p "$open")
+[[ $plugin == "TCP OK - "*"|time="* ]] || fail "check_ostrel: $plugin"
 expected="Port $open on device 127.0.0.1 is available."
 check_log() {
     local line
