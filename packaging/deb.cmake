@@ -7,7 +7,7 @@
 set(OSTREL_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${OSTREL_PACKAGING_DIR}/changelog @ONLY)
 set(compressed)
-foreach(source docs/ostrel.1 ${OSTREL_PACKAGING_DIR}/changelog)
+foreach(source docs/ostrel.1 docs/check_ostrel.1 ${OSTREL_PACKAGING_DIR}/changelog)
   get_filename_component(source ${source} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${OSTREL_PACKAGING_DIR}/${name}.gz
@@ -19,7 +19,8 @@ add_custom_target(ostrel-documents ALL DEPENDS ${compressed})
 # Whoever builds the program can install it.
 add_dependencies(ostrel ostrel-documents)
 
-install(FILES ${OSTREL_PACKAGING_DIR}/ostrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+install(FILES ${OSTREL_PACKAGING_DIR}/ostrel.1.gz ${OSTREL_PACKAGING_DIR}/check_ostrel.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 # A check command for Nagios and for Icinga 2, to copy.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/monitoring/nagios.cfg ${PROJECT_SOURCE_DIR}/docs/monitoring/icinga2.conf
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel/examples COMPONENT program)
@@ -57,10 +58,10 @@ Ostrel answers one question: does a device accept a TCP connection on a
 given port within a given number of seconds? When the check passes or
 fails it can start a command and send a result mail.
 .
-This package holds the program for unattended checks from cron or a
-monitoring engine (Nagios, Icinga 2 and others: OSTREL_EXIT_STATUS=plugin),
-with its outcome in success.log and error.log under ~/.local/state/ostrel.
-It needs no display and no graphical library.")
+This package holds the program for unattended checks from cron, with its
+outcome in success.log and error.log under ~/.local/state/ostrel, and
+check_ostrel, the same check as a plugin for Nagios, Icinga 2 and other
+monitoring engines. It needs no display and no graphical library.")
 set(CPACK_DEBIAN_WINDOW_DESCRIPTION "TCP port check with follow-up actions - check window
 Ostrel answers one question: does a device accept a TCP connection on a
 given port within a given number of seconds?

@@ -44,9 +44,10 @@ version=$(dpkg-deb -f "$program" Version)
 server=$work/server desktop=$work/desktop
 dpkg-deb -x "$program" "$server"
 dpkg-deb -x "$program" "$desktop" && dpkg-deb -x "$window" "$desktop"
-page=$server/usr/share/man/man1/ostrel.1.gz
-MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
-[ -s "$work/man.err" ] && fail "man: $(cat "$work/man.err")"
+for page in "$server"/usr/share/man/man1/{check_ostrel,ostrel}.1.gz; do
+    MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
+    [ -s "$work/man.err" ] && fail "man $page: $(cat "$work/man.err")"
+done
 grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 
 # The server's program, as cron runs it: logs in the user's state folder, never under /usr, no graphical
