@@ -8,10 +8,10 @@
 
 namespace {
 
+// Written out as main returns.
 int say(const std::string &text, PluginLine::State state)
 {
     std::fputs((text + '\n').c_str(), stdout);
-    std::fflush(stdout);
     return static_cast<int>(state);
 }
 

@@ -48,7 +48,7 @@ class CheckOstrel(unittest.TestCase):
                    ("--hostname 127.0.0.1 --port={port} -w 0.5 -c 1.25 -t 3", "open", 0,
                     "TCP OK - " + OK.replace(";;;0.000000;10.", ";0.500000;1.250000;0.000000;3.")),
                    ("-H 127.0.0.1 -p {port}", "refused", 2, "TCP CRITICAL - Connection refused" + AT),
-                   ("-H 127.0.0.1 -p {port} -r ok", "refused", 0, "TCP OK - Connection refused" + AT),
+                   ("-H 127.0.0.1 -p 1 -r ok", "open", 0, "TCP OK - Connection refused on 127.0.0.1 port 1"),
                    ("-H 127.0.0.1 -p {port} --refuse=warn", "refused", 1, "TCP WARNING - Connection refused" + AT),
                    ("-H 127.0.0.1 -p {port} -t 1", "blackholed", 2, "TCP CRITICAL - No answer within 1 s" + AT),
                    # The family filter: both.test has 127.0.0.1, where nothing listens, and ::1.
