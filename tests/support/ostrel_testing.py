@@ -1,5 +1,6 @@
 """What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
 into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
+import contextlib
 import os
 import pty
 import re
@@ -45,21 +46,15 @@ class Port:
             threading.Thread(target=self._greet, daemon=True).start()
 
     def _greet(self):
-        while True:
-            try:
-                peer = self.socket.accept()[0]
-            except OSError:  # closed
-                return
-            received = b""
-            try:
-                peer.settimeout(5)
-                peer.sendall(BANNER)
-                while chunk := peer.recv(4096):
-                    received += chunk
-            except OSError:
-                pass
-            self.received.append(received)
-            peer.close()
+        with contextlib.suppress(OSError):  # until closed
+            while True:
+                peer, received = self.socket.accept()[0], b""
+                with peer, contextlib.suppress(OSError):
+                    peer.settimeout(5)
+                    peer.sendall(BANNER)
+                    while chunk := peer.recv(4096):
+                        received += chunk
+                self.received.append(received)
 
     def answer(self):
         self.socket.listen(64)
