@@ -1,28 +1,21 @@
 #include "app/Report.h"
 
 #include "base/TextRules.h"
-
-#include <cstdio>
+#include "plugin/PluginLine.h"
 
 namespace Report {
 
 namespace {
 
-    // A device name in a plugin line: one line, and no "|" that would start the performance data.
-    std::string pluginText(const std::string &text)
-    {
-        std::string shown = TextRules::blankControls(text);
-        for (char &c : shown)
-            c = c == '|' ? ' ' : c;
-        return shown;
-    }
-
-    std::string unusable(const Check &check)
+    // Why the port or the timeout cannot be used, each text shown as `show` shows it.
+    std::string unusable(const Check &check, std::string (*show)(std::string_view))
     {
         const std::string &text = check.portUsable ? check.timeout : check.port;
-        return (check.portUsable ? "The timeout \"" : "The port \"") + text
+        return (check.portUsable ? "The timeout \"" : "The port \"") + show(text)
             + (TextRules::isNumeric(text) ? "\" is out of range" : "\" is not a number");
     }
+
+    std::string asTyped(std::string_view text) { return std::string(text); }
 
 } // namespace
 
@@ -34,7 +27,8 @@ std::string resultLine(const Check &check)
 
 std::string cause(const Check &check)
 {
-    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : unusable(check)) + '.';
+    return (check.performed() ? TcpProbe::describe(check.outcome, check.timeoutSeconds) : unusable(check, asTyped))
+        + '.';
 }
 
 std::string terminalLine(const Check &check)
@@ -42,24 +36,20 @@ std::string terminalLine(const Check &check)
     return TextRules::blankControls(resultLine(check) + (check.passed() ? "" : ' ' + cause(check)));
 }
 
-std::string pluginLine(const Check &check)
+PluginLine::Verdict pluginVerdict(const Check &check)
 {
-    const std::string where = " on " + pluginText(check.device) + " port " + pluginText(check.port);
+    using PluginLine::State;
     if (!check.performed())
-        return "TCP UNKNOWN - " + pluginText(unusable(check));
-    if (!check.passed())
-        return "TCP CRITICAL - " + TcpProbe::describe(check.outcome, check.timeoutSeconds) + where;
-    char figures[160];
-    std::snprintf(figures, sizeof figures, "TCP OK - %.3f second response time", check.outcome.seconds);
-    std::string line = figures + where;
-    std::snprintf(figures, sizeof figures, "|time=%.6fs;;;0.000000;%.6f", check.outcome.seconds,
-        TcpProbe::limitMs(check.timeoutSeconds) / 1000.0);
-    return line + figures;
+        return { State::Unknown, PluginLine::line(State::Unknown, unusable(check, PluginLine::shown)) };
+    PluginLine::Policy policy;
+    policy.timeoutSeconds = check.timeoutSeconds;
+    return PluginLine::ofOutcome(check.outcome, check.device, check.port, policy);
 }
 
 std::string pluginLine(const std::string &rejectedWhy)
 {
-    return "TCP UNKNOWN - Incorrect calling sequence: " + pluginText(rejectedWhy);
+    return PluginLine::line(
+        PluginLine::State::Unknown, "Incorrect calling sequence: " + PluginLine::shown(rejectedWhy));
 }
 
 } // namespace Report

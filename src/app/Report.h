@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/TcpProbe.h"
+#include "plugin/PluginLine.h"
 
 #include <cstdint>
 #include <string>
@@ -27,8 +28,9 @@ std::string cause(const Check &check);
 // The result line, and for an un-available port its cause.
 std::string terminalLine(const Check &check);
 // In the Monitoring Plugins form: "TCP OK - 0.004 second response time on 10.0.0.5 port 22|time=...",
-// "TCP CRITICAL - Connection refused on 10.0.0.5 port 22", "TCP UNKNOWN - The port "5s" is not a number".
-std::string pluginLine(const Check &check);
+// "TCP CRITICAL - Connection refused on 10.0.0.5 port 22", "TCP UNKNOWN - The port "5s" is not a number";
+// the exit status is the state's.
+PluginLine::Verdict pluginVerdict(const Check &check);
 std::string pluginLine(const std::string &rejectedWhy);
 
 } // namespace Report

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace UnattendedRun {
@@ -22,7 +24,7 @@ namespace {
 
     // Schedulers act on the exit status only when asked to: without
     // OSTREL_EXIT_STATUS every run ends with 0 and the logs are the outcome.
-    Mode mode()
+    Mode chosenMode()
     {
         const std::string chosen = Environment::get("OSTREL_EXIT_STATUS");
         return chosen == "1" ? Mode::ExitStatus : chosen == "plugin" ? Mode::Plugin : Mode::Logs;
@@ -30,8 +32,6 @@ namespace {
 
     int exitStatus(Mode mode, Outcome outcome)
     {
-        if (mode == Mode::Plugin) // the Monitoring Plugins' OK, CRITICAL and UNKNOWN
-            return outcome == Outcome::Available ? 0 : outcome == Outcome::Unavailable ? 2 : 3;
         if (mode == Mode::ExitStatus)
             return outcome == Outcome::Available ? 0 : outcome == Outcome::Rejected ? 2 : 1;
         return 0;
@@ -42,6 +42,37 @@ namespace {
         std::fputs((line + '\n').c_str(), stream);
         std::fflush(stream);
     }
+
+    // What this run writes: the logs, and for a monitoring engine its one line.
+    struct Run {
+        Mode mode = chosenMode();
+        // An engine's checks keep no logs unless a folder is named for them: the
+        // engine user's state folder is shared by every service it checks.
+        bool logs = mode != Mode::Plugin || Environment::isSet("OSTREL_LOG_DIR");
+        bool lineSaid = false;
+        int status = 3;
+
+        void success(const std::string &message) const
+        {
+            if (logs)
+                ResultLog::Log_Success(message);
+        }
+        void error(const std::string &message) const
+        {
+            if (logs)
+                ResultLog::Log_Error(message);
+        }
+        // The engine's line; once, whatever ends the run.
+        int verdict(const PluginLine::Verdict &verdict)
+        {
+            if (!lineSaid) {
+                say(stdout, verdict.line);
+                status = static_cast<int>(verdict.state);
+                lineSaid = true;
+            }
+            return status;
+        }
+    };
 
     Report::Check check(const CheckRequest &request)
     {
@@ -60,37 +91,68 @@ namespace {
             say(stderr, "ostrel: " + why);
             return check;
         }
+        check.outcome.failure = TcpProbe::failureOf(request.addresses.found);
         if (request.addresses.found == Addresses::Found::Addresses)
             check.outcome = TcpProbe::Check_Socket(request.addresses.addresses, *port, *timeout);
         return check;
     }
 
-    int runChecked(const std::string &argumentText, Mode chosen)
+    enum class Sender { ThisProcess, Child, Elsewhere };
+
+    // For an engine the mail goes out from a grandchild in a session of its own,
+    // its standard streams on the null device: the engine has the line and the
+    // exit status at once, and none of its pipes stays open behind them.
+    Sender detachForMail()
+    {
+        const pid_t middle = ::fork();
+        if (middle < 0)
+            return Sender::ThisProcess; // the check then waits for its mail
+        if (middle > 0) {
+            while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR)
+                continue;
+            return Sender::Elsewhere;
+        }
+        ::setsid();
+        if (::fork() > 0)
+            ::_exit(0); // (a middle child that cannot fork sends the mail itself)
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int stream = 0; stream < 3 && null >= 0; ++stream)
+            ::dup2(null, stream);
+        if (null > 2)
+            ::close(null);
+        return Sender::Child;
+    }
+
+    int runChecked(const std::string &argumentText, Run &run)
     {
         // Both logs only ever hold the lines of the latest run.
-        ResultLog::startRun();
+        if (run.logs)
+            ResultLog::startRun();
 
         const auto reading = CallingSequence::read(argumentText,
             [](const std::string &name) { return Addresses::ofDevice(name, Wait::kForever, Wait::polling()); });
         if (const auto *rejected = std::get_if<CallingSequence::Rejected>(&reading)) {
-            ResultLog::Log_Error("Port check not performed: Incorrect calling sequence.");
-            ResultLog::Log_Error("Type OSTREL /? for calling sequence help.");
+            run.error("Port check not performed: Incorrect calling sequence.");
+            run.error("Type OSTREL /? for calling sequence help.");
             say(stderr, "ostrel: incorrect calling sequence: " + rejected->why + " (see ostrel --help)");
-            if (chosen == Mode::Plugin)
-                say(stdout, Report::pluginLine(rejected->why));
-            return exitStatus(chosen, Outcome::Rejected);
+            if (run.mode == Mode::Plugin)
+                return run.verdict({ PluginLine::State::Unknown, Report::pluginLine(rejected->why) });
+            return exitStatus(run.mode, Outcome::Rejected);
         }
         const auto &request = std::get<CheckRequest>(reading);
         const Report::Check checked = check(request);
         const bool passed = checked.passed();
         if (passed)
-            ResultLog::Log_Success(Report::resultLine(checked));
+            run.success(Report::resultLine(checked));
         else
-            ResultLog::Log_Error(Report::resultLine(checked));
+            run.error(Report::resultLine(checked));
         // Scheduled runs stay quiet; a person at a terminal reads the outcome there too.
-        if (chosen == Mode::Plugin)
-            say(stdout, Report::pluginLine(checked));
-        else if (::isatty(STDOUT_FILENO))
+        const Outcome outcome = passed ? Outcome::Available
+            : checked.performed()      ? Outcome::Unavailable
+                                       : Outcome::NotPerformed;
+        const int status
+            = run.mode == Mode::Plugin ? run.verdict(Report::pluginVerdict(checked)) : exitStatus(run.mode, outcome);
+        if (run.mode != Mode::Plugin && ::isatty(STDOUT_FILENO))
             say(stdout, Report::terminalLine(checked));
 
         // The command is started (never waited for), then the mail goes out.
@@ -98,42 +160,48 @@ namespace {
         if (!request.strCommand.empty() && triggered) {
             modWin32Api::Launch launch;
             launch.environment = Command::checkEnvironment(request.strDeviceName, request.strPort, passed);
-            // A monitoring engine reads one line on standard output: the command's goes elsewhere.
-            launch.outputToErrors = chosen == Mode::Plugin;
+            // A monitoring engine reads one line on pipes that must close when the check ends.
+            launch.hidden = run.mode == Mode::Plugin;
             int32_t result = 0;
             if (!Command::Run_Command(request.strCommand, request.strArgument, launch, &result)) {
                 const int error = errno;
-                ResultLog::Log_Error("Error executing specified command, " + request.strCommand);
+                run.error("Error executing specified command, " + request.strCommand);
                 say(stderr,
                     TextRules::blankControls("command: " + request.strCommand
                         + " cannot be started: " + modWin32Api::describe(result, error)));
             }
         }
         if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {
+            const Sender sender = run.mode == Mode::Plugin ? detachForMail() : Sender::ThisProcess;
+            if (sender == Sender::Elsewhere)
+                return status;
             std::string failure;
             if (!MailModule::sendResultMail(request.strMailServer, request.strRecipients, request.strPort,
                     request.strDeviceName, passed, failure)) {
-                ResultLog::Log_Error("Error sending SMTP email.");
+                run.error("Error sending SMTP email.");
                 // Why, for whoever reads the scheduler's mail.
                 say(stderr, "mail: " + TextRules::blankControls(failure));
             }
+            if (sender == Sender::Child)
+                ::_exit(0);
         }
-        return exitStatus(chosen,
-            passed                    ? Outcome::Available
-                : checked.performed() ? Outcome::Unavailable
-                                      : Outcome::NotPerformed);
+        return status;
     }
 
 } // namespace
 
 int run(const std::string &argumentText)
 {
-    const Mode chosen = mode();
+    Run run;
     try {
-        return runChecked(argumentText, chosen);
+        return runChecked(argumentText, run);
     } catch (const std::exception &failure) {
-        ResultLog::Log_Error(std::string("Error loading main form. ") + failure.what());
-        return exitStatus(chosen, Outcome::NotPerformed);
+        run.error(std::string("Error loading main form. ") + failure.what());
+        if (run.mode == Mode::Plugin) {
+            const std::string why = std::string("Internal error: ") + failure.what();
+            return run.verdict({ PluginLine::State::Unknown, PluginLine::line(PluginLine::State::Unknown, why) });
+        }
+        return exitStatus(run.mode, Outcome::NotPerformed);
     }
 }
 

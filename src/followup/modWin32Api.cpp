@@ -108,7 +108,7 @@ namespace {
         return list;
     }
 
-    enum class Streams { Shared, Hidden, OutputToErrors, OutputToPipe };
+    enum class Streams { Shared, Hidden, OutputToPipe };
 
     // Starts the program in a session of its own, every signal at its default and none blocked;
     // its end is awaited by a thread of its own, so it never lingers as a zombie.
@@ -132,8 +132,6 @@ namespace {
                 ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
             ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         }
-        if (streams == Streams::OutputToErrors)
-            ::posix_spawn_file_actions_adddup2(&actions, 2, 1);
         if (streams == Streams::OutputToPipe)
             ::posix_spawn_file_actions_adddup2(&actions, pipeWriteEnd, 1);
         arguments.insert(arguments.begin(), path);
@@ -213,9 +211,7 @@ namespace {
     int32_t startProgram(
         const std::string &path, const std::string &parameters, int32_t showState, const Launch &launch)
     {
-        const Streams streams = showState == SW_HIDE ? Streams::Hidden
-            : launch.outputToErrors                  ? Streams::OutputToErrors
-                                                     : Streams::Shared;
+        const Streams streams = showState == SW_HIDE || launch.hidden ? Streams::Hidden : Streams::Shared;
         const pid_t pid = spawn(path, splitCommand(parameters), environmentWith(launch.environment), streams);
         if (pid > 0) {
             forget(pid);
@@ -244,9 +240,7 @@ namespace {
         if (type.empty() || query(xdgMime, { "query", "default", type }, waiter).empty())
             return SE_ERR_NOASSOC;
         // The path is absolute, so it is never read as an option.
-        const Streams streams = showState == SW_HIDE ? Streams::Hidden
-            : launch.outputToErrors                  ? Streams::OutputToErrors
-                                                     : Streams::Shared;
+        const Streams streams = showState == SW_HIDE || launch.hidden ? Streams::Hidden : Streams::Shared;
         const pid_t pid = spawn(xdgOpen, { path }, environmentWith(launch.environment), streams);
         if (pid <= 0)
             return SE_ERR_NOASSOC;

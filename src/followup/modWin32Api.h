@@ -26,7 +26,7 @@ inline constexpr int32_t kShellAccepted = 42;
 // What a start needs besides the file and its parameters.
 struct Launch {
     std::vector<std::string> environment; // "NAME=value" entries added to the program's own
-    bool outputToErrors = false; // the started program's standard output goes to our standard error
+    bool hidden = false; // the standard streams on the null device, whatever the show state
     Wait::Waiter *waiter = nullptr; // how to wait for the desktop's answers (poll() when none)
 };
 

@@ -90,7 +90,8 @@ namespace {
         hints.ai_flags = AI_CANONNAME;
         addrinfo *found = nullptr;
         LookUp result;
-        if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0) {
+        const int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+        if (error == 0) {
             if (found && found->ai_canonname)
                 result.canonicalName = found->ai_canonname;
             for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
@@ -104,7 +105,10 @@ namespace {
         }
         std::stable_partition(result.addresses.begin(), result.addresses.end(),
             [](const Address &address) { return address.family() == AF_INET; });
-        result.found = result.addresses.empty() ? Found::NoSuchHost : Found::Addresses;
+        // Only the name's own answer says it is not there; a resolver that fails or
+        // never answers says nothing about the name.
+        const bool missing = error == 0 || error == EAI_NONAME || error == EAI_NODATA || error == EAI_ADDRFAMILY;
+        result.found = !result.addresses.empty() ? Found::Addresses : missing ? Found::NoSuchHost : Found::LookUpFailed;
         return result;
     }
 
@@ -159,7 +163,7 @@ LookUpInProgress::LookUpInProgress(std::string_view name)
     try {
         std::thread([deliver, pending = m_pending, trimmed] { deliver(pending, resolve(trimmed)); }).detach();
     } catch (const std::system_error &) {
-        deliver(m_pending, {}); // no thread to be had: as if the name were unknown
+        deliver(m_pending, { Found::LookUpFailed, {}, {} }); // no thread to be had
     }
 }
 

@@ -41,7 +41,10 @@ std::optional<Address> dottedQuad(std::string_view text);
 // or without a zone ("fe80::1%lo", "[fe80::1%2]").
 std::optional<Address> literal(std::string_view name);
 
-enum class Found { Addresses, NoSuchHost, TimedOut, Abandoned };
+// NoSuchHost: the name does not exist, or has no address. LookUpFailed: the
+// resolver could not say (unreachable, a temporary or server failure), as
+// TimedOut, where our own deadline passed first.
+enum class Found { Addresses, NoSuchHost, LookUpFailed, TimedOut, Abandoned };
 
 struct LookUp {
     Found found = Found::NoSuchHost;

@@ -1,9 +1,11 @@
 #include "net/TcpProbe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace TcpProbe {
@@ -56,6 +58,22 @@ namespace {
 
 } // namespace
 
+Failure failureOf(Addresses::Found found)
+{
+    switch (found) {
+    case Addresses::Found::Addresses:
+        return Failure::None;
+    case Addresses::Found::NoSuchHost:
+        return Failure::NoSuchHost;
+    case Addresses::Found::LookUpFailed:
+    case Addresses::Found::TimedOut:
+        return Failure::LookUpFailed;
+    case Addresses::Found::Abandoned:
+        break;
+    }
+    return Failure::Other;
+}
+
 int limitMs(int16_t intTimeOut) { return intTimeOut > 0 ? intTimeOut * 1000 : 15000; }
 
 int connectAny(const std::vector<Address> &addresses, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter,
@@ -94,6 +112,37 @@ Outcome Check_Socket(
     return outcome;
 }
 
+bool sendAll(int fd, std::string_view bytes, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0)
+            bytes.remove_prefix(static_cast<size_t>(sent));
+        else if (sent < 0 && errno == EINTR)
+            continue;
+        else if (sent == 0 || errno != EAGAIN || !waiter.wait(fd, POLLOUT, deadline))
+            return false;
+    }
+    return true;
+}
+
+std::string firstBytes(int fd, std::string_view request, const std::function<bool(std::string_view)> &enough,
+    size_t limit, Wait::Deadline deadline, Wait::Waiter &waiter)
+{
+    std::string received;
+    if (!sendAll(fd, request, deadline, waiter))
+        return received;
+    char buffer[4096];
+    while (received.size() < limit && !enough(received)) {
+        const ssize_t size = ::recv(fd, buffer, std::min(sizeof buffer, limit - received.size()), 0);
+        if (size > 0)
+            received.append(buffer, static_cast<size_t>(size));
+        else if (size == 0 || (errno != EINTR && (errno != EAGAIN || !waiter.wait(fd, POLLIN, deadline))))
+            break;
+    }
+    return received;
+}
+
 std::string describe(const Outcome &outcome, int16_t intTimeOut)
 {
     switch (outcome.failure) {
@@ -105,6 +154,8 @@ std::string describe(const Outcome &outcome, int16_t intTimeOut)
         return "No answer within " + Wait::inSeconds(limitMs(intTimeOut));
     case Failure::NoSuchHost:
         return "No such host";
+    case Failure::LookUpFailed:
+        return "The name could not be looked up";
     case Failure::NoRoute:
         return "No route to the device";
     case Failure::PortZero:

@@ -4,7 +4,9 @@
 #include "net/Addresses.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The TCP port probe: does the device accept a connection on the port within
@@ -12,7 +14,11 @@
 namespace TcpProbe {
 
 // Why a port was not available; the words a person reads are in describe().
-enum class Failure { None, Refused, NoAnswer, NoSuchHost, NoRoute, PortZero, Other };
+enum class Failure { None, Refused, NoAnswer, NoSuchHost, LookUpFailed, NoRoute, PortZero, Other };
+
+// Why a device without addresses was not checked: NoSuchHost, or LookUpFailed
+// when the resolver could not say.
+Failure failureOf(Addresses::Found found);
 
 struct Outcome {
     bool accepted = false;
@@ -36,6 +42,15 @@ Outcome Check_Socket(const std::vector<Address> &addresses, uint16_t intSocketTy
 // descriptor, or -1 with `outcome` saying why.
 int connectAny(const std::vector<Address> &addresses, uint16_t port, Wait::Deadline deadline, Wait::Waiter &waiter,
     Outcome &outcome);
+
+// What a service says first on the connection `fd`: `request` is sent (when
+// any), then what arrives is read until `enough` holds for it, the service
+// closes, `limit` bytes came or the deadline passes.
+std::string firstBytes(int fd, std::string_view request, const std::function<bool(std::string_view)> &enough,
+    size_t limit, Wait::Deadline deadline, Wait::Waiter &waiter);
+
+// Sends what it can of `bytes` before the deadline; false when not all went.
+bool sendAll(int fd, std::string_view bytes, Wait::Deadline deadline, Wait::Waiter &waiter);
 
 // "Connection refused", "No answer within 5 s", "No such host", "No route to the device"...
 std::string describe(const Outcome &outcome, int16_t intTimeOut);

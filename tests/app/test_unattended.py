@@ -13,12 +13,12 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import Port, Program, confine_resolver, headless, marker, marker_script, private_address  # noqa
+from ostrel_testing import (Port, Program, confine_resolver, headless, hosts_only, marker, marker_script,  # noqa
+                            private_address)
 
 from aiosmtpd.controller import Controller  # noqa: E402
 
 BUILT = sys.argv.pop(1)
-NAGIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "monitoring", "nagios.cfg")
 FILESERVER, MAIL = private_address(), private_address()  # the help's example device and mail server
 REJECTED = ["Port check not performed: Incorrect calling sequence.", "Type OSTREL /? for calling sequence help."]
 UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on device {device} is un-available."
@@ -232,7 +232,7 @@ class Unattended(unittest.TestCase):
         """On a terminal the result line comes with its cause; in a pipe or from cron nothing is printed."""
         rows = (("127.0.0.1,{port},5", "open", "{UP}"), ("127.0.0.1,{port},5", "refused", "{DOWN} Connection refused."),
                 ("127.0.0.1,{port},0.4", "blackholed", "{DOWN} No answer within 1 s."),
-                ("nohost.invalid,{port},1", "open", "{DOWN} No such host."),
+                ("nohost.invalid,{port},1", "open", "{DOWN} The name could not be looked up."),
                 ("127.0.0.1,x{port},1", "open", 'Port x{port} on device {device} is un-available. The port "x{port}" '
                                                'is not a number.'),
                 ("127.0.0.1,0,1", "open", "Port 0 on device {device} is un-available. Port 0 cannot be connected to."))
@@ -247,18 +247,45 @@ class Unattended(unittest.TestCase):
                 listener.close()
 
     def test_plugin(self):
-        """One line on standard output in the Monitoring Plugins' form, terminal or not, and their exit status."""
-        listener = Port()
-        for terminal in (False, True):
-            run = (self.program.run_on_terminal if terminal else self.program.run)(
-                f"127.0.0.1,{listener.port},0,PASS,{self.script},x", headless(OSTREL_EXIT_STATUS="plugin"))
-            # A timeout of 0 means the 15 s it waits.
-            self.assertRegex(run.out, rf"^TCP OK - 0\.\d\d\d second response time on 127\.0\.0\.1 port {listener.port}"
-                             r"\|time=0\.\d{6}s;;;0\.000000;15\.000000\n$")
-            self.assertEqual(run.returncode, 0)
-            # The command's output goes to standard error, never into the engine's line.
-            self.assertEqual(marker(self.script)[0], run.err_pipe)
-            os.remove(self.script + ".marker")
+        """One line for the engine, terminal or not, its state the exit status; logs only where OSTREL_LOG_DIR says;
+        follow-ups that take their time (a command that sleeps, a mail server that never greets) never hold the
+        engine's pipes, which communicate() reads to their end."""
+        sleeper, mail, logs = os.path.join(self.folder, "sleeper.sh"), Port(), tempfile.mkdtemp()
+        with open(sleeper, "w") as file:
+            file.write('#!/bin/sh\nprintf "%s\\n" "$(readlink /proc/$$/fd/1)" - - > "$0.marker"\nsleep 5\n')
+        os.chmod(sleeper, 0o755)
+        ok = r"TCP OK - 0\.\d{{3}} second response time on 127\.0\.0\.1 port {port}\|time=0\.\d{{6}}s;;;0\.000000;"
+        refused = r"TCP CRITICAL - Connection refused on 127\.0\.0\.1 port {port}"
+        rows = (("127.0.0.1,{port},0,PASS,{script},x", "open", {}, 0, ok + r"15\.000000"),  # 0: the 15 s it waits
+                ("127.0.0.1,{port},5,FAIL," + sleeper, "refused", {}, 2, refused),
+                ("127.0.0.1," + "0" * 300 + "{port},5", "open", {}, 0,  # the port's text cut, never the figures
+                 ok.replace("port {port}", r"port 0{{100}}\.\.\.") + r"5\.000000"),
+                ("silent.test,{port},5", "open", {}, 3, r"TCP UNKNOWN - The name could not be looked up on silent\.test "
+                 "port {port}"),
+                ("nohost.test,{port},5", "open", hosts_only(), 2, r"TCP CRITICAL - No such host on nohost\.test port {port}"),
+                (f"127.0.0.1,{{port}},5,FAIL,,,127.0.0.1:{mail.port},ops@example.com", "refused",
+                 {"OSTREL_LOG_DIR": logs}, 2, refused))
+        for sequence, kind, extra, code, line in rows:
+            with self.subTest(sequence[:40], kind=kind):
+                listener = Port(kind)
+                hosts = isinstance(extra, list)
+                environment = headless(OSTREL_EXIT_STATUS="plugin", **({} if hosts else extra))
+                run = (Program(BUILT, extra) if hosts else self.program).run(
+                    sequence.format(port=listener.port, script=self.script), environment)
+                listener.close()
+                self.assertEqual((run.returncode, run.err), (code, ""))
+                self.assertRegex(run.out, "^" + line.format(port=listener.port) + "\n$")
+                self.assertLess(run.seconds, 3 if "silent" in sequence else 1)
+                self.assertEqual(sorted(os.listdir(self.program.folder)), ["ostrel", "ostrel-mail.so"])
+                self.assertEqual(self.program.log("error.log", logs), ["Port {listener.port} on device 127.0.0.1 is "
+                                 "un-available.".format(listener=listener)] if "OSTREL_LOG_DIR" in extra else None)
+        # The commands ran with their streams on the null device, the sleeper too; the mail was on its way.
+        self.assertEqual((marker(self.script)[0], marker(sleeper)[0]), ("/dev/null", "/dev/null"))
+        mail.socket.settimeout(5)
+        mail.socket.accept()[0].close()
+        mail.close()
+        run = self.program.run_on_terminal(f"127.0.0.1,{mail.port},5", headless(OSTREL_EXIT_STATUS="plugin"))
+        self.assertEqual((run.returncode, run.out), (2, f"TCP CRITICAL - Connection refused on 127.0.0.1 port {mail.port}\n"))
 
     def test_logs_that_cannot_be_written(self):
         """A folder that cannot be written costs a standard-error line for each log and nothing else: the hidden
@@ -417,88 +444,6 @@ class Logs(unittest.TestCase):
         self.program.run(f"127.0.0.1,{listener.port},5")
         self.assertEqual([name for name in os.listdir(self.program.folder) if name.startswith(".")], [])
         listener.close()
-
-
-def define(kind, **fields):
-    return f"define {kind} {{\n" + "".join(f"    {key} {value}\n" for key, value in fields.items()) + "}\n"
-
-
-class Nagios(unittest.TestCase):
-    """Plugin mode under Debian's Nagios, with a private configuration and the command of
-    docs/monitoring/nagios.cfg: the states, output and performance data the engine records."""
-
-    def test_states_output_and_performance_data(self):
-        folder = tempfile.mkdtemp(prefix="ostrel-nagios-")
-        os.chmod(folder, 0o777)
-        program = Program(BUILT)
-        open_port, refused = Port(), Port("refused")
-        with open(NAGIOS) as file:  # the command as an administrator copies it
-            command = re.search(r"define command \{.*?\}", file.read(), re.S).group(0)
-        services = {"open": f"{open_port.port}!5", "refused": f"{refused.port}!5", "rejected": "22!", "port": "5s!5"}
-        days = {day: "00:00-24:00" for day in ("sunday", "monday", "tuesday", "wednesday", "thursday", "friday",
-                                                "saturday")}
-        objects = [command.replace("/usr/bin/ostrel", program.path),
-                   define("timeperiod", timeperiod_name="always", alias="always", **days),
-                   define("contact", contact_name="nobody", host_notifications_enabled=0,
-                          service_notifications_enabled=0, host_notification_period="always",
-                          service_notification_period="always", host_notification_options="n",
-                          service_notification_options="n", host_notification_commands="ostrel",
-                          service_notification_commands="ostrel"),
-                   define("host", host_name="loopback", address="127.0.0.1", max_check_attempts=1,
-                          check_period="always", notifications_enabled=0)]
-        objects += [define("service", host_name="loopback", service_description=name, check_command="ostrel!" + args,
-                           check_interval=1, retry_interval=1, max_check_attempts=1, check_period="always",
-                           notifications_enabled=0) for name, args in services.items()]
-        settings = {"log_file": "nagios.log", "cfg_file": "objects.cfg", "status_file": "status.dat",
-                    "check_result_path": "results", "lock_file": "nagios.lock", "temp_file": "nagios.tmp",
-                    "temp_path": ".", "object_cache_file": "objects.cache", "precached_object_file": "objects.pre",
-                    "state_retention_file": "retention.dat", "query_socket": "nagios.qh"}
-        os.mkdir(os.path.join(folder, "results"))
-        os.chmod(os.path.join(folder, "results"), 0o777)
-        with open(os.path.join(folder, "objects.cfg"), "w") as file:
-            file.write("\n".join(objects))
-        with open(os.path.join(folder, "nagios.cfg"), "w") as file:
-            file.write("".join(f"{key}={os.path.join(folder, value)}\n" for key, value in settings.items()))
-            file.write("interval_length=1\nstatus_update_interval=1\nretain_state_information=0\nuse_syslog=0\n"
-                       "check_external_commands=0\nenable_notifications=0\nnagios_user=nagios\nnagios_group=nagios\n"
-                       "check_result_reaper_frequency=1\nmax_check_result_reaper_time=1\n")
-        engine = subprocess.Popen(["/usr/sbin/nagios4", os.path.join(folder, "nagios.cfg")],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        try:
-            seen = {}
-            deadline = time.monotonic() + 60
-            while len(seen) < 4 and time.monotonic() < deadline and engine.poll() is None:
-                time.sleep(0.5)
-                seen = self.services(os.path.join(folder, "status.dat"))
-            self.assertEqual(len(seen), 4, f"the engine checked {sorted(seen)}; its log: "
-                             + open(os.path.join(folder, "nagios.log")).read()[-2000:])
-        finally:
-            engine.terminate()
-            engine.wait(10)
-            open_port.close()
-            refused.close()
-            shutil.rmtree(folder, ignore_errors=True)
-        self.assertEqual(seen["open"][0], "0")
-        self.assertRegex(seen["open"][1], rf"^TCP OK - 0\.\d{{3}} second response time on 127\.0\.0\.1 port "
-                                          rf"{open_port.port}$")
-        self.assertRegex(seen["open"][2], r"^time=0\.\d{6}s;;;0\.000000;5\.000000$")
-        self.assertEqual(seen["refused"], ("2", f"TCP CRITICAL - Connection refused on 127.0.0.1 port {refused.port}",
-                                           ""))
-        self.assertEqual(seen["rejected"], ("3", "TCP UNKNOWN - Incorrect calling sequence: the timeout is empty", ""))
-        self.assertEqual(seen["port"], ("3", 'TCP UNKNOWN - The port "5s" is not a number', ""))
-
-    @staticmethod
-    def services(status):
-        """Each checked service's state, output and performance data, as the engine recorded them."""
-        if not os.path.exists(status):
-            return {}
-        found = {}
-        for block in re.findall(r"servicestatus \{(.*?)\}", open(status).read(), re.S):
-            fields = dict(re.findall(r"^\s*(\w+)=(.*)$", block, re.M))
-            if fields.get("has_been_checked") == "1":
-                found[fields["service_description"]] = (fields["current_state"], fields["plugin_output"],
-                                                        fields["performance_data"])
-        return found
 
 
 if __name__ == "__main__":

@@ -80,7 +80,6 @@ CHECK_TEST(reports)
             "TCP OK - 0.004 second response time on 10.0.0.5 x  port 22|time=0.004123s;;;0.000000;15.000000" },
         { check("22", "5", Failure::Refused), "TCP CRITICAL - Connection refused on 10.0.0.5 x  port 22" },
         { check("22", "0", Failure::NoAnswer), "TCP CRITICAL - No answer within 15 s on 10.0.0.5 x  port 22" },
-        { check("22", "5", Failure::NoSuchHost), "TCP CRITICAL - No such host on 10.0.0.5 x  port 22" },
         { check("22", "5", Failure::NoRoute), "TCP CRITICAL - No route to the device on 10.0.0.5 x  port 22" },
         { check("22", "5", Failure::Other, EINVAL), "TCP CRITICAL - Invalid argument on 10.0.0.5 x  port 22" },
         { check("5s", "5", Failure::NoSuchHost), "TCP UNKNOWN - The port \"5s\" is not a number" },
@@ -89,9 +88,9 @@ CHECK_TEST(reports)
         { check("22", "32768", Failure::NoSuchHost), "TCP UNKNOWN - The timeout \"32768\" is out of range" },
     };
     for (const auto &[checked, plugin] : rows)
-        CHECK_EQ(Report::pluginLine(checked), plugin);
+        CHECK_EQ(Report::pluginVerdict(checked).line, plugin);
     CHECK_EQ(
-        Report::terminalLine(rows[4].first), "Port 22 on device 10.0.0.5|x  is un-available. No route to the device.");
+        Report::terminalLine(rows[3].first), "Port 22 on device 10.0.0.5|x  is un-available. No route to the device.");
     CHECK_EQ(Report::pluginLine("the timeout is missing"),
         "TCP UNKNOWN - Incorrect calling sequence: the timeout is missing");
 }

@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check.portUsable = TextRules::toPortNumber(request.strPort).has_value();
     for (const bool accepted : { true, false }) {
         check.outcome.accepted = accepted;
-        for (const std::string &line : { Report::terminalLine(check), Report::pluginLine(check) })
+        for (const std::string &line : { Report::terminalLine(check), Report::pluginVerdict(check).line })
             FUZZ_CHECK(TextRules::blankControls(line) == line);
-        const std::string plugin = Report::pluginLine(check);
+        const std::string plugin = Report::pluginVerdict(check).line;
         FUZZ_CHECK(plugin.find('|') == plugin.rfind('|')
             && (plugin.find('|') != std::string::npos) == (accepted && check.performed()));
     }

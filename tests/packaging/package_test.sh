@@ -46,10 +46,11 @@ for file in $elf $window_elf; do [[ $(readelf -W --dyn-syms "$file") =~ \ __[a-z
 licence=$(cat "$desktop"/usr/share/doc/ostrel{,-window}/copyright | grep -c -e '^License: Expat$' -e '^ Permission is')
 [ "$licence" = 6 ] || fail "no MIT licence in copyright"
 
-# The manual page renders without a single warning.
-page=$server/usr/share/man/man1/ostrel.1.gz
-MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
-[ -s "$work/man.err" ] && fail "man: $(cat "$work/man.err")"
+# The manual pages render without a single warning.
+for page in "$server"/usr/share/man/man1/{check_ostrel,ostrel}.1.gz; do
+    MANWIDTH=80 man --warnings=w -l "$page" >"$work/man.txt" 2>"$work/man.err"
+    [ -s "$work/man.err" ] && fail "man $page: $(cat "$work/man.err")"
+done
 grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 
 # The units pass systemd's own check, beside the targets of this system.
@@ -62,6 +63,9 @@ exec {listener}< <(/usr/bin/python3 -c 'import socket; s = socket.create_server(
 print(s.getsockname()[1], flush=True); s.settimeout(60); [s.accept()[0].close() for _ in iter(int, 1)]')
 pids+=($!)
 read -r -u "$listener" open
+# check_ostrel where the engines look for plugins, started as they start one: with no environment at all.
+plugin=$(env -i LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$server/usr/lib/nagios/plugins/check_ostrel" -H 127.0.0.1 -p "$open")
+[[ $plugin == "TCP OK - "*"|time="* ]] || fail "check_ostrel: $plugin"
 expected="Port $open on device 127.0.0.1 is available."
 check_log() {
     local line

@@ -1,5 +1,6 @@
 """What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
 into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
+import contextlib
 import os
 import pty
 import re
@@ -8,8 +9,10 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
+BANNER = b"SSH-2.0-OpenSSH_9.2p1\r\n"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t(.*)\r$")
 _calls = 0
 
@@ -24,7 +27,8 @@ def private_address():
 
 class Port:
     """A TCP end: "open" accepts and closes, "refused" is bound but not listening, "blackholed" has backlog 0 and
-    a full queue, so connects get no answer until answer() is called."""
+    a full queue, so connects get no answer until answer() is called; "banner" greets each connection with BANNER
+    and keeps in `received` what each sent until it closed."""
 
     def __init__(self, kind="open", address="127.0.0.1", port=0):
         family = socket.AF_INET6 if ":" in address else socket.AF_INET
@@ -37,6 +41,20 @@ class Port:
             self.socket.listen(0 if kind == "blackholed" else 16)
         if kind == "blackholed":
             self.held.append(socket.create_connection((address, self.port)))
+        self.received = []
+        if kind == "banner":
+            threading.Thread(target=self._greet, daemon=True).start()
+
+    def _greet(self):
+        with contextlib.suppress(OSError):  # until closed
+            while True:
+                peer, received = self.socket.accept()[0], b""
+                with peer, contextlib.suppress(OSError):
+                    peer.settimeout(5)
+                    peer.sendall(BANNER)
+                    while chunk := peer.recv(4096):
+                        received += chunk
+                self.received.append(received)
 
     def answer(self):
         self.socket.listen(64)
@@ -63,6 +81,12 @@ def confine_resolver(hosts=""):
     return silent
 
 
+def hosts_only():
+    """A command prefix: the program asks the hosts file alone, never a name server (a mount namespace of its own)."""
+    return ["unshare", "--mount", "sh", "-c", 'f=$(mktemp) && echo "hosts: files" > "$f" && '
+            'mount --bind "$f" /etc/nsswitch.conf && rm "$f" && exec "$@"', "sh"]
+
+
 def headless(**extra):
     """The environment of a scheduled run: no display, no choice of exit status, unless given."""
     environment = {k: v for k, v in os.environ.items()
@@ -79,16 +103,18 @@ def _pipe(stream):
 class Program:
     """The built program copied into a temporary folder of its own, where its logs land."""
 
-    def __init__(self, built):
+    def __init__(self, built, prefix=()):
+        self.prefix = list(prefix)  # every run goes through it, e.g. hosts_only()
         self.folder = tempfile.mkdtemp(prefix="ostrel-run-")
         self.path = shutil.copy(built, self.folder)
         os.chmod(self.folder, 0o755)
-        shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
+        if os.path.basename(built) == "ostrel":
+            shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
 
     def command(self, arguments, as_nobody=False):
         # Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
         words = [self.path] + ([w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments)
-        return ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + words if as_nobody else words
+        return self.prefix + (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if as_nobody else []) + words
 
     def start(self, arguments, environment=None, as_nobody=False, stdout=subprocess.PIPE, cwd=None):
         process = subprocess.Popen(self.command(arguments, as_nobody), env=environment or headless(), stdout=stdout,
