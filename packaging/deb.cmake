@@ -1,5 +1,5 @@
 # Two Debian packages from one build: ./dev.sh package, or cpack -G DEB in a build folder.
-#   ostrel         the program, the mail module and the manual page: Qt Core and Network, no graphical library
+#   ostrel         the program, the mail module and the manual page: libcurl for the mail, no Qt at all
 #   ostrel-window  the window module, the help page, the desktop entry and icon
 
 # The manual page and the packages' own documents, compressed as Debian wants
@@ -60,7 +60,7 @@ fails it can start a command and send a result mail.
 This package holds the program for unattended checks from cron or a
 monitoring engine (Nagios, Icinga 2 and others: OSTREL_EXIT_STATUS=plugin),
 with its outcome in success.log and error.log under ~/.local/state/ostrel.
-It needs no display and no graphical library.")
+It needs no display, no graphical library and no Qt.")
 set(CPACK_DEBIAN_WINDOW_DESCRIPTION "TCP port check with follow-up actions - check window
 Ostrel answers one question: does a device accept a TCP connection on a
 given port within a given number of seconds?

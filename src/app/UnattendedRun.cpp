@@ -6,7 +6,7 @@
 #include "base/TextRules.h"
 #include "followup/Command.h"
 #include "followup/ResultLog.h"
-#include "modules/MailModule.h"
+#include "followup/ResultMail.h"
 
 #include <cctype>
 #include <cstdio>
@@ -109,8 +109,8 @@ namespace {
         }
         if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {
             std::string failure;
-            if (!MailModule::sendResultMail(request.strMailServer, request.strRecipients, request.strPort,
-                    request.strDeviceName, passed, failure)) {
+            if (!ResultMail::Send_ResultMail(request.strMailServer, request.strRecipients, request.strPort,
+                    request.strDeviceName, passed, Wait::polling(), failure)) {
                 ResultLog::Log_Error("Error sending SMTP email.");
                 // Why, for whoever reads the scheduler's mail.
                 say(stderr, "mail: " + TextRules::blankControls(failure));

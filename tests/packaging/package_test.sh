@@ -33,10 +33,11 @@ program=$(echo "$work"/out/ostrel_*_"$arch".deb) window=$(echo "$work"/out/ostre
 [ -f "$program" ] && [ -f "$window" ] || fail "not two packages: $(ls "$work/out")"
 lintian --fail-on error "$program" "$window" >"$work/lintian.txt" 2>&1 || fail "lintian: $(cat "$work/lintian.txt")"
 
-# The program's package needs no graphical library and recommends the window; the window's needs this very program.
+# The program's package needs no Qt at all (the mail goes through libcurl) and recommends the window; the window's
+# needs this very program.
 depends=$(dpkg-deb -f "$program" Depends) window_depends=$(dpkg-deb -f "$window" Depends)
 version=$(dpkg-deb -f "$program" Version)
-[[ $depends == *libqt6network6* && ! $depends =~ libqt6(gui|widgets)|-dev|python|exim ]] || fail "ostrel Depends: $depends"
+[[ $depends == *libcurl4* && ! $depends =~ qt|-dev|python|exim ]] || fail "ostrel Depends: $depends"
 [ "$(dpkg-deb -f "$program" Recommends)" = ostrel-window ] || fail "ostrel does not recommend ostrel-window"
 [[ $window_depends == *"ostrel (= $version)"*libqt6gui6*libqt6widgets6* ]] || fail "ostrel-window Depends: $window_depends"
 
@@ -79,6 +80,17 @@ for user in root nobody; do
     grep -Eo 'libQt6[^ ]*' "$work/ld.txt" | head -1 | grep . && fail "an unattended run as $user loaded Qt"
     rm -rf "$work/home/.local"
 done
+# A mail from the server's program maps its module and libcurl, and still no Qt library.
+coproc smtp { exec /usr/bin/python3 "$(dirname "$0")/../support/smtp_server.py" --record "$work"; }
+pids+=("$smtp_PID")
+read -r -u "${smtp[0]}" _ smtp_port
+cron LD_DEBUG=files "$installed" "127.0.0.1,$open,2,PASS,,,127.0.0.1:$smtp_port,ops@test" 2>"$work/ld.txt" \
+    || fail "exit status $? with a mail"
+grep -q '"rcpt_tos": \["ops@test"\]' "$work/messages" || fail "no mail sent: $(grep -v '^ *[0-9]*:' "$work/ld.txt")"
+grep -q "file=$server/usr/.*/ostrel/ostrel-mail.so" "$work/ld.txt" && grep -q 'libcurl\.so' "$work/ld.txt" \
+    || fail "the mail did not load the installed module and libcurl"
+grep -Eo 'libQt6[^ ]*' "$work/ld.txt" | head -1 | grep . && fail "an unattended run with a mail loaded Qt"
+rm -rf "$work/home/.local"
 [ -z "$(find "$server/usr" -name '*.log')" ] || fail "a log under /usr"
 cron XDG_STATE_HOME="$work/state" "$installed" "127.0.0.1,$open,2" && check_log "$work/state/ostrel/success.log"
 cron OSTREL_LOG_DIR="$work/logs" "$installed" "127.0.0.1,$open,2" && check_log "$work/logs/success.log"

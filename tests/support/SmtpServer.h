@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-// An SMTP peer on a loopback port (smtp_server.py with its options); it stops with the object.
+// An aiosmtpd peer on a loopback port (smtp_server.py) and the messages it took; it stops with the object.
 class SmtpServer {
 public:
     struct Message {
@@ -17,22 +17,19 @@ public:
         QStringList header(const QString &name) const { return headers[name].toVariant().toStringList(); }
     };
 
-    explicit SmtpServer(const QStringList &options = {})
-        : m_peer(QStringLiteral("smtp_server.py"), QStringList { "--record", m_folder.path() } + options)
+    SmtpServer()
+        : m_peer(QStringLiteral("smtp_server.py"), QStringList { "--record", m_folder.path() })
     {
     }
     bool isRunning() const { return m_peer.isReady(); }
     QString failure() const { return m_peer.errorText(); }
-    quint16 port() const { return m_peer.port(); }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
-    QString caFile() const { return m_folder.filePath(QStringLiteral("ca.pem")); } // with "--tls"
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_peer.port()); }
 
-    // Each command received, a MAIL whole and any other by its first word; the message left out.
-    QStringList lines() const { return QString::fromUtf8(read("lines")).split('\n', Qt::SkipEmptyParts); }
     QList<Message> messages() const
     {
         QList<Message> messages;
-        for (const QByteArray &line : read("messages").split('\n')) {
+        QFile file(m_folder.filePath(QStringLiteral("messages")));
+        for (const QByteArray &line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
             if (const QJsonObject record = QJsonDocument::fromJson(line).object(); !record.isEmpty())
                 messages << Message { record["rcpt_tos"].toVariant().toStringList(), record["headers"].toObject(),
                     record["body"].toString() };
@@ -41,12 +38,6 @@ public:
     }
 
 private:
-    QByteArray read(const QString &name) const
-    {
-        QFile file(m_folder.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
     QTemporaryDir m_folder;
     PythonPeer m_peer;
 };
