@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
     switch (data[0] % 5) {
     case 0: { // replies as read, and any text as shown on one line: no control character, no run of blanks
-        ReplyReader reader(data[0] % 2 ? ReplyReader::Protocol::Ftp : ReplyReader::Protocol::Smtp);
+        ReplyReader reader;
         reader.add(text);
         std::vector<std::string> replies { text };
         for (ReplyReader::Reply reply; reader.next(reply) == ReplyReader::State::Complete;)
