@@ -32,8 +32,8 @@ NETRC = ('machine other.example login x password y\nmachine 127.0.0.1\n  login a
 
 # Each row: smtp_server.py's options (split at "|"), the reason (%s: the server field), the commands read, and what differs from
 # the defaults: MAILNAME, NETRC ("fifo" a FIFO; "0644:" or "nobody:" before the text, one others may read or someone
-# else's), TO (the recipients), FIELD (the server field; {port}: the server's, {blackholed}: a port that never
-# answers) and variables.
+# else's), TO (the recipients), RCPTS (the envelope's recipients as the server read them), FIELD (the server field;
+# {port}: the server's, {blackholed}: a port that never answers) and variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),
@@ -67,6 +67,12 @@ ROWS = {
                                   "EHLO MAIL QUIT", {"NETRC": "0644:" + ENTRY}),
     "a recipient that would split a command": ("", "RCPT TO:<x@[  ::1]> not sent: not an address", SENT,
                                                {"TO": "ok@example.org,x@[\r\n::1]"}),
+    "a local part beyond ASCII where the server offers no SMTPUTF8; a domain beyond ASCII": (
+        "", "RCPT TO:<jörg@test> not sent: the server does not offer SMTPUTF8", SENT,
+        {"TO": "jörg@test,ops@bücher.example", "RCPTS": ["ops@xn--bcher-kva.example"]}),
+    "a local part beyond ASCII where the server offers SMTPUTF8": (
+        "EHLO=250-raw\r\n250 SMTPUTF8", "", "EHLO MAIL SMTPUTF8 RCPT RCPT DATA QUIT",
+        {"TO": "jörg@test,ops@test"}),
     "a refused recipient, the other still served": (
         "RCPT TO:<x@y>=550 5.1.1 unknown\u009buser", "RCPT TO:<x@y> refused: 550 5.1.1 unknown user",
         "EHLO MAIL RCPT RCPT DATA QUIT", {"TO": "x@y,ops@test"}),
@@ -121,7 +127,7 @@ class Mail(unittest.TestCase):
                 field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
                                                                                   blackholed=blackholed.port)
                 environment = headless(HOME=home, SSL_CERT_FILE=os.path.join(folder, "ca.pem"))
-                environment.update({k: v for k, v in settings.items() if k not in ("MAILNAME", "NETRC", "TO", "FIELD")})
+                environment.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
                 with open(self.mailname.name, "w") as mailname:
                     mailname.write(settings.get("MAILNAME", ""))
                 self.write_netrc(home, settings.get("NETRC"))
@@ -134,6 +140,7 @@ class Mail(unittest.TestCase):
                 self.assertEqual(" ".join(self.read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
                 for message in map(json.loads, self.read(folder, "messages")):
+                    self.assertEqual(message["rcpt_tos"], settings.get("RCPTS", message["rcpt_tos"]))
                     self.assertEqual(message["headers"]["Subject"], ["Port Check Failed on device " + SEEN])
                     self.assertEqual(message["body"], f"Port 23 on device {SEEN} is un-available.\r\n")
 
