@@ -381,22 +381,21 @@ void SmtpClientControl::onReplyLine(std::string_view line)
 
 void SmtpClientControl::onReply(int code, const std::string &text)
 {
-    const std::string summary(TextRules::cutAtCharacter(
-        HeaderFields::oneLine(TextRules::blankControls(std::to_string(code) + ' ' + text)), 300));
-    const bool refused = code >= 400;
     if (m_quitSent)
         return;
+    const std::string summary(TextRules::cutAtCharacter(HeaderFields::oneLine(std::to_string(code) + ' ' + text), 300));
+    const bool refused = code >= 400;
     if (!m_greeted) {
         m_greeted = true;
         if (code != 220)
             note("the greeting refused: " + summary);
         m_step = Step::Greeting;
     } else if (m_step == Step::Ehlo && !refused) {
-        m_offersUtf8 = ("\n" + text + "\n").find("\nSMTPUTF8\n") != std::string::npos;
+        m_offersUtf8 = ("\n" + text).find("\nSMTPUTF8") != std::string::npos; // as curl reads it
     } else if (refused && (m_step != Step::Ehlo || m_server.security != MailServer::Plain || m_verb == "HELO")) {
         // A plain server that knows no EHLO is greeted with HELO (curl's own fallback).
-        const std::string step = m_step == Step::Message ? "the message" : m_step == Step::Tls ? "STARTTLS" : m_shown;
-        note(step + " refused: " + summary + (m_step == Step::Mail ? " (set OSTREL_MAIL_FROM)" : ""));
+        note((m_step == Step::Message ? "the message" : m_shown) + " refused: " + summary
+            + (m_step == Step::Mail ? " (set OSTREL_MAIL_FROM)" : ""));
     }
     if (refused || m_step == Step::Message)
         expectQuit();
