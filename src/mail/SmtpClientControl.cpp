@@ -269,9 +269,6 @@ std::string SmtpClientControl::timedOut() const
         step = connected ? "greeting" : "connect";
         break;
     }
-    case Step::Greeting:
-        step = "greeting";
-        break;
     case Step::Ehlo:
         step = "EHLO";
         break;
@@ -389,7 +386,6 @@ void SmtpClientControl::onReply(int code, const std::string &text)
         m_greeted = true;
         if (code != 220)
             note("the greeting refused: " + summary);
-        m_step = Step::Greeting;
     } else if (m_step == Step::Ehlo && !refused) {
         m_offersUtf8 = ("\n" + text).find("\nSMTPUTF8") != std::string::npos; // as curl reads it
     } else if (refused && (m_step != Step::Ehlo || m_server.security != MailServer::Plain || m_verb == "HELO")) {

@@ -39,7 +39,7 @@ public:
         const std::string &serverField, const std::vector<std::string> &recipients, MailMessageControl &message);
 
 private:
-    enum class Step { LookUp, OwnName, Connect, Greeting, Ehlo, Tls, Auth, Mail, Rcpt, Data, Message };
+    enum class Step { LookUp, OwnName, Connect, Ehlo, Tls, Auth, Mail, Rcpt, Data, Message };
 
     bool prepare(const std::string &serverField, const std::vector<std::string> &recipients);
     void run();

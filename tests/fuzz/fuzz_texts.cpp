@@ -15,7 +15,8 @@
 
 namespace {
 
-// RFC 5321's Mailbox on its own: a dot-string (beyond ASCII as SMTPUTF8 allows) at letter-digit-hyphen sub-domains,
+// RFC 5321's Mailbox on its own: a dot-string (beyond ASCII as SMTPUTF8 allows) at letter-digit-hyphen sub-domains
+// of at most 63 characters,
 // or at four numbers up to 255 or "IPv6:" and what inet_pton reads, in brackets. No control character, no blank.
 bool isMailbox(const std::string &address)
 {
@@ -23,8 +24,9 @@ bool isMailbox(const std::string &address)
     std::replace_if(
         ascii.begin(), ascii.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, 'u');
     const std::string number = "(0{0,2}\\d|0?[1-9]\\d|1\\d\\d|2[0-4]\\d|25[0-5])";
-    static const std::regex mailbox("[\\w!#$%&'*+/=?^`{|}~-]+(\\.[\\w!#$%&'*+/=?^`{|}~-]+)*@([A-Za-z0-9]([A-Za-z0-9-]*"
-                                    "[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*|\\[("
+    static const std::regex mailbox(
+        "[\\w!#$%&'*+/=?^`{|}~-]+(\\.[\\w!#$%&'*+/=?^`{|}~-]+)*@([A-Za-z0-9]([A-Za-z0-9-]{0,61}"
+        "[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*|\\[("
         + number + "\\.){3}" + number + "\\]|\\[IPv6:([0-9A-Fa-f:.]+)\\])");
     std::smatch match;
     unsigned char binary[16];
@@ -101,8 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (const auto mailbox = MailAddress::readMailbox(entry))
                 to.push_back(mailbox->text()), joined += (joined.empty() ? "" : ", ") + to.back();
         }
-        FUZZ_CHECK(unfolded(HeaderFields::addressField("To", to))
-            == "To: " + (to.empty() ? "undisclosed-recipients:;" : joined));
+        const std::string field = HeaderFields::addressField("To", to);
+        FUZZ_CHECK(unfolded(field) == "To: " + (to.empty() ? "undisclosed-recipients:;" : joined));
+        for (const std::string &line : lines(field)) // folded at 78, unless one address is longer
+            FUZZ_CHECK(line.size() <= 78 || std::count(line.begin(), line.end(), ' ') <= 1);
         break;
     }
     case 3: { // the whole message, whatever its parts hold: lines of CR LF within 998 octets, and a header of our
@@ -120,6 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             names += line->front() == ' ' ? "" : line->substr(0, line->find(':')) + ' ';
         FUZZ_CHECK(end + 1 < all.end()
             && names == "Date From To Subject Message-ID MIME-Version Content-Type Content-Transfer-Encoding ");
+        // 7-bit throughout, unless the server takes UTF-8 in addresses.
+        FUZZ_CHECK(data[0] % 2 || std::all_of(all.begin(), all.end(), [](const std::string &line) {
+            return std::all_of(line.begin(), line.end(), [](char c) { return c > 0; });
+        }));
         break;
     }
     default: { // .netrc after the machine asked for: an unrelated entry before or after changes nothing

@@ -27,7 +27,7 @@ SENT = "EHLO MAIL RCPT DATA QUIT"
 LOGIN = "--tls|implicit|--login|alerts:s3cret"
 ENTRY = "machine 127.0.0.1 login alerts password s3cret"
 NO_LOGIN = "MAIL FROM:<ostrel@vm> refused: 530 5.7.0 Authentication required (set OSTREL_MAIL_FROM)"
-NETRC = ('machine other.example login x password y\nmachine 127.0.0.1\n  login alerts\n  password "s e\\"cret"\n'
+NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alerts\n  password "s e\\"cret"\n'
          "machine 127.0.0.1 login ops password two\n")
 
 # Each row: smtp_server.py's options (split at "|"), the reason (%s: the server field), the commands read, and what differs from
@@ -52,6 +52,8 @@ ROWS = {
     ".netrc: a macro's text is no entry": (LOGIN.replace("alerts:s3cret", "ok:k"), "", "EHLO AUTH " + SENT[5:],
                                            {"NETRC": "macdef m\n" + ENTRY.replace("alerts", "evil") + "\n\n"
                                             + ENTRY.replace("alerts password s3cret", "ok password k")}),
+    ".netrc: no entry for the user in the field": (LOGIN, "no password for ops at 127.0.0.1 in ~/.netrc", "",
+                                                    {"NETRC": ENTRY, "FIELD": "smtps://ops@127.0.0.1:{port}"}),
     ".netrc: the first default decides": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
                                           {"NETRC": "default login alerts\ndefault login alerts password s3cret\n"}),
     ".netrc: a password without its value": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
