@@ -33,7 +33,7 @@ NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alert
 # Each row: smtp_server.py's options (split at "|"), the reason (%s: the server field), the commands read, and what differs from
 # the defaults: MAILNAME, NETRC ("fifo" a FIFO; "0644:" or "nobody:" before the text, one others may read or someone
 # else's), TO (the recipients), RCPTS (the envelope's recipients as the server read them), FIELD (the server field;
-# {port}: the server's, {blackholed}: a port that never answers) and variables.
+# {port}: the server's, {blackholed}: a port that never answers), HOST (this host's name) and variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),
@@ -96,6 +96,7 @@ ROWS = {
     "stock exim, no mail name": ("--exim", "", SENT, {}),
     "stock exim, /etc/mailname": ("--exim", "", "EHLO MAIL FROM:<ostrel@mail.ostrel-test.example> RCPT DATA QUIT",
                                   {"MAILNAME": "mail.ostrel-test.example\n"}),
+    "this host's own name never answered": ("", NOT_READY + "this host's name)", "", {**SCALED, "HOST": "nameless"}),
     "a mail server the resolver never answers": ("", NOT_READY + "the look-up of mail.example)", "",
                                                  {**SCALED, "FIELD": "mail.example"}),
 }
@@ -105,7 +106,6 @@ class Mail(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.resolver = confine_resolver("127.0.0.1 vm\n::1 vm\n")
-        socket.sethostname("vm")
         cls.mailname = tempfile.NamedTemporaryFile(prefix="ostrel-mailname-")
         subprocess.run(["mount", "--bind", cls.mailname.name, "/etc/mailname"], check=True)
         cls.program = Program(BUILT)
@@ -133,6 +133,7 @@ class Mail(unittest.TestCase):
                 with open(self.mailname.name, "w") as mailname:
                     mailname.write(settings.get("MAILNAME", ""))
                 self.write_netrc(home, settings.get("NETRC"))
+                socket.sethostname(settings.get("HOST", "vm"))
                 with contextlib.suppress(FileNotFoundError):
                     os.remove(os.path.join(self.program.folder, "error.log"))
                 run = self.program.run([f"{DEVICE},23,5,FAIL,,,{field}," + settings.get("TO", "ops@test")], environment)
