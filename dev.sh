@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
-build_packages=(cmake make g++ qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
+build_packages=(cmake make g++ pkg-config libcurl4-openssl-dev libidn2-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
 test_packages=(clang-format python3-pyftpdlib python3-aiosmtpd exim4-daemon-light openssl netcat-openbsd time dpkg-dev
     file groff-base man-db xvfb xdotool lintian nagios4-core iproute2 util-linux at-spi2-core python3-pyatspi
     dbus-daemon dbus-x11 debhelper systemd icinga2 nftables)

@@ -1,6 +1,7 @@
 #include "app/Report.h"
 
 #include "base/TextRules.h"
+#include "followup/ResultMail.h"
 #include "plugin/PluginLine.h"
 
 namespace Report {
@@ -19,11 +20,7 @@ namespace {
 
 } // namespace
 
-std::string resultLine(const Check &check)
-{
-    return "Port " + check.port + " on device " + check.device
-        + (check.passed() ? " is available." : " is un-available.");
-}
+std::string resultLine(const Check &check) { return ResultMail::resultLine(check.port, check.device, check.passed()); }
 
 std::string cause(const Check &check)
 {

@@ -6,7 +6,7 @@
 #include "base/TextRules.h"
 #include "followup/Command.h"
 #include "followup/ResultLog.h"
-#include "modules/MailModule.h"
+#include "followup/ResultMail.h"
 
 #include <cctype>
 #include <cerrno>
@@ -176,8 +176,8 @@ namespace {
             if (sender == Sender::Elsewhere)
                 return status;
             std::string failure;
-            if (!MailModule::sendResultMail(request.strMailServer, request.strRecipients, request.strPort,
-                    request.strDeviceName, passed, failure)) {
+            if (!ResultMail::Send_ResultMail(request.strMailServer, request.strRecipients, request.strPort,
+                    request.strDeviceName, passed, Wait::polling(), failure)) {
                 run.error("Error sending SMTP email.");
                 // Why, for whoever reads the scheduler's mail.
                 say(stderr, "mail: " + TextRules::blankControls(failure));

@@ -36,18 +36,15 @@ ReplyReader::State ReplyReader::next(Reply &reply)
         const bool numberedLine = numbered(line);
         const char after = line.size() > 3 ? line[3] : ' ';
         if (first) {
-            // FTP codes start at 100 and may run into their text; SMTP wants a blank or a hyphen after the code.
-            if (!numberedLine || (m_protocol == Protocol::Ftp ? line[0] == '0' : after != ' ' && after != '-'))
+            // Codes start at 100 and may run into their text.
+            if (!numberedLine || line[0] == '0')
                 return broken();
             m_code = line.substr(0, 3);
-        } else if (m_protocol == Protocol::Smtp ? !numberedLine || (after != ' ' && after != '-')
-                                                : !numberedLine || line.substr(0, 3) != m_code || after != ' ') {
-            // Between the first and the last line of an FTP reply anything goes, and is not kept.
-            if (m_protocol == Protocol::Smtp)
-                return broken();
+        } else if (!numberedLine || line.substr(0, 3) != m_code || after != ' ') {
+            // Between the first and the last line of a reply anything goes, and is not kept.
             continue;
         }
-        const bool last = m_protocol == Protocol::Ftp ? first ? after != '-' : true : after == ' ';
+        const bool last = !first || after != '-';
         if (!first)
             m_text += '\n';
         m_text += line.substr(after == ' ' || after == '-' ? std::min<size_t>(4, line.size()) : 3);

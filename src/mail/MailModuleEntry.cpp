@@ -1,29 +1,104 @@
-// Entry point of the mail module, loaded by an unattended run when a mail is due.
-#include "mail/MailSender.h"
-#include "mail/ResultMail.h"
+// Entry point of the mail module. The mail goes out on a thread of its own
+// while the caller's waiter waits for its end, so an unattended run sleeps in
+// poll() and the window's event loop runs on. A caller that gives up returns
+// at once; the thread, never joined then, ends by its own bounds or with the
+// process, so a resolver that never answers keeps nothing alive.
+#include "base/Environment.h"
+#include "base/TextRules.h"
+#include "mail/MailAddress.h"
+#include "mail/SmtpClientControl.h"
 #include "modules/MailModule.h"
 
-#include <QCoreApplication>
+#include <algorithm>
 #include <cstring>
-#include <optional>
+#include <memory>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
-extern "C" Q_DECL_EXPORT int ostrel_mail_send(const char *server, const char *recipients, const char *port,
-    const char *device, int passed, char *failure, unsigned long failureSize)
+namespace {
+
+// What the sending thread hands back; whichever side ends last frees it.
+struct Outcome {
+    int done = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); // readable once `failure` is final
+    std::atomic<bool> stop { false };
+    std::atomic<bool> finished { false };
+    std::string failure;
+    ~Outcome() { ::close(done); }
+};
+
+MailBounds bounds()
 {
-    static int argc = 1;
-    static char name[] = "ostrel";
-    static char *argv[] = { name, nullptr };
-    std::optional<QCoreApplication> application;
-    if (!QCoreApplication::instance())
-        application.emplace(argc, argv);
-    MailSender sender;
-    const bool sent = ResultMail::Send_ResultMail(sender, QString::fromUtf8(server), QString::fromUtf8(recipients),
-        QString::fromUtf8(port), QString::fromUtf8(device), passed != 0);
-    const QByteArray why = sender.lastFailure().toUtf8();
+    MailBounds bounds;
+#ifdef OSTREL_TEST_HOOKS
+    // Tests shorten every bound at once through a divisor, so that none waits them out.
+    if (const auto divisor = TextRules::toWholeNumber(Environment::get("OSTREL_TEST_MAIL_TIME_SCALE"), 2, 1000)) {
+        for (int *bound : { &bounds.readyMs, &bounds.replyMs, &bounds.verdictMs, &bounds.quitMs, &bounds.wholeMs })
+            *bound = std::max(1, *bound / *divisor);
+    }
+#endif
+    return bounds;
+}
+
+// One mail, composed by the message component and sent by the SMTP client
+// on this thread; "" when the server took it for every recipient.
+std::string SMTPSEND(const MailBounds &bounds, const std::atomic<bool> &stop, const std::string &strMailServer,
+    const std::string &strFrom, const std::string &strSubject, const std::string &strBody,
+    const std::string &strRecipients)
+{
+    MailMessageControl message;
+    message.SetTo(strRecipients);
+    message.SetFrom(strFrom);
+    message.SetSubject(strSubject);
+    message.SetText(strBody);
+    SmtpClientControl client(bounds, stop);
+    return client.Send(strMailServer, MailAddress::splitRecipients(strRecipients), message);
+}
+
+std::string sendWhileWaiting(const MailModule::Mail &mail, Wait::Waiter &waiter)
+{
+    static const bool started = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    const auto outcome = std::make_shared<Outcome>();
+    const MailBounds limits = bounds();
+    if (!started || outcome->done < 0)
+        return "the mail cannot be started";
+    std::thread sender;
+    try {
+        sender = std::thread([outcome, mail, limits] {
+            outcome->failure = SMTPSEND(
+                limits, outcome->stop, mail.server, mail.senderName, mail.subject, mail.body, mail.recipients);
+            outcome->finished = true;
+            const uint64_t one = 1;
+            [[maybe_unused]] const auto written = ::write(outcome->done, &one, sizeof one);
+        });
+    } catch (const std::system_error &) {
+        return "the mail cannot be started";
+    }
+    // The session keeps its own bounds; this one only guards against a session that overruns them.
+    const Wait::Deadline limit = Wait::after(limits.readyMs + limits.wholeMs + limits.verdictMs);
+    while (!outcome->finished && !waiter.abandoned() && waiter.wait(outcome->done, POLLIN, limit))
+        continue;
+    if (outcome->finished) {
+        sender.join(); // it has ended: what TLS kept for the thread goes with it
+        return outcome->failure;
+    }
+    sender.detach();
+    outcome->stop = true;
+    return waiter.abandoned() ? "the mail was stopped" : "the mail took over " + Wait::inSeconds(limits.wholeMs);
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int ostrel_mail_send(
+    const MailModule::Mail *mail, Wait::Waiter *waiter, char *failure, unsigned long failureSize)
+{
+    const std::string why = sendWhileWaiting(*mail, *waiter);
     if (failureSize > 0) {
-        const size_t length = std::min<size_t>(failureSize - 1, static_cast<size_t>(why.size()));
-        std::memcpy(failure, why.constData(), length);
+        const size_t length = TextRules::cutAtCharacter(why, failureSize - 1).size();
+        std::memcpy(failure, why.data(), length);
         failure[length] = '\0';
     }
-    return sent ? 1 : 0;
+    return why.empty() ? 1 : 0;
 }

@@ -1,706 +1,454 @@
 #include "mail/SmtpClientControl.h"
 
+#include "base/Environment.h"
 #include "base/TextRules.h"
-#include "qt/EventWait.h"
-#include "qt/Utf8.h"
+#include "mail/HeaderFields.h"
+#include "mail/MailAddress.h"
+#include "mail/Netrc.h"
+#include "net/Addresses.h"
 
-#include <QDir>
-#include <QFile>
-#include <QHostAddress>
-#include <QNetworkProxy>
-#include <QRegularExpression>
-#include <QSslConfiguration>
-#include <QSysInfo>
 #include <algorithm>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <climits>
+#include <cstring>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
-using MailFormat::Reply;
-
 namespace {
 
-QString seconds(int ms)
-{
-    return ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
-}
+// curl counts its response bound in whole seconds.
+long wholeSeconds(int ms) { return (ms + 999) / 1000; }
 
-// The certificates to trust: the system's, or those of the file that
-// SSL_CERT_FILE names, as OpenSSL's own tools take it.
-QSslConfiguration tlsConfiguration()
+std::string percentEncoded(const std::string &text)
 {
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
-    if (!file.isEmpty())
-        configuration.setCaCertificates(QSslCertificate::fromPath(file, QSsl::Pem));
-    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    return configuration;
-}
-
-// The first 64 KiB of a plain file, opened without blocking so that a FIFO
-// put in its place cannot hold the mail. A private file (~/.netrc) is
-// refused, as ftp and Python refuse it, when it is not the user's own or
-// others may read it: one line on standard error says so.
-std::optional<QByteArray> plainFile(const QString &path, bool privateFile = false)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info { };
-    const char *refusal = nullptr;
-    std::optional<QByteArray> content;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        if (privateFile && info.st_uid != ::geteuid())
-            refusal = "mail: ~/.netrc is not owned by you\n";
-        else if (privateFile && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-            refusal = "mail: ~/.netrc is readable by others (chmod 600)\n";
-        else
-            content.emplace();
-        char buffer[4096];
-        for (ssize_t count; content && content->size() < 64 * 1024 && (count = ::read(fd, buffer, sizeof buffer)) > 0;)
-            content->append(buffer, count);
+    std::string out;
+    for (const char c : text) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+        out += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? std::string(1, c) : escaped;
     }
-    ::close(fd);
-    if (refusal)
-        std::fputs(refusal, stderr);
-    return content;
+    return out;
 }
 
-std::optional<MailFormat::Login> loginFromNetrc(const QString &host, const QString &user)
+std::string urlHost(const std::string &host) { return host.find(':') != std::string::npos ? '[' + host + ']' : host; }
+
+// The address this machine sends from towards `server`, as routing picks it; no packet leaves.
+std::string localAddressTowards(Address server, uint16_t port)
 {
-    const auto netrc = plainFile(QDir(qEnvironmentVariable("HOME")).filePath(QStringLiteral(".netrc")), true);
-    return netrc ? MailFormat::netrcLogin(QString::fromUtf8(*netrc), host, user) : std::nullopt;
+    reinterpret_cast<sockaddr_in &>(server.storage).sin_port = htons(port); // the same place in sockaddr_in6
+    const int fd = ::socket(server.family(), SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    Address local;
+    local.length = sizeof local.storage;
+    const bool known = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&server.storage), server.length) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&local.storage), &local.length) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return known ? local.text() : std::string();
 }
 
 } // namespace
 
-MailBounds MailBounds::current()
-{
-    MailBounds bounds;
-#ifdef OSTREL_TEST_HOOKS
-    bool ok = false;
-    const int divisor = qEnvironmentVariableIntValue("OSTREL_TEST_MAIL_TIME_SCALE", &ok);
-    if (ok && divisor > 1) {
-        for (int *bound : { &bounds.greetingMs, &bounds.replyMs, &bounds.sendMs, &bounds.endReplyMs, &bounds.quitMs,
-                 &bounds.wholeMs })
-            *bound = std::max(1, *bound / divisor);
-    }
-#endif
-    return bounds;
-}
-
-SmtpFailure::SmtpFailure(const QString &description)
-    : std::runtime_error(description.toStdString())
+SmtpClientControl::SmtpClientControl(const MailBounds &bounds, const std::atomic<bool> &stop)
+    : m_bounds(bounds)
+    , m_stop(stop)
 {
 }
 
-SmtpClientControl::SmtpClientControl(QObject *parent)
-    : QObject(parent)
-{
-    connect(&m_lookup, &HostLookup::finished, this, &SmtpClientControl::onLookupFinished);
-    connect(&m_ownName, &HostLookup::finished, this, [this] {
-        if (m_phase == Phase::Naming)
-            hello();
-    });
-}
-
-// Made at the first mail, so a run that sends none never loads TLS.
-QTcpSocket &SmtpClientControl::socket()
-{
-    if (m_socket)
-        return *m_socket;
-    // Plain SMTP never loads TLS (a fifth of a run's CPU time).
-    const bool tls = m_server && m_server->security != MailFormat::MailServer::Plain;
-    m_socket.reset(tls ? new QSslSocket : new QTcpSocket);
-    // The mail server is reached directly, never through a proxy.
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    connect(m_socket.get(), &QTcpSocket::connected, this, &SmtpClientControl::onConnected);
-    connect(m_socket.get(), &QTcpSocket::readyRead, this, &SmtpClientControl::onReadyRead);
-    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        breakConnection(SocketCodes::fromSocketError(error, Failed), m_socket->errorString(), false);
-    });
-    connect(m_socket.get(), &QTcpSocket::disconnected, this,
-        [this] { breakConnection(SocketCodes::ConnectionReset, tr("The mail server closed the connection"), false); });
-    if (!tls)
-        return *m_socket;
-    connect(ssl(), &QSslSocket::encrypted, this, [this] {
-        m_encrypted = true;
-        if (m_phase != Phase::Encrypting)
-            return;
-        // Only what the server says from here on counts.
-        m_reader.clear();
-        m_extensions.clear();
-        if (m_greeted)
-            hello();
-        else
-            m_phase = Phase::Greeting;
-    });
-    connect(ssl(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-        noteError(QStringLiteral("TLS with %1 failed: %2").arg(m_server->host, errors.value(0).errorString()));
-    });
-    return *m_socket;
-}
-
-QSslSocket *SmtpClientControl::ssl() const { return qobject_cast<QSslSocket *>(m_socket.get()); }
-
-// A connection still open (a mail that ended early) is closed before the
-// members go, so no socket signal reaches a half-destroyed client.
 SmtpClientControl::~SmtpClientControl()
 {
-    closeQuietly();
-    if (m_socket)
-        QObject::disconnect(m_socket.get(), nullptr, this, nullptr);
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
+    curl_slist_free_all(m_rcpt);
+    curl_slist_free_all(m_dropped);
+    std::fill(m_password.begin(), m_password.end(), '\0');
 }
 
-// The zero setting has no role here; it is accepted and ignored.
-void SmtpClientControl::SetReserved1(qint16) { }
-
-int SmtpClientControl::Reset()
+std::string SmtpClientControl::Send(
+    const std::string &serverField, const std::vector<std::string> &recipients, MailMessageControl &message)
 {
-    closeQuietly();
-    return Accepted;
+    m_message = &message;
+    if (prepare(serverField, recipients))
+        run();
+    return m_failure;
 }
 
-void SmtpClientControl::SetHostName(const QString &server)
+void SmtpClientControl::note(const std::string &why)
 {
-    m_serverText = server;
-    m_server = MailFormat::readMailServer(server);
+    if (m_failure.empty())
+        m_failure = TextRules::trimSpaces(TextRules::blankControls(why));
 }
 
-int SmtpClientControl::Connect()
+// The look-ups, the addresses, the login and the sender: everything the session needs before it starts.
+bool SmtpClientControl::prepare(const std::string &serverField, const std::vector<std::string> &recipients)
 {
-    closeQuietly();
-    m_lastError.clear();
-    if (!m_server) {
-        noteError(tr("no usable mail server in \"%1\"").arg(m_serverText));
-        postError(AddressNotAvailable, m_lastError);
-        return AddressNotAvailable;
-    }
-    if (m_socket && !ssl() != (m_server->security == MailFormat::MailServer::Plain)) {
-        QObject::disconnect(m_socket.get(), nullptr, this, nullptr);
-        m_socket.reset();
-    }
-    m_bounds = MailBounds::current();
-    m_whole = QDeadlineTimer(m_bounds.wholeMs, Qt::PreciseTimer);
-    m_phase = Phase::LookingUp;
-    // This machine's full name, if the resolver knows one by the time the server greets.
-    if (!QSysInfo::machineHostName().contains(QLatin1Char('.')))
-        m_ownName.start(QSysInfo::machineHostName());
-    const QHostAddress literal(m_server->host);
-    if (literal.isNull())
-        m_lookup.start(m_server->host);
-    else
-        QMetaObject::invokeMethod(this, &SmtpClientControl::onLookupFinished, Qt::QueuedConnection);
-    return Accepted;
-}
-
-void SmtpClientControl::onLookupFinished()
-{
-    if (m_phase != Phase::LookingUp)
-        return;
-    const QHostAddress literal(m_server->host);
-    const QList<QHostAddress> addresses = literal.isNull() ? m_lookup.addresses() : QList<QHostAddress> { literal };
-    if (addresses.isEmpty()) {
-        noteError(tr("the mail server %1 was not found").arg(m_server->host));
-        breakConnection(SocketCodes::HostNotFound, m_lastError, true);
-        return;
-    }
-    m_phase = Phase::Connecting;
-    if (m_server->security == MailFormat::MailServer::Tls) {
-        socket();
-        ssl()->setSslConfiguration(tlsConfiguration());
-        ssl()->connectToHostEncrypted(addresses.first().toString(), m_server->port, m_server->host);
-    } else {
-        socket().connectToHost(addresses.first(), m_server->port);
-    }
-}
-
-void SmtpClientControl::SetFrom(const QString &sender) { m_from = sender; }
-
-int SmtpClientControl::BeginMessage()
-{
-    const auto sender = MailFormat::readAddress(m_from);
-    if (m_phase != Phase::Ready || !sender) {
-        noteError(tr("MAIL FROM:<%1> not sent").arg(m_from));
-        return Failed;
-    }
-    const bool utf8 = m_utf8Wanted && offersSmtpUtf8();
-    const QString line = QStringLiteral("MAIL FROM:<") + sender->text() + QLatin1Char('>');
-    const auto reply
-        = command((line + (utf8 ? QStringLiteral(" SMTPUTF8") : QString())).toUtf8(), m_bounds.replyMs, line);
-    if (!reply)
-        return Failed;
-    if (!reply->positive()) {
-        refuse(line, *reply);
-        return reply->code;
-    }
-    m_phase = Phase::Mail;
-    m_accepted = 0;
-    return Accepted;
-}
-
-void SmtpClientControl::SetRecipient(const QString &entry)
-{
-    const auto address = MailFormat::readAddress(entry);
-    const QString line = QStringLiteral("RCPT TO:<") + (address ? address->text() : entry) + QLatin1Char('>');
-    QString why;
-    if (m_phase != Phase::Mail)
-        why = tr("no message has been begun");
-    else if (!address)
-        why = tr("not an address");
-    else if (address->needsUtf8() && !offersSmtpUtf8())
-        why = tr("the server does not offer SMTPUTF8");
-    if (!why.isEmpty()) {
-        noteError(line + tr(" not sent: ") + why);
-        throw SmtpFailure(why);
-    }
-    const auto reply = command(line.toUtf8(), m_bounds.replyMs, line);
-    if (!reply)
-        throw SmtpFailure(m_lastError);
-    if (!reply->positive()) {
-        refuse(line, *reply);
-        throw SmtpFailure(reply->text);
-    }
-    ++m_accepted;
-}
-
-// No DATA unless the server took at least one recipient.
-bool SmtpClientControl::startData()
-{
-    if (m_phase == Phase::Data)
-        return true;
-    if (m_phase != Phase::Mail || m_accepted == 0) {
-        noteError(tr("DATA not sent: no recipient was accepted"));
+    m_field = std::string(TextRules::trimSpaces(serverField));
+    const auto server = MailServer::read(m_field);
+    if (!server) {
+        note("no usable mail server in \"" + m_field + '"');
         return false;
     }
-    const auto reply = command("DATA", m_bounds.replyMs, QStringLiteral("DATA"));
-    if (!reply)
-        return false;
-    if (reply->code != 354) {
-        refuse(QStringLiteral("DATA"), *reply);
-        return false;
-    }
-    m_phase = Phase::Data;
-    m_wire = {};
-    return true;
-}
+    m_server = *server;
+    m_ready = Wait::after(m_bounds.readyMs);
+    // This machine's full name, if the resolver knows one, looked up beside the server's name.
+    char hostName[HOST_NAME_MAX + 1] = {};
+    ::gethostname(hostName, sizeof hostName - 1);
+    m_ownName = hostName;
+    std::optional<Addresses::LookUpInProgress> ownName;
+    if (m_ownName.find('.') == std::string::npos)
+        ownName.emplace(m_ownName);
 
-int SmtpClientControl::Write(const QString &text, int limit)
-{
-    if (!startData())
-        return Failed;
-    qsizetype count = qMin<qsizetype>(qMin(limit, kLargestPiece), text.size());
-    if (count <= 0)
-        return 0;
-    // Never part the two halves of a character outside the basic plane.
-    if (count > 1 && count < text.size() && text.at(count - 1).isHighSurrogate())
-        --count;
-    if (socket().write(MailFormat::toWire(QStringView(text).left(count), m_wire)) < 0 || !flush(m_bounds.sendMs))
-        return Failed;
-    return static_cast<int>(count);
-}
-
-int SmtpClientControl::EndMessage()
-{
-    if (!startData())
-        return Failed;
-    const auto reply = command(m_wire.atLineStart ? QByteArray(".") : QByteArray("\r\n."), m_bounds.endReplyMs,
-        QStringLiteral("the end of the message"));
-    if (m_phase == Phase::Data)
-        m_phase = Phase::Ready;
-    if (!reply)
-        return Failed;
-    if (!reply->positive())
-        refuse(QStringLiteral("the message"), *reply);
-    return reply->positive() ? Accepted : reply->code;
-}
-
-int SmtpClientControl::Quit()
-{
-    // In the middle of DATA a QUIT would only be more text; a window that
-    // went away stops at once.
-    const bool canQuit = m_greeted && !EventWait::abandoned() && m_socket
-        && m_socket->state() == QAbstractSocket::ConnectedState && m_phase != Phase::Broken && m_phase != Phase::Data
-        && m_phase != Phase::Encrypting;
-    if (m_quitSent && m_socket && m_socket->state() != QAbstractSocket::UnconnectedState && !EventWait::abandoned()) {
-        // A refused handshake already said QUIT; its reply (or the close) ends the wait.
-        EventWait wait(stepDeadline(m_bounds.quitMs));
-        wait.finishOn(m_socket.get(), &QIODevice::readyRead);
-        wait.finishOn(m_socket.get(), &QAbstractSocket::disconnected);
-        wait.exec();
-    } else if (canQuit) {
-        const auto phase = m_phase;
-        m_phase = Phase::Ready; // any reply now answers the QUIT
-        if (phase == Phase::Ready || phase == Phase::Mail)
-            command("QUIT", m_bounds.quitMs, QStringLiteral("QUIT"));
+    m_step = Step::LookUp;
+    const Addresses::LookUp found = Addresses::ofDevice(m_server.host, m_ready, Wait::polling());
+    if (found.found != Addresses::Found::Addresses) {
+        if (found.found == Addresses::Found::TimedOut)
+            note(timedOut());
         else
-            sendLine("QUIT");
+            note("the mail server " + m_server.host + " was not found");
+        return false;
     }
-    closeQuietly();
-    return Accepted;
-}
-
-QString SmtpClientControl::ownName() const
-{
-    return m_ownName.isFinished() && !m_ownName.canonicalName().isEmpty() ? m_ownName.canonicalName()
-                                                                          : QSysInfo::machineHostName();
-}
-
-QString SmtpClientControl::localAddress() const { return m_socket ? m_socket->localAddress().toString() : QString(); }
-
-QString SmtpClientControl::localDomain() const { return MailFormat::mailDomain(ownName(), localAddress()); }
-
-QString SmtpClientControl::defaultSender() const
-{
-    const QString mailName = QString::fromUtf8(plainFile(QStringLiteral("/etc/mailname")).value_or(QByteArray()));
-    return MailFormat::defaultSender(m_login, mailName, ownName(), localAddress());
-}
-
-QString SmtpClientControl::notReady(int boundMs) const
-{
-    QString step;
-    switch (m_phase) {
-    case Phase::LookingUp:
-        step = tr("the look-up of %1").arg(m_server->host);
-        break;
-    case Phase::Connecting:
-        step = QStringLiteral("connect");
-        break;
-    case Phase::Greeting:
-        step = QStringLiteral("greeting");
-        break;
-    case Phase::Naming:
-        step = tr("this host's name");
-        break;
-    case Phase::Hello:
-    case Phase::HelloFallback:
-        step = QStringLiteral("EHLO");
-        break;
-    case Phase::StartTls:
-    case Phase::Encrypting:
-        step = QStringLiteral("TLS");
-        break;
-    case Phase::Auth:
-        step = QStringLiteral("AUTH");
-        break;
-    default:
-        return tr("%1 was not ready within %2")
-            .arg(Utf8::to(TextRules::trimSpaces(Utf8::from(m_serverText))), seconds(boundMs));
+    m_step = Step::OwnName;
+    while (ownName && !ownName->answer() && Wait::polling().wait(ownName->fd(), POLLIN, m_ready))
+        continue;
+    if (ownName && !ownName->answer()) {
+        note(timedOut());
+        return false;
     }
-    return tr("%1 was not ready within %2 (waiting at %3)")
-        .arg(Utf8::to(TextRules::trimSpaces(Utf8::from(m_serverText))), seconds(boundMs), step);
-}
+    if (ownName && !ownName->answer()->canonicalName.empty())
+        m_ownName = ownName->answer()->canonicalName;
+    for (const Address &address : found.addresses)
+        m_addresses.push_back(address.text());
+    m_localAddress = localAddressTowards(found.addresses.front(), m_server.port);
 
-void SmtpClientControl::hello()
-{
-    m_phase = Phase::Hello;
-    sendLine("EHLO " + localDomain().toUtf8());
-}
-
-void SmtpClientControl::onConnected()
-{
-    if (m_phase == Phase::Connecting)
-        m_phase = m_server->security == MailFormat::MailServer::Tls ? Phase::Encrypting : Phase::Greeting;
-}
-
-void SmtpClientControl::onReadyRead()
-{
-    const QByteArray bytes = socket().readAll();
-    if (m_phase == Phase::Broken && m_quitSent) {
-        m_quitSent = false; // the QUIT of a refused handshake is answered
-        return;
-    }
-    m_reader.add(std::string_view(bytes.constData(), size_t(bytes.size())));
-    takeReplies();
-}
-
-// Reads what has come, up to the reply a call waits for: what follows it is
-// read when the next command goes out, so a reason given is never lost to a
-// broken line after it.
-void SmtpClientControl::takeReplies()
-{
-    while (m_phase != Phase::Idle && m_phase != Phase::Broken && !(m_awaitingReply && m_reply)) {
-        ReplyReader::Reply reply;
-        const auto state = m_reader.next(reply);
-        if (state == ReplyReader::State::Incomplete)
-            return;
-        if (state == ReplyReader::State::Unreadable) {
-            noteError(tr("the answer of %1 cannot be read").arg(m_server->host));
-            breakConnection(Failed, m_lastError, true);
-            return;
+    // A login only over TLS, with the password from ~/.netrc.
+    if (m_server.security != MailServer::Plain) {
+        if (const auto login = Netrc::loginOfUser(m_server.host, m_server.user)) {
+            m_login = login->user;
+            m_password = login->password;
+        } else if (!m_server.user.empty()) {
+            note("no password for " + m_server.user + " at " + m_server.host + " in ~/.netrc");
+            return false;
         }
-        onReply(Reply { reply.code, QString::fromStdString(reply.text) });
     }
-}
+    const std::string configured(TextRules::trimSpaces(Environment::get("OSTREL_MAIL_FROM")));
+    m_sender = !configured.empty() ? configured
+                                   : MailAddress::defaultSender(m_login, Netrc::plainFile("/etc/mailname").value_or(""),
+                                       m_ownName, m_localAddress);
+    if (!MailAddress::readMailbox(m_sender)) {
+        note("MAIL FROM:<" + m_sender + "> not sent");
+        return false;
+    }
 
-void SmtpClientControl::onReply(const Reply &reply)
-{
-    switch (m_phase) {
-    case Phase::Greeting:
-        if (reply.code != 220)
-            return refuse(tr("the greeting"), reply);
-        m_greeted = true;
-        // EHLO names this host once its own look-up is over, so the name never depends on timing.
-        m_phase = Phase::Naming;
-        if (m_ownName.isFinished())
-            hello();
-        return;
-    case Phase::Hello:
-        if (reply.positive()) {
-            const QStringList lines = reply.text.split(QLatin1Char('\n'));
-            for (qsizetype i = 1; i < lines.size(); ++i)
-                m_extensions.insert(lines.at(i).section(QLatin1Char(' '), 0, 0).toUpper());
-            for (const QString &mechanism : lines.filter(
-                     QRegularExpression(QStringLiteral("^AUTH[ =]"), QRegularExpression::CaseInsensitiveOption)))
-                for (const QString &name : mechanism.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                    m_extensions.insert(QStringLiteral("AUTH=") + name.toUpper());
-            return afterHello();
-        }
-        // A server that knows no EHLO is greeted the old way, unless it must do TLS.
-        if (reply.code == 421 || m_server->security != MailFormat::MailServer::Plain)
-            return refuse(QStringLiteral("EHLO"), reply);
-        m_phase = Phase::HelloFallback;
-        sendLine("HELO " + localDomain().toUtf8());
-        return;
-    case Phase::HelloFallback:
-        return reply.positive() ? becomeReady() : refuse(QStringLiteral("HELO"), reply);
-    case Phase::StartTls:
-        if (reply.code != 220)
-            return refuse(QStringLiteral("STARTTLS"), reply);
-        m_phase = Phase::Encrypting;
-        m_reader.clear();
-        ssl()->setSslConfiguration(tlsConfiguration());
-        ssl()->setPeerVerifyName(m_server->host);
-        ssl()->startClientEncryption();
-        return;
-    case Phase::Auth:
-        if (reply.code == 235)
-            return becomeReady();
-        if (reply.code != 334 || m_loginLines.isEmpty())
-            return refuse(QStringLiteral("AUTH"), reply);
-        sendLine(m_loginLines.takeFirst());
-        return;
-    default:
-        if (m_awaitingReply && !m_reply) {
-            m_reply = reply;
-            emit progressed();
-        } else if (reply.code == 421) { // the server is closing the session on its own
-            breakConnection(reply.code, reply.summary(), true);
-        }
-        return;
-    }
-}
-
-void SmtpClientControl::afterHello()
-{
-    if (m_server->security == MailFormat::MailServer::StartTls && !m_encrypted) {
-        if (!m_extensions.contains(QStringLiteral("STARTTLS"))) {
-            noteError(tr("%1 does not offer STARTTLS").arg(m_server->host));
-            return refuse(QString(), Reply {});
-        }
-        m_phase = Phase::StartTls;
-        sendLine("STARTTLS");
-        return;
-    }
-    startLogin();
-}
-
-// A login only over TLS, with the password from ~/.netrc.
-void SmtpClientControl::startLogin()
-{
-    const auto login = m_encrypted ? loginFromNetrc(m_server->host, m_server->user) : std::nullopt;
-    if (!login) {
-        if (!m_server->user.isEmpty()) {
-            noteError(tr("no password for %1 at %2 in ~/.netrc").arg(m_server->user, m_server->host));
-            return refuse(QString(), Reply {});
-        }
-        return becomeReady();
-    }
-    m_login = login->user;
-    const QByteArray user = login->user.toUtf8();
-    const QByteArray password = login->password.toUtf8();
-    m_loginLines.clear();
-    m_phase = Phase::Auth;
-    if (m_extensions.contains(QStringLiteral("AUTH=PLAIN"))) {
-        sendLine("AUTH PLAIN " + QByteArray('\0' + user + '\0' + password).toBase64());
-    } else if (m_extensions.contains(QStringLiteral("AUTH=LOGIN"))) {
-        m_loginLines = { user.toBase64(), password.toBase64() };
-        sendLine("AUTH LOGIN");
-    } else {
-        noteError(tr("%1 offers no AUTH PLAIN or LOGIN").arg(m_server->host));
-        refuse(QString(), Reply {});
-    }
-}
-
-void SmtpClientControl::sendLine(const QByteArray &line)
-{
-    if (socket().state() != QAbstractSocket::ConnectedState)
-        return;
-    socket().write(line + "\r\n");
-    // Out now, so a QUIT still leaves when the connection closes right after.
-    socket().flush();
-}
-
-QDeadlineTimer SmtpClientControl::stepDeadline(int timeoutMs) const
-{
-    const QDeadlineTimer step(timeoutMs, Qt::PreciseTimer);
-    return step.deadlineNSecs() < m_whole.deadlineNSecs() ? step : m_whole;
-}
-
-std::optional<Reply> SmtpClientControl::command(const QByteArray &line, int timeoutMs, const QString &shown)
-{
-    // What came after the last awaited reply: a broken line ends the session before anything is written.
-    m_awaitingReply = false;
-    takeReplies();
-    if (m_phase == Phase::Idle || m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState) {
-        noteError(shown + tr(" not sent: no connection"));
-        return std::nullopt;
-    }
-    m_reply.reset();
-    m_awaitingReply = true;
-    sendLine(line);
-    const QDeadlineTimer deadline = stepDeadline(timeoutMs);
-    // The reply may be in already; the wait ends on the next one or a break.
-    while (!m_reply && m_phase != Phase::Broken && m_phase != Phase::Idle && !deadline.hasExpired()
-        && !EventWait::abandoned()) {
-        EventWait wait(deadline);
-        wait.finishOn(this, &SmtpClientControl::progressed);
-        wait.exec();
-    }
-    m_awaitingReply = false;
-    if (m_reply)
-        return std::exchange(m_reply, std::nullopt);
-    if (EventWait::abandoned()) {
-        closeQuietly();
-    } else if (m_phase != Phase::Broken && m_phase != Phase::Idle) {
-        const bool whole = m_whole.hasExpired();
-        noteError(whole ? tr("%1: the mail took over %2").arg(shown, seconds(m_bounds.wholeMs))
-                        : tr("%1: no answer within %2").arg(shown, seconds(timeoutMs)));
-        breakConnection(SocketCodes::TimedOut, m_lastError, true);
-    } else {
-        noteError(shown + tr(": ") + socket().errorString());
-    }
-    return std::nullopt;
-}
-
-bool SmtpClientControl::flush(int timeoutMs)
-{
-    const QDeadlineTimer deadline = stepDeadline(timeoutMs);
-    // Writes what the system takes now; waits only for the rest.
-    for (;;) {
-        const bool wrote = socket().flush();
-        if (socket().bytesToWrite() == 0 && (!ssl() || ssl()->encryptedBytesToWrite() == 0))
-            break;
-        if (wrote)
+    // An empty entry adds nobody, and one that is no address is never sent; the others still get the mail.
+    for (const std::string &entry : recipients) {
+        if (TextRules::isBlank(entry))
             continue;
-        if (m_phase == Phase::Broken || socket().state() != QAbstractSocket::ConnectedState)
-            return false;
-        if (EventWait::abandoned()) {
-            closeQuietly();
-            return false;
+        if (const auto mailbox = MailAddress::readMailbox(entry)) {
+            m_recipients.push_back(mailbox->text());
+            m_utf8Wanted = m_utf8Wanted || mailbox->needsUtf8();
+            m_rcpt = curl_slist_append(m_rcpt, ('<' + mailbox->text() + '>').c_str());
+        } else {
+            note("RCPT TO:<" + entry + "> not sent: not an address");
         }
-        if (deadline.hasExpired()) {
-            noteError(tr("the message: not taken within %1").arg(seconds(timeoutMs)));
-            breakConnection(SocketCodes::TimedOut, m_lastError, true);
-            return false;
-        }
-        EventWait wait(deadline);
-        wait.finishOn(&socket(), &QIODevice::bytesWritten);
-        if (ssl())
-            wait.finishOn(ssl(), &QSslSocket::encryptedBytesWritten);
-        wait.finishOn(this, &SmtpClientControl::progressed);
-        wait.exec();
     }
-    return m_phase != Phase::Broken && socket().state() == QAbstractSocket::ConnectedState;
+    if (!m_rcpt)
+        note("DATA not sent: no recipient is an address");
+    return m_rcpt != nullptr;
 }
 
-void SmtpClientControl::becomeReady()
+void SmtpClientControl::run()
 {
-    m_phase = Phase::Ready;
-    postConnected();
-}
-
-// The server said no (or we cannot go on with it): the reason is kept, the
-// session is ended politely with QUIT, and OnError is posted.
-void SmtpClientControl::refuse(const QString &step, const Reply &reply)
-{
-    if (!step.isEmpty())
-        noteError(step + tr(" refused: ") + reply.summary());
-    if (m_phase == Phase::Ready || m_phase == Phase::Mail || m_phase == Phase::Data)
-        return; // a call's own refusal: the caller goes on or quits
-    if (m_greeted) {
-        sendLine("QUIT");
-        m_quitSent = true;
-    }
-    breakConnection(reply.code ? reply.code : Failed, m_lastError, false);
-}
-
-void SmtpClientControl::breakConnection(int code, const QString &description, bool closeSocket)
-{
-    if (m_phase == Phase::Idle || m_phase == Phase::Broken)
+    m_curl = curl_easy_init();
+    CURLM *multi = curl_multi_init();
+    if (!m_curl || !multi) {
+        note("the mail cannot be started");
+        curl_multi_cleanup(multi);
         return;
-    noteError(m_server ? tr("%1 (%2:%3)").arg(description, m_server->host).arg(m_server->port) : description);
-    m_phase = Phase::Broken;
-    m_lookup.cancel();
-    m_awaitingReply = false;
-    postError(code, description);
-    emit progressed();
-    if (closeSocket && m_socket)
-        m_socket->abort();
+    }
+    const std::string ehloName = MailAddress::mailDomain(m_ownName, m_localAddress);
+    const bool tls = m_server.security == MailServer::Tls;
+    const std::string url = std::string(tls ? "smtps://" : "smtp://") + urlHost(m_server.host) + ':'
+        + std::to_string(m_server.port) + '/' + percentEncoded(ehloName);
+    curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    // curl connects to the addresses we looked up; the name stays for the certificate.
+    curl_slist *resolve = nullptr;
+    if (!Addresses::literal(m_server.host)) {
+        std::string pinned = m_server.host + ':' + std::to_string(m_server.port) + ':';
+        for (const std::string &address : m_addresses)
+            pinned += (pinned.back() == ':' ? "" : ",") + urlHost(address);
+        resolve = curl_slist_append(nullptr, pinned.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_RESOLVE, resolve);
+    }
+    curl_easy_setopt(m_curl, CURLOPT_PROXY, ""); // never through a proxy
+    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_FORBID_REUSE, 1L); // QUIT within the session's own bounds
+    curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_curlError);
+    // STARTTLS required for smtp://, never a downgrade; plain SMTP exactly as before.
+    curl_easy_setopt(
+        m_curl, CURLOPT_USE_SSL, m_server.security == MailServer::Plain ? CURLUSESSL_NONE : CURLUSESSL_ALL);
+    // libcurl reads no SSL_CERT_FILE or SSL_CERT_DIR itself; OpenSSL's tools do.
+    for (const auto &[variable, option] :
+        { std::pair { "SSL_CERT_FILE", CURLOPT_CAINFO }, { "SSL_CERT_DIR", CURLOPT_CAPATH } })
+        if (Environment::isSet(variable))
+            curl_easy_setopt(m_curl, option, Environment::get(variable).c_str());
+    if (!m_login.empty()) {
+        curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_login.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_PASSWORD, m_password.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN");
+    }
+    curl_easy_setopt(m_curl, CURLOPT_MAIL_FROM, ('<' + m_sender + '>').c_str());
+    curl_easy_setopt(m_curl, CURLOPT_MAIL_RCPT, m_rcpt);
+    curl_easy_setopt(m_curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, &SmtpClientControl::read);
+    curl_easy_setopt(m_curl, CURLOPT_READDATA, this);
+    curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &SmtpClientControl::header);
+    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L); // to debug(), which sees the commands and nothing else
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, &SmtpClientControl::debug);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &SmtpClientControl::progress);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETFUNCTION, &SmtpClientControl::openSocket);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETDATA, this);
+    // Our loop keeps the ready and reply bounds and names the step; curl's bounds stand behind them, and
+    // curl alone waits for the verdict and the reply to QUIT.
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, long(Wait::remainingMs(m_ready) + 1000));
+    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, long(m_bounds.wholeMs));
+    curl_easy_setopt(m_curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(m_bounds.replyMs) + 1);
+
+    m_step = Step::Connect;
+    m_whole = Wait::after(m_bounds.wholeMs);
+    curl_multi_add_handle(multi, m_curl);
+    int running = 1;
+    bool ending = false;
+    while (curl_multi_perform(multi, &running) == CURLM_OK && running) {
+        // A bound that ran out, or a caller gone, ends the session as curl's own time-out does: at once,
+        // without QUIT, and never with the end of a message begun (removing the transfer would send it).
+        if (!ending && (m_stop || Wait::remainingMs(deadline()) == 0)) {
+            note(m_stop ? "the mail was stopped" : timedOut());
+            curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, 1L);
+            ending = true;
+        }
+        curl_multi_poll(multi, nullptr, 0, ending ? 1 : Wait::remainingMs(deadline()), nullptr);
+    }
+    int left = 0;
+    const CURLMsg *done = curl_multi_info_read(multi, &left);
+    const CURLcode result = done ? done->data.result : CURLE_FAILED_INIT;
+    curl_multi_remove_handle(multi, m_curl);
+    curl_multi_cleanup(multi);
+    curl_slist_free_all(resolve);
+    if (result != CURLE_OK)
+        note(describe(result));
 }
 
-void SmtpClientControl::noteError(const QString &text)
+Wait::Deadline SmtpClientControl::deadline() const
 {
-    if (m_lastError.isEmpty())
-        m_lastError = text;
+    return m_step <= Step::Auth ? std::min(m_ready, m_whole) : std::min(m_stepDeadline, m_whole);
 }
 
-// Ends the connection without any notification; what was posted for the
-// session that ends here is dropped as well.
-void SmtpClientControl::closeQuietly()
+std::string SmtpClientControl::timedOut() const
 {
-    m_phase = Phase::Idle;
-    ++m_session;
-    m_lookup.cancel();
-    if (m_socket)
-        m_socket->abort();
-    m_reader.clear();
-    m_awaitingReply = false;
-    m_reply.reset();
-    m_greeted = false;
-    m_quitSent = false;
-    m_encrypted = false;
-    m_login.clear();
-    m_extensions.clear();
-    m_loginLines.clear();
-    m_accepted = 0;
+    std::string step;
+    switch (m_step) {
+    case Step::LookUp:
+        step = "the look-up of " + m_server.host;
+        break;
+    case Step::OwnName:
+        step = "this host's name";
+        break;
+    case Step::Connect: {
+        sockaddr_storage peer {};
+        socklen_t length = sizeof peer;
+        const bool connected
+            = m_socket != CURL_SOCKET_BAD && ::getpeername(m_socket, reinterpret_cast<sockaddr *>(&peer), &length) == 0;
+        step = connected ? "greeting" : "connect";
+        break;
+    }
+    case Step::Ehlo:
+        step = "EHLO";
+        break;
+    case Step::Tls:
+        step = "TLS";
+        break;
+    case Step::Auth:
+        step = "AUTH";
+        break;
+    default:
+        if (Wait::remainingMs(m_whole) == 0)
+            return m_shown + ": the mail took over " + Wait::inSeconds(m_bounds.wholeMs);
+        return m_shown + ": no answer within "
+            + Wait::inSeconds(m_step == Step::Message ? m_bounds.verdictMs : m_bounds.replyMs);
+    }
+    return m_field + " was not ready within " + Wait::inSeconds(m_bounds.readyMs) + " (waiting at " + step + ')';
 }
 
-// Notifications are posted, so they reach the owner on its next pass of
-// event processing, never from inside a call.
-void SmtpClientControl::postConnected()
+std::string SmtpClientControl::describe(CURLcode result) const
 {
-    const quint64 session = m_session;
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session == m_session)
-                emit OnConnected();
-        },
-        Qt::QueuedConnection);
+    const std::string where = " (" + m_server.host + ':' + std::to_string(m_server.port) + ')';
+    long systemError = 0;
+    switch (result) {
+    case CURLE_ABORTED_BY_CALLBACK:
+        return "the mail was stopped";
+    case CURLE_OPERATION_TIMEDOUT:
+        return timedOut();
+    case CURLE_COULDNT_CONNECT:
+        curl_easy_getinfo(m_curl, CURLINFO_OS_ERRNO, &systemError);
+        return (systemError ? std::strerror(int(systemError)) : m_curlError) + where;
+    case CURLE_USE_SSL_FAILED:
+        return m_server.host + " does not offer STARTTLS";
+    case CURLE_LOGIN_DENIED:
+        return m_server.host + " offers no AUTH PLAIN or LOGIN";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+        return "TLS with " + m_server.host + " failed: " + m_curlError;
+    default:
+        return (*m_curlError ? m_curlError : curl_easy_strerror(result)) + where;
+    }
 }
 
-void SmtpClientControl::postError(int code, const QString &description)
+// Commands as they went out. Nothing of the login is kept: after AUTH only
+// a line with a blank or a colon, which base64 never holds, is a command.
+void SmtpClientControl::onCommand(std::string_view line)
 {
-    const quint64 session = m_session;
-    const QString server = m_serverText;
-    QMetaObject::invokeMethod(
-        this,
-        [this, session, code, description, server] {
-            if (session == m_session)
-                emit OnError(code, description, server);
-        },
-        Qt::QueuedConnection);
+    line = line.substr(0, line.find_first_of("\r\n"));
+    const std::string_view verb = line.substr(0, line.find_first_of(" :"));
+    if (m_step == Step::Auth && line.find_first_of(" :") == std::string_view::npos)
+        return;
+    const std::pair<std::string_view, Step> steps[]
+        = { { "EHLO", Step::Ehlo }, { "HELO", Step::Ehlo }, { "STARTTLS", Step::Tls }, { "AUTH", Step::Auth },
+              { "MAIL", Step::Mail }, { "RCPT", Step::Rcpt }, { "DATA", Step::Data } };
+    m_quitSent = m_quitSent || verb == "QUIT"; // its reply decides nothing
+    const auto known
+        = std::find_if(std::begin(steps), std::end(steps), [verb](const auto &step) { return step.first == verb; });
+    if (known == std::end(steps))
+        return;
+    m_verb = verb;
+    m_step = known->second;
+    m_stepDeadline = Wait::after(m_bounds.replyMs);
+    // The address without curl's parameters ("SMTPUTF8").
+    m_shown = m_step == Step::Mail || m_step == Step::Rcpt ? std::string(line.substr(0, line.find('>') + 1))
+                                                           : std::string(verb);
+    if (m_step == Step::Mail)
+        keepRecipientsTheServerTakes();
+}
+
+// A local part beyond ASCII goes out only where the server offers SMTPUTF8;
+// the others still get the mail. curl reads the list when it sends RCPT.
+void SmtpClientControl::keepRecipientsTheServerTakes()
+{
+    if (m_offersUtf8 || !m_utf8Wanted)
+        return;
+    std::vector<curl_slist *> nodes;
+    for (curl_slist *node = m_rcpt; node; node = node->next)
+        nodes.push_back(node);
+    size_t kept = 0;
+    for (curl_slist *node : nodes) {
+        const std::string_view address(node->data);
+        if (MailAddress::readMailbox(address.substr(1, address.size() - 2))->needsUtf8())
+            note(std::string("RCPT TO:") + node->data + " not sent: the server does not offer SMTPUTF8");
+        else
+            std::swap(nodes[kept++]->data, node->data);
+    }
+    m_abort = kept == 0; // nothing to send: ended at the sender's reply
+    if (kept > 0 && kept < nodes.size()) {
+        nodes[kept - 1]->next = nullptr;
+        m_dropped = nodes[kept];
+    }
+}
+
+void SmtpClientControl::onReplyLine(std::string_view line)
+{
+    line = line.substr(0, line.find_first_of("\r\n"));
+    // As curl reads them: a line without a code belongs to no reply.
+    if (line.size() < 3 || !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
+        return;
+    const std::string_view text = line.size() > 4 ? line.substr(4) : std::string_view();
+    if (line.size() > 3 && line[3] == '-') {
+        m_replyLines.append(text).append("\n");
+        return;
+    }
+    onReply(std::stoi(std::string(line.substr(0, 3))), std::exchange(m_replyLines, {}) + std::string(text));
+}
+
+void SmtpClientControl::onReply(int code, const std::string &text)
+{
+    if (m_quitSent)
+        return;
+    const std::string summary(TextRules::cutAtCharacter(HeaderFields::oneLine(std::to_string(code) + ' ' + text), 300));
+    const bool refused = code >= 400;
+    if (!m_greeted) {
+        m_greeted = true;
+        if (code != 220)
+            note("the greeting refused: " + summary);
+    } else if (m_step == Step::Ehlo && !refused) {
+        m_offersUtf8 = ("\n" + text).find("\nSMTPUTF8") != std::string::npos; // as curl reads it
+    } else if (refused && (m_step != Step::Ehlo || m_server.security != MailServer::Plain || m_verb == "HELO")) {
+        // A plain server that knows no EHLO is greeted with HELO (curl's own fallback).
+        note((m_step == Step::Message ? "the message" : m_shown) + " refused: " + summary
+            + (m_step == Step::Mail ? " (set OSTREL_MAIL_FROM)" : ""));
+    }
+    if (refused || m_step == Step::Message)
+        expectQuit();
+}
+
+// QUIT follows; curl waits for its reply within its response bound.
+void SmtpClientControl::expectQuit()
+{
+    curl_easy_setopt(m_curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(m_bounds.quitMs));
+}
+
+int SmtpClientControl::debug(CURL *, curl_infotype type, char *data, size_t size, void *self)
+{
+    auto &client = *static_cast<SmtpClientControl *>(self);
+    if (type == CURLINFO_HEADER_OUT)
+        client.onCommand(std::string_view(data, size));
+    else if (type == CURLINFO_SSL_DATA_OUT && client.m_step == Step::Connect)
+        client.m_step = Step::Tls; // connected; TLS from the first byte
+    return 0;
+}
+
+size_t SmtpClientControl::header(char *data, size_t size, size_t count, void *self)
+{
+    auto &client = *static_cast<SmtpClientControl *>(self);
+    client.onReplyLine(std::string_view(data, size * count));
+    return client.m_abort || client.m_stop ? 0 : size * count;
+}
+
+size_t SmtpClientControl::read(char *buffer, size_t size, size_t count, void *self)
+{
+    auto &client = *static_cast<SmtpClientControl *>(self);
+    // Composed once the server has said whether it takes UTF-8 in addresses.
+    if (!client.m_composed) {
+        client.m_message->SetSenderAddress(client.m_sender, client.m_utf8Wanted && client.m_offersUtf8);
+        client.m_text = client.m_message->Export();
+        client.m_composed = true;
+    }
+    const size_t piece = std::min(size * count, client.m_text.size() - client.m_sent);
+    std::memcpy(buffer, client.m_text.data() + client.m_sent, piece);
+    client.m_sent += piece;
+    if (piece == 0) { // the end of the message goes out now, and curl waits for the verdict within its response bound
+        client.m_step = Step::Message;
+        client.m_shown = "the end of the message";
+        client.m_stepDeadline = Wait::after(client.m_bounds.verdictMs);
+        curl_easy_setopt(client.m_curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(client.m_bounds.verdictMs));
+    }
+    return piece;
+}
+
+int SmtpClientControl::progress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<SmtpClientControl *>(self)->m_stop ? 1 : 0;
+}
+
+curl_socket_t SmtpClientControl::openSocket(void *self, curlsocktype, curl_sockaddr *address)
+{
+    auto &client = *static_cast<SmtpClientControl *>(self);
+    client.m_socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return client.m_socket;
 }

@@ -4,17 +4,15 @@
 
 namespace MailModule {
 
-bool sendResultMail(const std::string &server, const std::string &recipients, const std::string &port,
-    const std::string &device, bool passed, std::string &failure)
+bool send(const Mail &mail, Wait::Waiter &waiter, std::string &failure)
 {
-    const auto send = reinterpret_cast<EntryPoint>(ModuleLoader::load("ostrel-mail.so", kEntryPointName, &failure));
-    if (!send) {
+    const auto entry = reinterpret_cast<EntryPoint>(ModuleLoader::load("ostrel-mail.so", kEntryPointName, &failure));
+    if (!entry) {
         failure = "the mail module cannot be loaded: " + failure;
         return false;
     }
     char reason[1024] = {};
-    const bool sent
-        = send(server.c_str(), recipients.c_str(), port.c_str(), device.c_str(), passed, reason, sizeof reason) != 0;
+    const bool sent = entry(&mail, &waiter, reason, sizeof reason) != 0;
     failure = reason;
     return sent;
 }

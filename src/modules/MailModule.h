@@ -1,19 +1,29 @@
 #pragma once
 
+#include "base/Wait.h"
+
 #include <string>
 
-// The result mail goes out through Qt Network (TLS above all), which an
-// unattended run loads only when a mail is due: the module "ostrel-mail.so".
+// The result mail goes out through libcurl, which a run loads only when a
+// mail is due: the module "ostrel-mail.so".
 namespace MailModule {
 
-// The module's entry point: sends the result mail; nonzero when it was sent.
+// One composed mail, texts in UTF-8.
+struct Mail {
+    std::string server; // the mail server field, as typed
+    std::string senderName; // shown beside the sender's address
+    std::string subject;
+    std::string body;
+    std::string recipients; // entries separated by ","
+};
+
+// The module's entry point: sends the mail while `waiter` waits for it, and
+// returns at once when the waits are abandoned; nonzero when it was sent.
 // The reason of a failure, one line, goes into `failure` (cut to its size).
-using EntryPoint = int (*)(const char *server, const char *recipients, const char *port, const char *device, int passed,
-    char *failure, unsigned long failureSize);
+using EntryPoint = int (*)(const Mail *mail, Wait::Waiter *waiter, char *failure, unsigned long failureSize);
 inline constexpr const char *kEntryPointName = "ostrel_mail_send";
 
-// Sends the result mail of one check (Send_ResultMail); false with `failure` saying why.
-bool sendResultMail(const std::string &server, const std::string &recipients, const std::string &port,
-    const std::string &device, bool passed, std::string &failure);
+// Loads the module and sends the mail (SMTPSEND); false with `failure` saying why.
+bool send(const Mail &mail, Wait::Waiter &waiter, std::string &failure);
 
 } // namespace MailModule

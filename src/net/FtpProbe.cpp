@@ -77,7 +77,7 @@ namespace {
         int m_fd;
         Wait::Deadline m_deadline;
         Wait::Waiter &m_waiter;
-        ReplyReader m_reader { ReplyReader::Protocol::Ftp };
+        ReplyReader m_reader;
     };
 
 } // namespace

@@ -9,12 +9,11 @@
 
 // A wait that keeps the event loop running, so the window repaints and takes
 // input meanwhile and the CPU sleeps until something happens. It ends on the
-// first of: a finishing signal, a stopping signal, the deadline, or abandonAll().
+// first of: a finishing signal, the deadline, or abandonAll().
 //
 //     EventWait wait(QDeadlineTimer(2000));
-//     wait.finishOn(&socket, &QAbstractSocket::connected);
-//     wait.stopOn(&socket, &QAbstractSocket::errorOccurred);
-//     const bool connected = wait.exec();
+//     wait.finishOn(&notifier, &QSocketNotifier::activated);
+//     const bool ready = wait.exec();
 //
 // Signals are only delivered while events are processed, so a caller tests
 // the state first and then waits: nothing can slip between the two.
@@ -32,12 +31,6 @@ public:
             m_finished = true;
             m_loop.quit();
         });
-    }
-
-    // Ends the wait unfinished (an error, a closed connection).
-    template <typename Sender, typename Signal> void stopOn(const Sender *sender, Signal signal)
-    {
-        QObject::connect(sender, signal, &m_loop, &QEventLoop::quit);
     }
 
     // Runs the loop; true only when a finishing signal came first. Returns at

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "mail/MailSender.h"
 #include "window/Accessibility.h"
 
 #include <QWidget>
@@ -108,7 +107,6 @@ private:
     std::array<qint32, 6> lngMargins {};
     bool m_marginsRecorded = false;
 
-    MailSender m_mailSender;
     bool m_checkRunning = false;
     bool m_helpOpening = false;
     bool m_closed = false;

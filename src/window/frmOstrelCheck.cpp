@@ -5,7 +5,7 @@
 #include "base/TextRules.h"
 #include "base/Version.h"
 #include "followup/Command.h"
-#include "mail/ResultMail.h"
+#include "followup/ResultMail.h"
 #include "net/FtpProbe.h"
 #include "net/TcpProbe.h"
 #include "net/modIP32.h"
@@ -138,9 +138,10 @@ void frmOstrel::runCheck()
     if (chkEXE->checkState() == Qt::Checked && optEXE[trigger]->isChecked()
         && !Command::Run_Command(txtEXE->text().toStdString(), txtArg->text().toStdString(), launch) && !m_closed)
         warn(QStringLiteral("Error executing specified command, ") + txtEXE->text());
+    std::string failure;
     if (chkMail->checkState() == Qt::Checked && optMail[trigger]->isChecked() && !m_closed
-        && !ResultMail::Send_ResultMail(
-            m_mailSender, txtMailServer->text(), txtMail->text(), QString::number(port), deviceName, passed)
+        && !ResultMail::Send_ResultMail(Utf8::from(txtMailServer->text()), Utf8::from(txtMail->text()),
+            std::to_string(port), device, passed, waiter, failure)
         && !m_closed)
-        warn(QStringLiteral("Error sending SMTP email.\n") + m_mailSender.lastFailure());
+        warn(QStringLiteral("Error sending SMTP email.\n") + Utf8::to(failure));
 }

@@ -73,27 +73,21 @@ CHECK_TEST(oneLine)
 // Each reply as it arrives, in pieces split at "|": what the reader makes of it, reply by reply.
 CHECK_TEST(replies)
 {
-    using P = ReplyReader::Protocol;
     const std::string huge(70000, 'x');
     const struct {
-        P protocol;
         std::string pieces, read;
     } rows[] = {
-        { P::Smtp, "250-a\r\n25|0-b\n250 c\r\n354 go", "250 a\nb\nc; ?" },
-        { P::Smtp, "221\r\n", "221 ; ?" },
-        { P::Smtp, "550 5.7.1 blacklisted\r\nthis is no reply line\r\n", "550 5.7.1 blacklisted; unreadable" },
-        { P::Smtp, "250-a\r\n 250 b\r\n", "unreadable" },
-        { P::Smtp, huge, "unreadable" },
-        { P::Smtp, huge + "\n", "unreadable" },
-        { P::Ftp, "220-first\n220-second\r\n 220 not the end\n\n220 ready\r\n", "220 first\nready; ?" },
-        { P::Ftp, "120 ready in 1 minute\r\n220 ready|\r\n", "120 ready in 1 minute; 220 ready; ?" },
-        { P::Ftp, "220ready\r\n", "220 ready; ?" },
-        { P::Ftp, "SSH-2.0-OpenSSH_9.2\r\n", "unreadable" },
-        { P::Ftp, "099 low\r\n", "unreadable" },
-        { P::Ftp, "220-x\r\n" + huge + "\r\n220 y\r\n", "unreadable" },
+        { "220-first\n220-second\r\n 220 not the end\n\n220 ready\r\n", "220 first\nready; ?" },
+        { "120 ready in 1 minute\r\n220 ready|\r\n", "120 ready in 1 minute; 220 ready; ?" },
+        { "220ready\r\n", "220 ready; ?" },
+        { "221\r\n", "221 ; ?" },
+        { "SSH-2.0-OpenSSH_9.2\r\n", "unreadable" },
+        { "099 low\r\n", "unreadable" },
+        { huge, "unreadable" },
+        { "220-x\r\n" + huge + "\r\n220 y\r\n", "unreadable" },
     };
     for (const auto &row : rows) {
-        ReplyReader reader(row.protocol);
+        ReplyReader reader;
         std::string read;
         size_t at = 0;
         for (;;) {
@@ -121,15 +115,15 @@ CHECK_TEST(replies)
 // lines cost a fraction of a second (read from the start at every piece, they cost seconds).
 CHECK_TEST(trickledReply)
 {
-    ReplyReader reader(ReplyReader::Protocol::Smtp);
+    ReplyReader reader;
     ReplyReader::Reply reply;
     const std::clock_t start = std::clock();
     for (int line = 0; line < 9000; ++line) {
-        reader.add("250-x\r\n");
+        reader.add("220-x\r\n");
         CHECK(reader.next(reply) == ReplyReader::State::Incomplete);
     }
-    reader.add("250 end\r\n");
-    CHECK(reader.next(reply) == ReplyReader::State::Complete && reply.text.size() == 9000 * 2 + 3);
+    reader.add("220 end\r\n");
+    CHECK(reader.next(reply) == ReplyReader::State::Complete && reply.text == "x\nend");
     CHECK(std::clock() - start < CLOCKS_PER_SEC / 5);
 }
 
