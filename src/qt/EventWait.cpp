@@ -50,11 +50,11 @@ bool EventWaiter::wait(int fd, short events, Wait::Deadline deadline)
     QSocketNotifier notifier(fd, events & POLLOUT ? QSocketNotifier::Write : QSocketNotifier::Read);
     const int remaining = Wait::remainingMs(deadline);
     if (remaining == 0) { // no time to wait, but what is ready counts, as with poll()
-        pollfd ready { fd, events, 0 };
+        pollfd ready { fd, events, {} };
         return ::poll(&ready, 1, 0) == 1;
     }
-    EventWait wait(
-        remaining < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(remaining, Qt::PreciseTimer));
+    EventWait wait(deadline == Wait::kForever ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                              : QDeadlineTimer(remaining, Qt::PreciseTimer));
     wait.finishOn(&notifier, &QSocketNotifier::activated);
     return wait.exec();
 }
