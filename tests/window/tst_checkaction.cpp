@@ -156,6 +156,9 @@ private slots:
             = QStringLiteral("a@example.com,b@example.com | Port Check %1 on device %2 | Port %3 on device %2 is %4.")
                   .arg(passed ? "Passed" : "Failed", address, QString::number(probed), result);
         QCOMPARE(sent, row.mailed ? QStringList { expected } : QStringList());
+        window.find<QLineEdit>("txtDeviceName")->setText("edited"); // takes the result away, either light too
+        QVERIFY(window.find<QLabel>("lblResult")->text().isEmpty() && window.find("imgGreen")->isHidden()
+            && window.find("imgRed")->isHidden());
     }
 
     // Through a 2 s wait on a blackholed port, a silent FTP server or a mail server that never greets (its bound cut

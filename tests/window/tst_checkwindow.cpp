@@ -58,22 +58,108 @@ private slots:
         open();
     }
 
-    // Captions, places, initial states, the focus and lights against the README's picture, which a person looked
-    // at; a moved control or a changed caption shifts more pixels than font rendering may (a full stop added: 3).
-    // OSTREL_DRAW_PICTURE=1 draws it anew (cmake --build build-asan --target window-picture).
+    // Captions, places, initial states, the focus and lights against the README's picture.
     void looksAsApproved()
     {
+        const int pixels = differing(m_form.get(), QStringLiteral(OSTREL_PICTURES "/window.png"));
+        QVERIFY2(pixels >= 0 && pixels <= 2, qPrintable(QString::number(pixels) + " pixels differ"));
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Ostrel " OSTREL_VERSION));
+    }
+
+    // Double-clicked on its bare background, never on a label, the window shows the About window as approved; its
+    // Close button, Escape or a double click on its icon closes it, one on its text does not.
+    void aboutWindow()
+    {
+        const QPoint bare(m_form->width() - 2, m_form->height() - 2);
+        for (const QString target : { "btnClose", "Escape", "imgIcon", "lblProduct", "lblResult" }) {
+            QString seen = "none";
+            ModalWatch watch([&](QWidget *about) {
+                const int pixels = differing(about, QStringLiteral(OSTREL_PICTURES "/about.png"));
+                if (target == "btnClose")
+                    QTest::mouseClick(about->findChild<QWidget *>(target), Qt::LeftButton);
+                else if (target == "Escape")
+                    QTest::keyClick(about, Qt::Key_Escape);
+                else
+                    QTest::mouseDClick(about->findChild<QWidget *>(target), Qt::LeftButton);
+                seen = QString(about->isVisible() ? "open" : "closed")
+                    + (pixels >= 0 && pixels <= 2 ? "" : " (unlike about.png)");
+            });
+            QWidget *label = find(target);
+            QTest::mouseDClick(label ? label : m_form.get(), Qt::LeftButton, {}, label ? QPoint(2, 2) : bare);
+            QCOMPARE(seen, label ? "none" : target == "lblProduct" ? "open" : "closed");
+        }
+    }
+
+    // Entering a text field, by mouse or key, selects its whole text, and only the left click that gave the focus
+    // leaves it so (the next places the cursor, "@"); the device, command, argument and mail fields show the tooltip
+    // colour while they have the focus.
+    void fieldsOnEntry()
+    {
+        auto *device = find<QLineEdit>("txtDeviceName"), *port = find<QLineEdit>("txtPort");
+        device->setText("host");
+        QStringList seen;
+        const auto look = [&seen](QLineEdit *field) {
+            const bool tooltip = field->palette().color(QPalette::Base) == qApp->palette().color(QPalette::ToolTipBase);
+            const QString text
+                = field->hasSelectedText() ? field->selectedText() : '@' + QString::number(field->cursorPosition());
+            seen << field->objectName() + ':' + text + (tooltip ? " (tooltip)" : "");
+        };
+        for (const auto &[field, button] : { std::pair { port, Qt::LeftButton }, { port, Qt::LeftButton },
+                 { device, Qt::MiddleButton }, { device, Qt::LeftButton } }) {
+            const QPoint at(button == Qt::MiddleButton ? 2 : field->width() / 2, field->height() / 2);
+            QTest::mouseClick(field, button, {}, at); // the middle at the text's start, the left past its end
+            look(field);
+        }
+        QTest::keyClick(device, Qt::Key_Tab);
+        look(device);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        look(device);
+        QCOMPARE(seen,
+            (QStringList { "txtPort:21", "txtPort:@2", "txtDeviceName:@0 (tooltip)", "txtDeviceName:@4 (tooltip)",
+                "txtDeviceName:@4", "txtDeviceName:host (tooltip)" }));
+    }
+
+    // The fields, the result and both frames grow with the window, the buttons keep to its right edge.
+    void resizes()
+    {
+        const QStringList names { "txtDeviceName", "lblResult", "txtEXE", "txtMail", "frameConn", "frameSettings",
+            "btnCheck", "btnBrowse" };
+        const auto geometry = [&] {
+            QList<QRect> rects;
+            for (const QString &name : names)
+                rects << find(name)->geometry();
+            return rects;
+        };
+        const QList<QRect> before = geometry();
+        m_form->resize(m_form->size() + QSize(120, 80));
+        QStringList moved;
+        for (int i = 0; i < names.size(); ++i) {
+            const QRect was = before[i], now = geometry()[i];
+            moved << QStringLiteral("%1 %2 %3 %4")
+                         .arg(names[i])
+                         .arg(now.x() - was.x())
+                         .arg(now.width() - was.width())
+                         .arg(now.height() - was.height());
+        }
+        QCOMPARE(moved,
+            (QStringList { "txtDeviceName 0 120 0", "lblResult 0 120 0", "txtEXE 0 120 0", "txtMail 0 120 0",
+                "frameConn 0 120 80", "frameSettings 0 120 0", "btnCheck 120 0 0", "btnBrowse 120 0 0" }));
+    }
+
+    // Pixels of the widget that differ from a picture a person looked at; a moved control or a changed caption shifts
+    // more of them than font rendering may (a full stop added: 3). OSTREL_DRAW_PICTURE=1 draws the picture anew (cmake
+    // --build build-asan --target window-picture).
+    static int differing(QWidget *widget, const QString &picture)
+    {
         if (qEnvironmentVariableIsSet("OSTREL_DRAW_PICTURE"))
-            QVERIFY(m_form->grab().save(QStringLiteral(OSTREL_WINDOW_PICTURE)));
-        const QImage shown = m_form->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage approved = QImage(QStringLiteral(OSTREL_WINDOW_PICTURE)).convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(shown.size(), approved.size());
-        int differing = 0;
-        for (int y = 0; y < shown.height(); ++y)
+            widget->grab().save(picture);
+        const QImage shown = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage approved = QImage(picture).convertToFormat(QImage::Format_RGB32);
+        int differing = shown.size() == approved.size() ? 0 : -1;
+        for (int y = 0; y < shown.height() && differing >= 0; ++y)
             for (int x = 0; x < shown.width(); ++x)
                 differing += std::abs(qGray(shown.pixel(x, y)) - qGray(approved.pixel(x, y))) > 48;
-        QVERIFY2(differing <= 2, qPrintable(QString::number(differing) + " pixels differ"));
-        QCOMPARE(m_form->windowTitle(), QStringLiteral("Ostrel " OSTREL_VERSION));
+        return differing;
     }
 
     // Every control the keyboard reaches shows that it has the focus, the timeout scroll bar too: its pixels
