@@ -158,11 +158,12 @@ class Unattended(unittest.TestCase):
                 (notes, "", "no display", "no application opens this file here", None),
                 (notes, "", "no application", "no application opens this file here", None),
                 (notes, "", "hangs", "no application opens this file here", None),
+                (notes, "", "fails", "no application opens this file here", None),
                 (notes, "", "tools only in the current folder", "no application opens this file here", None))
         with open(os.path.join(self.folder, "xdg-mime"), "w") as file:  # answers as $DESKTOP says
             file.write('#!/bin/sh\n[ "$DESKTOP" = hangs ] && exec sleep 60\ncase "$1 $2" in "query filetype") echo '
                        '"text/plain; charset=us-ascii" ;;\n"query default") [ "$DESKTOP" = "no application" ] || '
-                       'echo viewer.desktop ;; esac\n')
+                       'echo viewer.desktop ;; esac\n[ "$DESKTOP" != fails ]\n')
         os.chmod(os.path.join(self.folder, "xdg-mime"), 0o755)
         for command, argument, setup, refused, started in rows:
             with self.subTest(command=command, setup=setup):
@@ -298,10 +299,11 @@ class Unattended(unittest.TestCase):
 
 
 class Logs(unittest.TestCase):
-    """The logs in a folder that several runs share, in a full file system and across a kill."""
+    """The logs in a folder that several runs share, in a full file system and across a kill; started as a daemon may
+    start it, with no standard input at all."""
 
     def setUp(self):
-        self.program = Program(BUILT)
+        self.program = Program(BUILT, ["sh", "-c", 'exec "$@" <&-', "sh"])
 
     def test_overlapping_runs_keep_lines_whole(self):
         """Runs that wait on the same port write their lines in the same instant, each of another length; lines
