@@ -108,17 +108,16 @@ namespace {
         if (middle < 0)
             return Sender::ThisProcess; // the check then waits for its mail
         if (middle > 0) {
-            while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR)
-                continue;
+            ::waitpid(middle, nullptr, 0); // no handler is installed, so nothing interrupts it
             return Sender::Elsewhere;
         }
         ::setsid();
         if (::fork() > 0)
             ::_exit(0); // (a middle child that cannot fork sends the mail itself)
         const int null = ::open("/dev/null", O_RDWR);
-        for (int stream = 0; stream < 3 && null >= 0; ++stream)
+        for (const int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
             ::dup2(null, stream);
-        if (null > 2)
+        if (null > STDERR_FILENO)
             ::close(null);
         return Sender::Child;
     }

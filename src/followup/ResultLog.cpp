@@ -183,8 +183,6 @@ namespace {
         size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (written < 0 && errno == EINTR)
-                continue;
             if (written <= 0)
                 return false;
             done += static_cast<size_t>(written);
@@ -230,36 +228,30 @@ namespace {
     void replaceWith(int folder, const char *name, const std::string &line)
     {
         const std::string path = logPath(name);
-        const std::string stem = kTemporaryPrefix + std::to_string(::getpid()) + '.';
-        std::random_device random;
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            const std::string temporary = stem + std::to_string(random());
-            const int fd = ::openat(
-                folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-            if (fd < 0 && errno == EEXIST)
-                continue;
-            if (fd < 0)
-                return report(path, reason(errno));
-            const bool written = writeAll(fd, line);
-            const int error = errno;
-            const bool closed = ::close(fd) == 0;
+        // The process id and a random number: a name no other run makes.
+        const std::string temporary
+            = kTemporaryPrefix + std::to_string(::getpid()) + '.' + std::to_string(std::random_device()());
+        const int fd = ::openat(
+            folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return report(path, reason(errno));
+        const bool written = writeAll(fd, line);
+        const int error = errno;
+        const bool closed = ::close(fd) == 0;
 #ifdef OSTREL_TEST_HOOKS
-            // Tests stop a run here, to kill it between writing and renaming.
-            if (Environment::isSet("OSTREL_TEST_STOP_BEFORE_RENAME"))
-                std::raise(SIGSTOP);
+        // Tests stop a run here, to kill it between writing and renaming.
+        if (Environment::isSet("OSTREL_TEST_STOP_BEFORE_RENAME"))
+            std::raise(SIGSTOP);
 #endif
-            if (!written || !closed) {
-                ::unlinkat(folder, temporary.c_str(), 0);
-                return report(path, reason(written ? errno : error) + " (the line was lost)");
-            }
-            if (::renameat(folder, temporary.c_str(), folder, name) != 0) {
-                const int renameError = errno;
-                ::unlinkat(folder, temporary.c_str(), 0);
-                return report(path, reason(renameError));
-            }
-            return;
+        if (!written || !closed) {
+            ::unlinkat(folder, temporary.c_str(), 0);
+            return report(path, reason(written ? errno : error) + " (the line was lost)");
         }
-        report(path, "no temporary file of a new name could be made (the line was lost)");
+        if (::renameat(folder, temporary.c_str(), folder, name) != 0) {
+            const int renameError = errno;
+            ::unlinkat(folder, temporary.c_str(), 0);
+            return report(path, reason(renameError));
+        }
     }
 
     // A run killed between writing its temporary file and renaming it leaves

@@ -178,8 +178,6 @@ namespace {
                 output.append(buffer, static_cast<size_t>(size));
                 continue;
             }
-            if (size < 0 && errno == EINTR)
-                continue;
             if (size < 0 && errno == EAGAIN && waiter.wait(ends[0], POLLIN, deadline))
                 continue;
             ended = size == 0;

@@ -53,7 +53,7 @@ namespace {
                 const ssize_t size = ::recv(m_fd, slice, sizeof slice, MSG_DONTWAIT);
                 if (size > 0)
                     m_reader.add(std::string_view(slice, static_cast<size_t>(size)));
-                else if (size == 0 || (errno != EAGAIN && errno != EINTR))
+                else if (size == 0 || errno != EAGAIN)
                     return NoConnection;
             }
         }

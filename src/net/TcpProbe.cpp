@@ -118,8 +118,6 @@ bool sendAll(int fd, std::string_view bytes, Wait::Deadline deadline, Wait::Wait
         const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent > 0)
             bytes.remove_prefix(static_cast<size_t>(sent));
-        else if (sent < 0 && errno == EINTR)
-            continue;
         else if (sent == 0 || errno != EAGAIN || !waiter.wait(fd, POLLOUT, deadline))
             return false;
     }
@@ -137,7 +135,7 @@ std::string firstBytes(int fd, std::string_view request, const std::function<boo
         const ssize_t size = ::recv(fd, buffer, std::min(sizeof buffer, limit - received.size()), 0);
         if (size > 0)
             received.append(buffer, static_cast<size_t>(size));
-        else if (size == 0 || (errno != EINTR && (errno != EAGAIN || !waiter.wait(fd, POLLIN, deadline))))
+        else if (size == 0 || errno != EAGAIN || !waiter.wait(fd, POLLIN, deadline))
             break;
     }
     return received;

@@ -108,9 +108,7 @@ namespace {
                         return false;
                     continue;
                 }
-                if (errno == EINTR)
-                    continue;
-                if ((errno != EAGAIN && errno != EWOULDBLOCK) || !waiter.wait(m_fd, POLLIN, deadline))
+                if (errno != EAGAIN || !waiter.wait(m_fd, POLLIN, deadline))
                     return false;
             }
         }
