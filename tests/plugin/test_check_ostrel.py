@@ -1,22 +1,45 @@
 #!/usr/bin/python3
-"""check_ostrel as a monitoring engine starts it, option by option, in a network and mount namespace of its own (no
-name server answers there). As root: unshare --mount --net test_check_ostrel.py path/to/check_ostrel"""
+"""check_ostrel as a monitoring engine starts it: option by option (CheckOstrel), in a network and mount namespace of
+its own (no name server answers there); and Debian's Nagios and Icinga 2 running the definitions of docs/monitoring
+as an administrator copies them (Engines), each with a private configuration and state. As root:
+unshare --mount [--net] test_check_ostrel.py path/to/check_ostrel path/to/ostrel CheckOstrel|Engines"""
+import json
 import os
+import pathlib
 import re
 import shlex
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from ostrel_testing import Port, Program, confine_resolver, hosts_only  # noqa: E402
 
-BUILT = sys.argv.pop(1)
+BUILT, SEQUENCE = sys.argv.pop(1), sys.argv.pop(1)
+DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs" / "monitoring"
 USAGE, VERSION = "Usage: check_ostrel -H host -p port ", "check_ostrel 1.0.0 (Ostrel)"
-TIMES = {"{t}": r"\d\.\d{3}", "{T}": r"\d\.\d{6}", "{1s}": r"1\.\d{6}"}  # shown, in the figures, about 1 s
+# Shown, in the figures, about 1 s; anything.
+PLACES = {"{t}": r"\d\.\d{3}", "{T}": r"\d\.\d{6}", "{1s}": r"1\.\d{6}", "{...}": ".*"}
 AT, OK = " on 127.0.0.1 port {port}", "{t} second response time on 127.0.0.1 port {port}|time={T}s;;;0.000000;10.000000"
 GREETED = 'Unexpected answer "SSH-2.0-OpenSSH_9.2p1  " after ' + OK
+
+
+def matching(lines, port):
+    """The lines as a pattern: {port} the port, the figures and the rest as PLACES shows them."""
+    pattern = re.escape(lines.replace("{port}", str(port)))
+    for place, shown in PLACES.items():
+        pattern = pattern.replace(re.escape(place), shown)
+    return "^" + pattern + "$"
+
+
+def shipped(name, replacements):
+    text = (DOCS / name).read_text()
+    for old, new in replacements.items():
+        assert old in text, old
+        text = text.replace(old, new)
+    return text
 
 
 class CheckOstrel(unittest.TestCase):
@@ -37,11 +60,8 @@ class CheckOstrel(unittest.TestCase):
                         break
                     time.sleep(0.02)
                 peer.close()
-                pattern = re.escape(lines.replace("{port}", str(peer.port)))
-                for placeholder, times in TIMES.items():
-                    pattern = pattern.replace(re.escape(placeholder), times)
                 self.assertEqual((run.returncode, run.err, peer.received), (status, "", received), run.out)
-                self.assertRegex(run.out, "^" + pattern + "\n$")
+                self.assertRegex(run.out, matching(lines + "\n", peer.port))
 
     def test_states_and_performance_data(self):
         self.rows((("-H 127.0.0.1 -p {port}", "open", 0, "TCP OK - " + OK),
@@ -113,6 +133,95 @@ class CheckOstrel(unittest.TestCase):
                 self.assertEqual((run.returncode, lines[0], run.err),
                                  (3, first if first == VERSION else "TCP UNKNOWN - " + first, ""))
                 self.assertEqual(lines[1].startswith(USAGE), "-V" not in arguments)
+
+
+
+class Engines(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.resolver = confine_resolver()
+        cls.banner, cls.refused = Port("banner"), Port("refused")
+        # Each service as "state|output|performance data", in Nagios with "|further lines".
+        cls.ssh = "0|TCP OK - " + OK.replace(";;;", ";0.500000;2.000000;").replace("{port}", str(cls.banner.port))
+        cls.down = "2|TCP CRITICAL - Connection refused" + AT.replace("{port}", str(cls.refused.port)) + "|"
+
+    def folder(self, name):
+        folder = tempfile.mkdtemp(prefix=f"ostrel-{name}-")
+        os.chmod(folder, 0o777)
+        return folder
+
+    def recorded(self, results, expected, output):
+        self.assertEqual(sorted(results), sorted(expected), output[-2000:])
+        for name, lines in expected.items():
+            self.assertRegex("|".join(map(str, results[name])), matching(lines, None))
+
+    def test_nagios(self):
+        """The shipped host, service and both commands, with Debian's stock templates, commands and contacts."""
+        folder = self.folder("nagios")
+        objects = shipped("nagios.cfg", {"192.0.2.10": "127.0.0.1", "/usr/bin/ostrel": SEQUENCE,
+                                         "check_ostrel!22!": f"check_ostrel!{self.banner.port}!",
+                                         "ostrel_sequence!80!": f"ostrel_sequence!{self.refused.port}!"})
+        # linux-server's host check, which Debian's monitoring-plugins-basic defines, and a service without a port.
+        objects += ("define command {\n command_name check-host-alive\n command_line /bin/true\n}\n"
+                    "define service {\n use generic-service\n host_name fileserver1\n service_description no port\n"
+                    " check_command check_ostrel!x\n}\n")
+        settings = [f"cfg_file=/etc/nagios4/objects/{name}.cfg" for name in ("commands", "contacts", "timeperiods",
+                                                                            "templates")]
+        settings += [setting.replace("=", "=" + folder + "/") for setting in (
+            "cfg_file=ostrel.cfg resource_file=resource.cfg log_file=nagios.log status_file=status.dat "
+            "check_result_path=. lock_file=nagios.lock temp_file=nagios.tmp temp_path=. query_socket=nagios.qh "
+            "object_cache_file=objects.cache precached_object_file=objects.pre").split()]
+        settings += ("interval_length=1 status_update_interval=1 retain_state_information=0 use_syslog=0 "
+                     "service_inter_check_delay_method=n check_external_commands=0 enable_notifications=0 "
+                     "nagios_user=nagios nagios_group=nagios check_result_reaper_frequency=1").split()
+        for name, text in (("ostrel.cfg", objects), ("resource.cfg", f"$USER1$={os.path.dirname(BUILT)}\n"),
+                           ("nagios.cfg", "\n".join(settings) + "\n")):
+            pathlib.Path(folder, name).write_text(text)
+        engine = subprocess.Popen(["/usr/sbin/nagios4", os.path.join(folder, "nagios.cfg")],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            seen, deadline = {}, time.monotonic() + 60
+            while len(seen) < 3 and time.monotonic() < deadline and engine.poll() is None:
+                time.sleep(0.5)
+                status = pathlib.Path(folder, "status.dat")
+                blocks = re.findall(r"servicestatus \{(.*?)\}", status.read_text() if status.exists() else "", re.S)
+                services = [dict(re.findall(r"^\s*(\w+)=(.*)$", block, re.M)) for block in blocks]
+                seen = {fields["service_description"]: [fields[name] for name in (
+                    "current_state", "plugin_output", "performance_data", "long_plugin_output")]
+                    for fields in services if fields["has_been_checked"] == "1"}
+        finally:
+            engine.terminate()
+            output = engine.communicate(timeout=10)[0]
+        self.recorded(seen, {"SSH port": self.ssh + "|", "Web port": self.down + "|", "no port": '3|TCP UNKNOWN - the '
+                             'port "x" is not a number from 1 to 65535||' + USAGE + "{...}"}, output)
+
+    def test_icinga(self):
+        """The shipped CheckCommand and apply rule, validated by `icinga2 daemon -C`, then run in the foreground."""
+        folder = self.folder("icinga")
+        pathlib.Path(folder, "icinga2.conf").write_text(
+            f'include <itl>\ninclude <plugins>\nconst PluginDir = "{os.path.dirname(BUILT)}"\n'
+            'object CheckerComponent "checker" { }\nobject Host "fileserver1" {\n  address = "127.0.0.1"\n'
+            '  check_command = "dummy"\n  vars.os = "Linux"\n}\n'
+            + shipped("icinga2.conf", {"vars.ostrel_port = 22": f"vars.ostrel_port = {self.banner.port}",
+                                       "check_interval = 1m": "check_interval = 1s"})
+            + f'apply Service "refused" {{\n  check_command = "ostrel"\n  check_interval = 1s\n'
+            f'  vars.ostrel_port = {self.refused.port}\n  vars.ostrel_ipv4 = true\n  assign where true\n}}\n')
+        paths = [f"-D{key}={folder}" for key in ("DataDir", "CacheDir", "LogDir", "InitRunDir", "SpoolDir")]
+        command = ["icinga2", "daemon", "-c", os.path.join(folder, "icinga2.conf"), "-DRunAsUser=root",
+                   "-DRunAsGroup=root", *paths]
+        check = subprocess.run(command + ["-C"], capture_output=True, text=True, timeout=60)
+        self.assertEqual(check.returncode, 0, check.stdout[-2000:])
+        engine = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        time.sleep(5)  # the first checks come within the check interval of 1 s
+        engine.terminate()  # which writes the state file
+        output, results = engine.communicate(timeout=30)[0], {}
+        text = pathlib.Path(folder, "icinga2.state").read_text()
+        while text:  # netstrings of JSON objects
+            size, text = text.split(":", 1)
+            entry, text = json.loads(text[:int(size)]), text[int(size) + 1:]
+            if entry["type"] == "Service" and (result := entry["update"].get("last_check_result")):
+                results[entry["name"]] = (int(result["state"]), result["output"], " ".join(result["performance_data"]))
+        self.recorded(results, {"fileserver1!ssh-port": self.ssh, "fileserver1!refused": self.down}, output)
 
 
 if __name__ == "__main__":
