@@ -3,9 +3,9 @@
 error, the commands each peer read and each message as read. This host is "vm", with no domain and an /etc/mailname
 of the test's choosing; its look-ups stay on loopback. As root, under `unshare --mount --uts`:
 test_mail.py path/to/ostrel"""
-import contextlib
 import json
 import os
+import pathlib
 import socket
 import subprocess
 import sys
@@ -31,10 +31,10 @@ NO_LOGIN = "MAIL FROM:<ostrel@vm> refused: 530 5.7.0 Authentication required (se
 NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alerts\n  password "s e\\"cret"\n'
          "machine 127.0.0.1 login ops password two\n")
 
-# Each row: smtp_server.py's options (split at "|"), the reason (%s: the server field), the commands read, and what differs from
-# the defaults: MAILNAME, NETRC ("fifo" a FIFO; "0644:" or "nobody:" before the text, one others may read or someone
-# else's), TO (the recipients), RCPTS (the envelope's recipients as the server read them), FIELD (the server field;
-# {port}: the server's, {blackholed}: a port that never answers), HOST (this host's name) and variables.
+# Each row: smtp_server.py's options (split at "|"), the reason ({field}: the server field), the commands read, and
+# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO (the recipients),
+# RCPTS (the envelope's recipients as the server read them), FIELD (the server field; {port}: the server's,
+# {blackholed}: a port that never answers), HOST (this host's name) and variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),
@@ -64,10 +64,10 @@ ROWS = {
         LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
         {"NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
     ".netrc of another user": (LOGIN, "~/.netrc is not owned by you\nmail: " + NO_LOGIN, "EHLO MAIL QUIT",
-                               {"NETRC": "nobody:" + ENTRY}),
+                               {"NETRC": ENTRY, "OWNER": 65534}),
     ".netrc, a FIFO nobody writes": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": "fifo"}),
     ".netrc readable by others": (LOGIN, "~/.netrc is readable by others (chmod 600)\nmail: " + NO_LOGIN,
-                                  "EHLO MAIL QUIT", {"NETRC": "0644:" + ENTRY}),
+                                  "EHLO MAIL QUIT", {"NETRC": ENTRY, "MODE": 0o644}),
     "a recipient that would split a command": ("", "RCPT TO:<x@[  ::1]> not sent: not an address", SENT,
                                                {"TO": "ok@example.org,x@[\r\n::1]"}),
     "a local part beyond ASCII where the server offers no SMTPUTF8; a domain beyond ASCII": (
@@ -109,7 +109,7 @@ class Mail(unittest.TestCase):
         cls.resolver = confine_resolver("127.0.0.1 vm\n::1 vm\n")
         cls.mailname = tempfile.NamedTemporaryFile(prefix="ostrel-mailname-")
         subprocess.run(["mount", "--bind", cls.mailname.name, "/etc/mailname"], check=True)
-        cls.program = Program(BUILT)
+        cls.program, cls.blackholed = Program(BUILT), Port("blackholed")
 
     def peer(self, options):
         """smtp_server.py with the options, its record folder and its port; it ends when its input closes."""
@@ -125,23 +125,27 @@ class Mail(unittest.TestCase):
         for name, (options, failure, commands, settings) in ROWS.items():
             with self.subTest(name):
                 folder, port = self.peer(options.split("|") if options else [])
-                blackholed, home = Port("blackholed"), tempfile.mkdtemp(prefix="ostrel-home-")
+                home = tempfile.mkdtemp(prefix="ostrel-home-")
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
                 field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
-                                                                                  blackholed=blackholed.port)
-                environment = headless(HOME=home, SSL_CERT_FILE=os.path.join(folder, "ca.pem"))
+                                                                                  blackholed=self.blackholed.port)
+                environment = headless(HOME=home, OSTREL_LOG_DIR=home, SSL_CERT_FILE=os.path.join(folder, "ca.pem"))
                 environment.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
-                with open(self.mailname.name, "w") as mailname:
-                    mailname.write(settings.get("MAILNAME", ""))
-                self.write_netrc(home, settings.get("NETRC"))
+                pathlib.Path(self.mailname.name).write_text(settings.get("MAILNAME", ""))
+                netrc, text = os.path.join(home, ".netrc"), settings.get("NETRC")
+                if text == "fifo":
+                    os.mkfifo(netrc, 0o600)
+                elif text is not None:
+                    pathlib.Path(netrc).write_text(text)
+                    os.chmod(netrc, settings.get("MODE", 0o600))
+                    os.chown(netrc, settings.get("OWNER", 0), settings.get("OWNER", 0))
                 socket.sethostname(settings.get("HOST", "vm"))
-                with contextlib.suppress(FileNotFoundError):
-                    os.remove(os.path.join(self.program.folder, "error.log"))
-                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field}," + settings.get("TO", "ops@test")], environment)
-                blackholed.close()
+                recipients = settings.get("TO", "ops@test")
+                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field},{recipients}"], environment)
                 self.assertEqual(run.err, f'ostrel: the port "{PORT_SEEN}" is not a number.\n'
                                  + (failure and "mail: " + failure.replace("{field}", field) + "\n"))
-                self.assertEqual(self.program.log("error.log")[1:], ["Error sending SMTP email."] if failure else [])
+                logged = ["Error sending SMTP email."] if failure else []
+                self.assertEqual(self.program.log("error.log", home)[1:], logged)
                 self.assertEqual(" ".join(self.read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
                 for message in map(json.loads, self.read(folder, "messages")):
@@ -151,23 +155,8 @@ class Mail(unittest.TestCase):
 
     @staticmethod
     def read(folder, name):
-        if not os.path.exists(os.path.join(folder, name)):
-            return []
-        with open(os.path.join(folder, name), encoding="utf-8") as file:
-            return file.read().split("\n")[:-1]
-
-    @staticmethod
-    def write_netrc(home, netrc):
-        path = os.path.join(home, ".netrc")
-        if netrc == "fifo":
-            return os.mkfifo(path, 0o600)
-        if netrc is not None:
-            prefix, _, text = netrc.partition(":") if netrc.startswith(("0644:", "nobody:")) else ("", "", netrc)
-            with open(path, "w") as file:
-                file.write(text)
-            os.chmod(path, 0o644 if prefix == "0644" else 0o600)
-            if prefix == "nobody":
-                os.chown(path, 65534, 65534)
+        path = pathlib.Path(folder, name)
+        return path.read_text(encoding="utf-8").split("\n")[:-1] if path.exists() else []
 
 
 if __name__ == "__main__":

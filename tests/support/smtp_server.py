@@ -119,20 +119,17 @@ def stock_exim(connection):
 def serve_recorded(peer):
     listener = socket.create_server(("127.0.0.1", 0))
     print("ready", listener.getsockname()[1], flush=True)
-    while True:
+    while True:  # one session after the other, as the program makes them
         connection = listener.accept()[0]
-
-        def session(connection=connection, answer=peer(connection)):
-            next(answer)
-            in_message = False
-            with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
-                for line in (line.rstrip(b"\r\n") for line in lines):
-                    if not in_message:
-                        record_command(line)
-                    in_message = line != b"." if in_message else line == b"DATA"
-                    answer.send(line)
-            answer.close()
-        threading.Thread(target=session, daemon=True).start()
+        answer, in_message = peer(connection), False
+        next(answer)
+        with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
+            for line in (line.rstrip(b"\r\n") for line in lines):
+                if not in_message:
+                    record_command(line)
+                in_message = line != b"." if in_message else line == b"DATA"
+                answer.send(line)
+        answer.close()
 
 
 # The test ends a peer by closing our input (also when the test dies).
