@@ -139,16 +139,12 @@ class CheckOstrel(unittest.TestCase):
 class Engines(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.resolver = confine_resolver()
+        cls.resolver, cls.folder = confine_resolver(), tempfile.mkdtemp(prefix="ostrel-engines-")
+        os.chmod(cls.folder, 0o777)  # Nagios runs as its own user
         cls.banner, cls.refused = Port("banner"), Port("refused")
         # Each service as "state|output|performance data", in Nagios with "|further lines".
         cls.ssh = "0|TCP OK - " + OK.replace(";;;", ";0.500000;2.000000;").replace("{port}", str(cls.banner.port))
         cls.down = "2|TCP CRITICAL - Connection refused" + AT.replace("{port}", str(cls.refused.port)) + "|"
-
-    def folder(self, name):
-        folder = tempfile.mkdtemp(prefix=f"ostrel-{name}-")
-        os.chmod(folder, 0o777)
-        return folder
 
     def recorded(self, results, expected, output):
         self.assertEqual(sorted(results), sorted(expected), output[-2000:])
@@ -157,7 +153,6 @@ class Engines(unittest.TestCase):
 
     def test_nagios(self):
         """The shipped host, service and both commands, with Debian's stock templates, commands and contacts."""
-        folder = self.folder("nagios")
         objects = shipped("nagios.cfg", {"192.0.2.10": "127.0.0.1", "/usr/bin/ostrel": SEQUENCE,
                                          "check_ostrel!22!": f"check_ostrel!{self.banner.port}!",
                                          "ostrel_sequence!80!": f"ostrel_sequence!{self.refused.port}!"})
@@ -167,7 +162,7 @@ class Engines(unittest.TestCase):
                     " check_command check_ostrel!x\n}\n")
         settings = [f"cfg_file=/etc/nagios4/objects/{name}.cfg" for name in ("commands", "contacts", "timeperiods",
                                                                             "templates")]
-        settings += [setting.replace("=", "=" + folder + "/") for setting in (
+        settings += [setting.replace("=", "=" + self.folder + "/") for setting in (
             "cfg_file=ostrel.cfg resource_file=resource.cfg log_file=nagios.log status_file=status.dat "
             "check_result_path=. lock_file=nagios.lock temp_file=nagios.tmp temp_path=. query_socket=nagios.qh "
             "object_cache_file=objects.cache precached_object_file=objects.pre").split()]
@@ -176,14 +171,14 @@ class Engines(unittest.TestCase):
                      "nagios_user=nagios nagios_group=nagios check_result_reaper_frequency=1").split()
         for name, text in (("ostrel.cfg", objects), ("resource.cfg", f"$USER1$={os.path.dirname(BUILT)}\n"),
                            ("nagios.cfg", "\n".join(settings) + "\n")):
-            pathlib.Path(folder, name).write_text(text)
-        engine = subprocess.Popen(["/usr/sbin/nagios4", os.path.join(folder, "nagios.cfg")],
+            pathlib.Path(self.folder, name).write_text(text)
+        engine = subprocess.Popen(["/usr/sbin/nagios4", os.path.join(self.folder, "nagios.cfg")],
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         try:
             seen, deadline = {}, time.monotonic() + 60
             while len(seen) < 3 and time.monotonic() < deadline and engine.poll() is None:
                 time.sleep(0.5)
-                status = pathlib.Path(folder, "status.dat")
+                status = pathlib.Path(self.folder, "status.dat")
                 blocks = re.findall(r"servicestatus \{(.*?)\}", status.read_text() if status.exists() else "", re.S)
                 services = [dict(re.findall(r"^\s*(\w+)=(.*)$", block, re.M)) for block in blocks]
                 seen = {fields["service_description"]: [fields[name] for name in (
@@ -197,8 +192,7 @@ class Engines(unittest.TestCase):
 
     def test_icinga(self):
         """The shipped CheckCommand and apply rule, validated by `icinga2 daemon -C`, then run in the foreground."""
-        folder = self.folder("icinga")
-        pathlib.Path(folder, "icinga2.conf").write_text(
+        pathlib.Path(self.folder, "icinga2.conf").write_text(
             f'include <itl>\ninclude <plugins>\nconst PluginDir = "{os.path.dirname(BUILT)}"\n'
             'object CheckerComponent "checker" { }\nobject Host "fileserver1" {\n  address = "127.0.0.1"\n'
             '  check_command = "dummy"\n  vars.os = "Linux"\n}\n'
@@ -206,8 +200,8 @@ class Engines(unittest.TestCase):
                                        "check_interval = 1m": "check_interval = 1s"})
             + f'apply Service "refused" {{\n  check_command = "ostrel"\n  check_interval = 1s\n'
             f'  vars.ostrel_port = {self.refused.port}\n  vars.ostrel_ipv4 = true\n  assign where true\n}}\n')
-        paths = [f"-D{key}={folder}" for key in ("DataDir", "CacheDir", "LogDir", "InitRunDir", "SpoolDir")]
-        command = ["icinga2", "daemon", "-c", os.path.join(folder, "icinga2.conf"), "-DRunAsUser=root",
+        paths = [f"-D{key}={self.folder}" for key in ("DataDir", "CacheDir", "LogDir", "InitRunDir", "SpoolDir")]
+        command = ["icinga2", "daemon", "-c", os.path.join(self.folder, "icinga2.conf"), "-DRunAsUser=root",
                    "-DRunAsGroup=root", *paths]
         check = subprocess.run(command + ["-C"], capture_output=True, text=True, timeout=60)
         self.assertEqual(check.returncode, 0, check.stdout[-2000:])
@@ -215,7 +209,7 @@ class Engines(unittest.TestCase):
         time.sleep(5)  # the first checks come within the check interval of 1 s
         engine.terminate()  # which writes the state file
         output, results = engine.communicate(timeout=30)[0], {}
-        text = pathlib.Path(folder, "icinga2.state").read_text()
+        text = pathlib.Path(self.folder, "icinga2.state").read_text()
         while text:  # netstrings of JSON objects
             size, text = text.split(":", 1)
             entry, text = json.loads(text[:int(size)]), text[int(size) + 1:]

@@ -61,11 +61,10 @@ def authenticate(server, session, envelope, mechanism, data):
 
 
 def tls_context():
-    """A self-signed certificate, which the client may trust as ca.pem."""
+    """A self-signed certificate, which the client may trust as server.pem."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
                     "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
-    os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     return context
