@@ -122,14 +122,13 @@ class Mail(unittest.TestCase):
         for name, (options, failure, commands, settings) in ROWS.items():
             with self.subTest(name):
                 folder, port = self.peer(options.split("|") if options else [])
-                home = tempfile.mkdtemp(prefix="ostrel-home-")
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
                 field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
                                                                                   blackholed=self.blackholed.port)
-                environment = headless(HOME=home, OSTREL_LOG_DIR=home, SSL_CERT_FILE=os.path.join(folder, "server.pem"))
+                environment = headless(HOME=folder, OSTREL_LOG_DIR=folder, SSL_CERT_FILE=folder + "/server.pem")
                 environment.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
                 pathlib.Path(self.mailname.name).write_text(settings.get("MAILNAME", ""))
-                netrc, text = os.path.join(home, ".netrc"), settings.get("NETRC")
+                netrc, text = os.path.join(folder, ".netrc"), settings.get("NETRC")
                 if text == "fifo":
                     os.mkfifo(netrc, 0o600)
                 elif text is not None:
@@ -142,13 +141,13 @@ class Mail(unittest.TestCase):
                 self.assertEqual(run.err, f'ostrel: the port "{PORT_SEEN}" is not a number.\n'
                                  + (failure and "mail: " + failure.replace("{field}", field) + "\n"))
                 logged = ["Error sending SMTP email."] if failure else []
-                self.assertEqual(self.program.log("error.log", home)[1:], logged)
+                self.assertEqual(self.program.log("error.log", folder)[1:], logged)
                 self.assertEqual(" ".join(self.read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
                 for message in map(json.loads, self.read(folder, "messages")):
-                    self.assertEqual(message["rcpt_tos"], settings.get("RCPTS", message["rcpt_tos"]))
-                    self.assertEqual(message["headers"]["Subject"], ["Port Check Failed on device " + SEEN])
-                    self.assertEqual(message["body"], f"Port {PORT_SEEN} on device {SEEN} is un-available.\r\n")
+                    self.assertEqual((message["headers"]["Subject"], message["body"], message["rcpt_tos"]),
+                                     ([f"Port Check Failed on device {SEEN}"], f"Port {PORT_SEEN} on device {SEEN} is "
+                                      "un-available.\r\n", settings.get("RCPTS", message["rcpt_tos"])))
 
     @staticmethod
     def read(folder, name):

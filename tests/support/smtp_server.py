@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
 commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
-or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes; "." is
+or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent; "." is
 the message's end). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
@@ -98,10 +98,7 @@ def scripted(connection):  # a message line matches no key, and has no answer
     say(replies["GREETING"])
     while True:
         line = (yield).decode(errors="replace")
-        reply = replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), ""))
-        if reply == "-":
-            return connection.shutdown(socket.SHUT_RDWR)
-        say(reply)
+        say(replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), "")))
 
 
 def stock_exim(connection):
