@@ -37,11 +37,10 @@ fields=$(dpkg-deb -f "$program" Depends Recommends && dpkg-deb -f "$window" Depe
 licence=$(cat "$desktop"/usr/share/doc/ostrel{,-window}/copyright | grep -c -e '^License: Expat$' -e '^ Permission is')
 [ "$licence" = 6 ] || fail "no MIT licence in copyright"
 
-# The manual pages render without a single warning (shown above the failure).
+# The manual pages render without a warning (shown above the failure) at 80 columns; lintian reads their NAME.
 for page in "$server"/usr/share/man/man1/{check_ostrel,ostrel}.1.gz; do
-    ! MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >"$work/man.txt" | grep . || fail "man $page"
+    ! MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >/dev/null | grep . || fail "man $page"
 done
-grep -Eq '^ +ostrel +- +check' "$work/man.txt" || fail "man shows no NAME"
 
 # The units pass systemd's own check, beside the targets of this system.
 units=$server/lib/systemd/system
@@ -86,8 +85,7 @@ mkdir -m 1777 "$work/home" # sticky, as /tmp: shared by root and nobody, and acc
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
 installed=$server/usr/bin/ostrel quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
 for user in root nobody; do
-    as=()
-    [ $user = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    as=(setpriv --reuid="$(id -u $user)" --regid="$(id -g $user)" --clear-groups)
     cron LD_DEBUG=files "${as[@]}" "$installed" "127.0.0.1,$open,2,PASS,,,127.0.0.1:$open,$user@test" \
         2>"$work/ld.txt" || fail "exit status $? as $user"
     [[ $(HOME=$work/home bash -c "$quick_start") == *"$expected"* ]] || fail "the README's $quick_start as $user"

@@ -64,8 +64,7 @@ class CheckOstrel(unittest.TestCase):
                 self.assertRegex(run.out, matching(lines + "\n", peer.port))
 
     def test_states_and_performance_data(self):
-        self.rows((("-H 127.0.0.1 -p {port}", "open", 0, "TCP OK - " + OK),
-                   ("--hostname 127.0.0.1 --port={port} -w 0.5 -c 1.25 -t 3", "open", 0,
+        self.rows((("--hostname 127.0.0.1 --port={port} -w 0.5 -c 1.25 -t 3", "open", 0,
                     "TCP OK - " + OK.replace(";;;0.000000;10.", ";0.500000;1.250000;0.000000;3.")),
                    ("-H 127.0.0.1 -p {port}", "refused", 2, "TCP CRITICAL - Connection refused" + AT),
                    ("-H 127.0.0.1 -p 1 -r ok", "open", 0, "TCP OK - Connection refused on 127.0.0.1 port 1"),

@@ -95,21 +95,20 @@ def scripted(connection):  # a message line matches no key, and has no answer
                "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye"}
     replies.update(reply.split("=", 1) for reply in options.reply)
     say = lambda text: text and connection.sendall(text.encode("utf-8", "surrogateescape") + b"\r\n")
-    say(replies["GREETING"])
+    line = "GREETING"
     while True:
-        line = (yield).decode(errors="replace")
         say(replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), "")))
+        line = (yield).decode(errors="replace")
 
 
 def stock_exim(connection):
     # Its answers go straight to the client, without the notes of the testing mode.
     exim = subprocess.Popen("/usr/sbin/exim4 -bh 127.0.0.1 -oMs localhost -DMAIN_HOST_LOOKUP= 2>/dev/null"
                             " | grep --line-buffered -v -E '^([*]{4} |$)'", shell=True, stdin=subprocess.PIPE,
-                            stdout=connection)
+                            stdout=connection, bufsize=0)
     with exim.stdin:
         while True:
             exim.stdin.write((yield) + b"\r\n")
-            exim.stdin.flush()
 
 
 def serve_recorded(peer):
