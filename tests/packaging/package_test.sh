@@ -57,9 +57,8 @@ plugin=$(env -i LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$server/usr/lib/nagios/plugins
 [[ $plugin == "TCP OK - "*"|time="* ]] || fail "check_ostrel: $plugin"
 expected="Port $open on device 127.0.0.1 is available."
 check_log() {
-    local line
-    line=$(cat "$1" 2>/dev/null) || fail "no $1"
-    [[ $line =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] || fail "$1 holds: $line"
+    [[ $(cat "$1" 2>&1) =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$'\t'"$expected"$'\r'$ ]] \
+        || fail "$1 holds: $(cat "$1" 2>&1)"
 }
 
 # ostrel-check@ssh.service as systemd runs it: the unit's environment, then the example conf's (a loopback sequence),

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""check_ostrel as a monitoring engine starts it: option by option (CheckOstrel), in a network and mount namespace of
-its own (no name server answers there); and Debian's Nagios and Icinga 2 running the definitions of docs/monitoring
-as an administrator copies them (Engines), each with a private configuration and state. As root:
-unshare --mount [--net] test_check_ostrel.py path/to/check_ostrel path/to/ostrel CheckOstrel|Engines"""
+"""check_ostrel as engines start it: option by option (CheckOstrel) in a network and mount namespace of its own where
+no name server answers; run by Debian's Nagios and Icinga 2 from docs/monitoring as an administrator copies it
+(Engines), each with a private configuration and state. As root, under unshare --mount [--net]:
+test_check_ostrel.py path/to/check_ostrel path/to/ostrel CheckOstrel|Engines"""
 import json
 import os
 import pathlib
@@ -18,7 +18,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ostrel_testing import Port, Program, confine_resolver, hosts_only  # noqa: E402
 
 BUILT, SEQUENCE = sys.argv.pop(1), sys.argv.pop(1)
-DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs" / "monitoring"
 USAGE, VERSION = "Usage: check_ostrel -H host -p port ", "check_ostrel 1.0.0 (Ostrel)"
 # Shown, in the figures, about 1 s; anything.
 PLACES = {"{t}": r"\d\.\d{3}", "{T}": r"\d\.\d{6}", "{1s}": r"1\.\d{6}", "{...}": "(?s:.*)"}
@@ -35,7 +34,7 @@ def matching(lines, port):
 
 
 def shipped(name, replacements):
-    text = (DOCS / name).read_text()
+    text = pathlib.Path(__file__).resolve().parents[2].joinpath("docs", "monitoring", name).read_text()
     for old, new in replacements.items():
         assert old in text, old
         text = text.replace(old, new)
