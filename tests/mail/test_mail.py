@@ -58,9 +58,8 @@ ROWS = {
     ".netrc: a password without its value": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
                                              {"NETRC": "machine 127.0.0.1 password\n" + ENTRY}),
     ".netrc: a quote left open": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": ENTRY + ' "'}),
-    ".netrc: the login of another entry is never lent": (
-        LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
-        {"NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
+    ".netrc: the login of another entry is never lent": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {
+        "NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
     ".netrc of another user": (LOGIN, "~/.netrc is not owned by you\nmail: " + NO_LOGIN, "EHLO MAIL QUIT",
                                {"NETRC": ENTRY, "OWNER": 65534}),
     ".netrc, a FIFO nobody writes": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": "fifo"}),
@@ -72,15 +71,13 @@ ROWS = {
         "", "RCPT TO:<jörg@test> not sent: the server does not offer SMTPUTF8", SENT,
         {"TO": "jörg@test,ops@bücher.example", "RCPTS": ["ops@xn--bcher-kva.example"]}),
     "a local part beyond ASCII where the server offers SMTPUTF8": (
-        "EHLO=250-raw\r\n250 SMTPUTF8", "", "EHLO MAIL SMTPUTF8 RCPT RCPT DATA QUIT",
-        {"TO": "jörg@test,ops@test"}),
+        "EHLO=250-raw\r\n250 SMTPUTF8", "", "EHLO MAIL SMTPUTF8 RCPT RCPT DATA QUIT", {"TO": "jörg@test,ops@test"}),
     "a refused recipient, the other still served": (
         "RCPT TO:<x@y>=550 5.1.1 unknown\u009buser", "RCPT TO:<x@y> refused: 550 5.1.1 unknown user",
         "EHLO MAIL RCPT RCPT DATA QUIT", {"TO": "x@y,ops@test"}),
     "a refusal, then a line that is no reply": (
-        "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply",
-        "MAIL FROM:<a@b.example> refused: 550 5.7.1 sender blacklisted (set OSTREL_MAIL_FROM)",
-        "EHLO MAIL FROM:<a@b.example> QUIT", {"OSTREL_MAIL_FROM": "a@b.example"}),
+        "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply", "MAIL FROM:<a@b.example> refused: 550 5.7.1 sender "
+        "blacklisted (set OSTREL_MAIL_FROM)", "EHLO MAIL FROM:<a@b.example> QUIT", {"OSTREL_MAIL_FROM": "a@b.example"}),
     "no connection": ("", NOT_READY + "connect)", "", {**SCALED, "FIELD": "127.0.0.1:{blackholed}"}),
     "no greeting": ("GREETING=", NOT_READY + "greeting)", "", SCALED),
     "no answer to EHLO": ("EHLO=", NOT_READY + "EHLO)", "EHLO", SCALED),

@@ -125,8 +125,7 @@ read -r -t 10 -u "$xvfb" display && display=:$display || fail "Xvfb did not star
 exec_line=$(sed -n 's/^Exec=//p' "$desktop/usr/share/applications/ostrel.desktop")
 (cd "$work" && exec env -i PATH="$desktop/usr/bin:/usr/bin:/bin" DISPLAY="$display" XDG_CONFIG_HOME="$work/config" \
     XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
-window_pid=$!
-pids+=($window_pid)
+window_pid=$! pids+=($!)
 shown=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
     | head -1) || fail "no window from the desktop entry ($exec_line)"
 grep -q "$window_elf" "/proc/$window_pid/maps" || fail "window module not the installed one"
