@@ -13,7 +13,6 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-ended() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"; }
 
 arch=$(dpkg --print-architecture)
 program=$(echo "$packages"/ostrel_*_"$arch".deb) window=$(echo "$packages"/ostrel-window_*_"$arch".deb)
@@ -123,13 +122,13 @@ exec {xvfb}< <(exec Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x
 pids+=($!)
 read -r -t 10 -u "$xvfb" display && display=:$display || fail "Xvfb did not start"
 exec_line=$(sed -n 's/^Exec=//p' "$desktop/usr/share/applications/ostrel.desktop")
-(cd "$work" && exec env -i PATH="$desktop/usr/bin:/usr/bin:/bin" DISPLAY="$display" XDG_CONFIG_HOME="$work/config" \
-    XDG_RUNTIME_DIR="$work/runtime" $exec_line) &
+# Its standard output a pipe that closes when it ends.
+exec {window}< <(cd "$work" && exec env -i PATH="$desktop/usr/bin:/usr/bin:/bin" DISPLAY="$display" \
+    XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" $exec_line)
 window_pid=$! pids+=($!)
 shown=$(DISPLAY=$display timeout 10 xdotool search --sync --onlyvisible --pid "$window_pid" --name '^Ostrel' \
     | head -1) || fail "no window from the desktop entry ($exec_line)"
 grep -q "$window_elf" "/proc/$window_pid/maps" || fail "window module not the installed one"
 DISPLAY=$display timeout 10 xdotool windowfocus --sync "$shown" key Escape
-for ((tries = 100; tries > 0; tries--)); do ended "$window_pid" && break; sleep 0.1; done
-ended "$window_pid" || fail "Escape did not close the window"
+timeout 10 cat <&"$window" >/dev/null || fail "Escape did not close the window"
 echo "packages $(basename "$program") $(basename "$window"): all checks passed"
