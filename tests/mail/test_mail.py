@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ostrel_testing import Port, Program, confine_resolver, headless  # noqa: E402
 
 BUILT = sys.argv.pop(1)
-PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
+PEER = ["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")]
 # The device and port as typed, and as a reader sees them in the subject and the text: control characters as blanks.
 # Neither can be checked (a name too long, a port no number), and the mail is sent on FAIL.
 DEVICE = "D\1E\r\nBcc: evil@test\nGerät-東京-😀\t" + "y" * 2100
@@ -105,20 +105,17 @@ class Mail(unittest.TestCase):
         subprocess.run(["mount", "--bind", cls.mailname.name, "/etc/mailname"], check=True)
         cls.program, cls.blackholed = Program(BUILT), Port("blackholed")
 
-    def peer(self, options):
-        """smtp_server.py with the options, its record folder and its port; it ends when its input closes."""
-        folder = tempfile.mkdtemp(prefix="ostrel-smtp-")
-        peer = subprocess.Popen(["/usr/bin/python3", PEER, "--record", folder, *options], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, text=True)
-        self.addCleanup(lambda: (peer.stdin.close(), peer.stdout.close(), peer.wait(10)))
-        ready = peer.stdout.readline().split()
-        self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
-        return folder, int(ready[1])
-
     def test_mails(self):
         for name, (options, failure, commands, settings) in ROWS.items():
             with self.subTest(name):
-                folder, port = self.peer(options.split("|") if options else [])
+                # The peer records in its folder, also the run's home and log folder; it ends when its input closes.
+                folder = tempfile.mkdtemp(prefix="ostrel-smtp-")
+                peer = subprocess.Popen([*PEER, "--record", folder, *filter(None, options.split("|"))],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                self.addCleanup(lambda peer=peer: (peer.stdin.close(), peer.stdout.close(), peer.wait(10)))
+                ready = peer.stdout.readline().split()
+                self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
+                port = int(ready[1])
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
                 field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
                                                                                   blackholed=self.blackholed.port)
