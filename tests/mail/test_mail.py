@@ -103,7 +103,7 @@ class Mail(unittest.TestCase):
         cls.resolver = confine_resolver("127.0.0.1 vm\n::1 vm\n")
         cls.mailname = tempfile.NamedTemporaryFile(prefix="ostrel-mailname-")
         subprocess.run(["mount", "--bind", cls.mailname.name, "/etc/mailname"], check=True)
-        cls.program, cls.blackholed = Program(BUILT), Port("blackholed")
+        cls.program, cls.hole = Program(BUILT), Port("blackholed")
 
     def test_mails(self):
         for name, (options, failure, commands, settings) in ROWS.items():
@@ -117,10 +117,9 @@ class Mail(unittest.TestCase):
                 self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
                 port = int(ready[1])
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
-                field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
-                                                                                  blackholed=self.blackholed.port)
-                environment = headless(HOME=folder, OSTREL_LOG_DIR=folder, SSL_CERT_FILE=folder + "/server.pem")
-                environment.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
+                field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port, blackholed=self.hole.port)
+                env = headless(HOME=folder, OSTREL_LOG_DIR=folder, SSL_CERT_FILE=folder + "/server.pem")
+                env.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
                 pathlib.Path(self.mailname.name).write_text(settings.get("MAILNAME", ""))
                 netrc, text = os.path.join(folder, ".netrc"), settings.get("NETRC")
                 if text == "fifo":
@@ -130,8 +129,7 @@ class Mail(unittest.TestCase):
                     os.chmod(netrc, settings.get("MODE", 0o600))
                     os.chown(netrc, settings.get("OWNER", 0), settings.get("OWNER", 0))
                 socket.sethostname(settings.get("HOST", "vm"))
-                recipients = settings.get("TO", "ops@test")
-                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field},{recipients}"], environment)
+                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field},{settings.get('TO', 'ops@test')}"], env)
                 self.assertEqual(run.err, f'ostrel: the port "{PORT_SEEN}" is not a number.\n'
                                  + (failure and "mail: " + failure.replace("{field}", field) + "\n"))
                 logged = ["Error sending SMTP email."] if failure else []
