@@ -4,8 +4,7 @@
 #   package_test.sh <folder of the packages>
 set -euo pipefail
 packages=$(readlink -f "$1") source=$(readlink -f "$(dirname "$0")/../..")
-work=$(mktemp -d)
-chmod 755 "$work"
+work=$(mktemp -d) && chmod 755 "$work"
 pids=()
 cleanup() {
     kill "${pids[@]}" 2>/dev/null || true
