@@ -3,9 +3,9 @@
 error, the commands each peer read and each message as read. This host is "vm", with no domain and an /etc/mailname
 of the test's choosing; its look-ups stay on loopback. As root, under `unshare --mount --uts`:
 test_mail.py path/to/ostrel"""
-import contextlib
 import json
 import os
+import pathlib
 import socket
 import subprocess
 import sys
@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ostrel_testing import Port, Program, confine_resolver, headless  # noqa: E402
 
 BUILT = sys.argv.pop(1)
-PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
+PEER = ["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")]
 # The device and port as typed, and as a reader sees them in the subject and the text: control characters as blanks.
 # Neither can be checked (a name too long, a port no number), and the mail is sent on FAIL.
 DEVICE = "D\1E\r\nBcc: evil@test\nGerät-東京-😀\t" + "y" * 2100
@@ -31,15 +31,13 @@ NO_LOGIN = "MAIL FROM:<ostrel@vm> refused: 530 5.7.0 Authentication required (se
 NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alerts\n  password "s e\\"cret"\n'
          "machine 127.0.0.1 login ops password two\n")
 
-# Each row: smtp_server.py's options (split at "|"), the reason (%s: the server field), the commands read, and what differs from
-# the defaults: MAILNAME, NETRC ("fifo" a FIFO; "0644:" or "nobody:" before the text, one others may read or someone
-# else's), TO (the recipients), RCPTS (the envelope's recipients as the server read them), FIELD (the server field;
-# {port}: the server's, {blackholed}: a port that never answers), HOST (this host's name) and variables.
+# Each row: smtp_server.py's options (split at "|"), the reason ({field}: the server field), the commands read, and
+# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO (the recipients),
+# RCPTS (the envelope's recipients as the server read them), FIELD (the server field; {port}: the server's,
+# {blackholed}: a port that never answers), HOST (this host's name) and variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),
-    "TLS, a certificate not trusted": ("--tls|implicit", "TLS with 127.0.0.1 failed: SSL certificate problem: "
-                                      "self-signed certificate", "", {"SSL_CERT_FILE": ""}),
     "STARTTLS, AUTH LOGIN alone, .netrc with comments, the login an address": (
         "--tls|starttls|--login-only|--login|alerts@corp.example:s3cret", "",
         "EHLO STARTTLS EHLO AUTH MAIL FROM:<alerts@corp.example> RCPT DATA QUIT",
@@ -60,29 +58,26 @@ ROWS = {
     ".netrc: a password without its value": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
                                              {"NETRC": "machine 127.0.0.1 password\n" + ENTRY}),
     ".netrc: a quote left open": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": ENTRY + ' "'}),
-    ".netrc: the login of another entry is never lent": (
-        LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
-        {"NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
+    ".netrc: the login of another entry is never lent": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {
+        "NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
     ".netrc of another user": (LOGIN, "~/.netrc is not owned by you\nmail: " + NO_LOGIN, "EHLO MAIL QUIT",
-                               {"NETRC": "nobody:" + ENTRY}),
+                               {"NETRC": ENTRY, "OWNER": 65534}),
     ".netrc, a FIFO nobody writes": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": "fifo"}),
     ".netrc readable by others": (LOGIN, "~/.netrc is readable by others (chmod 600)\nmail: " + NO_LOGIN,
-                                  "EHLO MAIL QUIT", {"NETRC": "0644:" + ENTRY}),
+                                  "EHLO MAIL QUIT", {"NETRC": ENTRY, "MODE": 0o644}),
     "a recipient that would split a command": ("", "RCPT TO:<x@[  ::1]> not sent: not an address", SENT,
                                                {"TO": "ok@example.org,x@[\r\n::1]"}),
     "a local part beyond ASCII where the server offers no SMTPUTF8; a domain beyond ASCII": (
         "", "RCPT TO:<jörg@test> not sent: the server does not offer SMTPUTF8", SENT,
         {"TO": "jörg@test,ops@bücher.example", "RCPTS": ["ops@xn--bcher-kva.example"]}),
     "a local part beyond ASCII where the server offers SMTPUTF8": (
-        "EHLO=250-raw\r\n250 SMTPUTF8", "", "EHLO MAIL SMTPUTF8 RCPT RCPT DATA QUIT",
-        {"TO": "jörg@test,ops@test"}),
+        "EHLO=250-raw\r\n250 SMTPUTF8", "", "EHLO MAIL SMTPUTF8 RCPT RCPT DATA QUIT", {"TO": "jörg@test,ops@test"}),
     "a refused recipient, the other still served": (
         "RCPT TO:<x@y>=550 5.1.1 unknown\u009buser", "RCPT TO:<x@y> refused: 550 5.1.1 unknown user",
         "EHLO MAIL RCPT RCPT DATA QUIT", {"TO": "x@y,ops@test"}),
     "a refusal, then a line that is no reply": (
-        "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply",
-        "MAIL FROM:<a@b.example> refused: 550 5.7.1 sender blacklisted (set OSTREL_MAIL_FROM)",
-        "EHLO MAIL FROM:<a@b.example> QUIT", {"OSTREL_MAIL_FROM": "a@b.example"}),
+        "MAIL=550 5.7.1 sender\u009bblacklisted\u2028\r\nno reply", "MAIL FROM:<a@b.example> refused: 550 5.7.1 sender "
+        "blacklisted (set OSTREL_MAIL_FROM)", "EHLO MAIL FROM:<a@b.example> QUIT", {"OSTREL_MAIL_FROM": "a@b.example"}),
     "no connection": ("", NOT_READY + "connect)", "", {**SCALED, "FIELD": "127.0.0.1:{blackholed}"}),
     "no greeting": ("GREETING=", NOT_READY + "greeting)", "", SCALED),
     "no answer to EHLO": ("EHLO=", NOT_READY + "EHLO)", "EHLO", SCALED),
@@ -94,7 +89,6 @@ ROWS = {
     # curl waits for the verdict itself, counting whole seconds.
     "no verdict on the message": (".=", "the end of the message: no answer within 1 s", "EHLO MAIL RCPT DATA QUIT",
                                   {"OSTREL_TEST_MAIL_TIME_SCALE": "60"}),
-    "stock exim, no mail name": ("--exim", "", SENT, {}),
     "stock exim, /etc/mailname": ("--exim", "", "EHLO MAIL FROM:<ostrel@mail.ostrel-test.example> RCPT DATA QUIT",
                                   {"MAILNAME": "mail.ostrel-test.example\n"}),
     "this host's own name never answered": ("", NOT_READY + "this host's name)", "", {**SCALED, "HOST": "nameless"}),
@@ -109,65 +103,48 @@ class Mail(unittest.TestCase):
         cls.resolver = confine_resolver("127.0.0.1 vm\n::1 vm\n")
         cls.mailname = tempfile.NamedTemporaryFile(prefix="ostrel-mailname-")
         subprocess.run(["mount", "--bind", cls.mailname.name, "/etc/mailname"], check=True)
-        cls.program = Program(BUILT)
-
-    def peer(self, options):
-        """smtp_server.py with the options, its record folder and its port; it ends when its input closes."""
-        folder = tempfile.mkdtemp(prefix="ostrel-smtp-")
-        peer = subprocess.Popen(["/usr/bin/python3", PEER, "--record", folder, *options], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, text=True)
-        self.addCleanup(lambda: (peer.stdin.close(), peer.stdout.close(), peer.wait(10)))
-        ready = peer.stdout.readline().split()
-        self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
-        return folder, int(ready[1])
+        cls.program, cls.hole = Program(BUILT), Port("blackholed")
 
     def test_mails(self):
         for name, (options, failure, commands, settings) in ROWS.items():
             with self.subTest(name):
-                folder, port = self.peer(options.split("|") if options else [])
-                blackholed, home = Port("blackholed"), tempfile.mkdtemp(prefix="ostrel-home-")
+                # The peer records in its folder, also the run's home and log folder; it ends when its input closes.
+                folder = tempfile.mkdtemp(prefix="ostrel-smtp-")
+                peer = subprocess.Popen([*PEER, "--record", folder, *filter(None, options.split("|"))],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                self.addCleanup(lambda peer=peer: (peer.stdin.close(), peer.stdout.close(), peer.wait(10)))
+                ready = peer.stdout.readline().split()
+                self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
+                port = int(ready[1])
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
-                field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port,
-                                                                                  blackholed=blackholed.port)
-                environment = headless(HOME=home, SSL_CERT_FILE=os.path.join(folder, "ca.pem"))
-                environment.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
-                with open(self.mailname.name, "w") as mailname:
-                    mailname.write(settings.get("MAILNAME", ""))
-                self.write_netrc(home, settings.get("NETRC"))
+                field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port, blackholed=self.hole.port)
+                env = headless(HOME=folder, OSTREL_LOG_DIR=folder, SSL_CERT_FILE=folder + "/server.pem")
+                env.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
+                pathlib.Path(self.mailname.name).write_text(settings.get("MAILNAME", ""))
+                netrc, text = os.path.join(folder, ".netrc"), settings.get("NETRC")
+                if text == "fifo":
+                    os.mkfifo(netrc, 0o600)
+                elif text is not None:
+                    pathlib.Path(netrc).write_text(text)
+                    os.chmod(netrc, settings.get("MODE", 0o600))
+                    os.chown(netrc, settings.get("OWNER", 0), settings.get("OWNER", 0))
                 socket.sethostname(settings.get("HOST", "vm"))
-                with contextlib.suppress(FileNotFoundError):
-                    os.remove(os.path.join(self.program.folder, "error.log"))
-                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field}," + settings.get("TO", "ops@test")], environment)
-                blackholed.close()
+                run = self.program.run([f"{DEVICE},{PORT},5,FAIL,,,{field},{settings.get('TO', 'ops@test')}"], env)
                 self.assertEqual(run.err, f'ostrel: the port "{PORT_SEEN}" is not a number.\n'
                                  + (failure and "mail: " + failure.replace("{field}", field) + "\n"))
-                self.assertEqual(self.program.log("error.log")[1:], ["Error sending SMTP email."] if failure else [])
+                logged = ["Error sending SMTP email."] if failure else []
+                self.assertEqual(self.program.log("error.log", folder)[1:], logged)
                 self.assertEqual(" ".join(self.read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
                 for message in map(json.loads, self.read(folder, "messages")):
-                    self.assertEqual(message["rcpt_tos"], settings.get("RCPTS", message["rcpt_tos"]))
-                    self.assertEqual(message["headers"]["Subject"], ["Port Check Failed on device " + SEEN])
-                    self.assertEqual(message["body"], f"Port {PORT_SEEN} on device {SEEN} is un-available.\r\n")
+                    self.assertEqual((message["headers"]["Subject"], message["body"], message["rcpt_tos"]),
+                                     ([f"Port Check Failed on device {SEEN}"], f"Port {PORT_SEEN} on device {SEEN} is "
+                                      "un-available.\r\n", settings.get("RCPTS", message["rcpt_tos"])))
 
     @staticmethod
     def read(folder, name):
-        if not os.path.exists(os.path.join(folder, name)):
-            return []
-        with open(os.path.join(folder, name), encoding="utf-8") as file:
-            return file.read().split("\n")[:-1]
-
-    @staticmethod
-    def write_netrc(home, netrc):
-        path = os.path.join(home, ".netrc")
-        if netrc == "fifo":
-            return os.mkfifo(path, 0o600)
-        if netrc is not None:
-            prefix, _, text = netrc.partition(":") if netrc.startswith(("0644:", "nobody:")) else ("", "", netrc)
-            with open(path, "w") as file:
-                file.write(text)
-            os.chmod(path, 0o644 if prefix == "0644" else 0o600)
-            if prefix == "nobody":
-                os.chown(path, 65534, 65534)
+        path = pathlib.Path(folder, name)
+        return path.read_text(encoding="utf-8").split("\n")[:-1] if path.exists() else []
 
 
 if __name__ == "__main__":

@@ -10,11 +10,8 @@ from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
 host, port, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 home = tempfile.mkdtemp(prefix="ostrel-ftp-")
-FTPHandler.authorizer = DummyAuthorizer()
-if mode == "anonymous":
-    FTPHandler.authorizer.add_anonymous(home)
-else:
-    FTPHandler.authorizer.add_user("operator", "secret", home)
+FTPHandler.authorizer = DummyAuthorizer()  # which takes any password from "anonymous"
+FTPHandler.authorizer.add_user(*(("anonymous", "") if mode == "anonymous" else ("operator", "secret")), home)
 # Longer than one line allows, so the greeting comes as a multi-line reply.
 FTPHandler.banner = "Ostrel test server. " + "This greeting is long enough to be sent as a multi-line reply. " * 2
 FTPHandler.auth_failed_timeout = 0.1   # pyftpdlib waits 3 s before refusing a logon

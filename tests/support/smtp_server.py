@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
 commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
-or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent, "-" closes; "." is
+or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent; "." is
 the message's end). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
 import argparse
 import asyncio
@@ -61,11 +61,10 @@ def authenticate(server, session, envelope, mechanism, data):
 
 
 def tls_context():
-    """A self-signed certificate, which the client may trust as ca.pem."""
+    """A self-signed certificate, which the client may trust as server.pem."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
                     "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
-    os.symlink("server.pem", os.path.join(options.record, "ca.pem"))
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     return context
@@ -96,43 +95,36 @@ def scripted(connection):  # a message line matches no key, and has no answer
                "DATA": "354 go", ".": "250 queued", "QUIT": "221 bye"}
     replies.update(reply.split("=", 1) for reply in options.reply)
     say = lambda text: text and connection.sendall(text.encode("utf-8", "surrogateescape") + b"\r\n")
-    say(replies["GREETING"])
+    line = "GREETING"
     while True:
+        say(replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), "")))
         line = (yield).decode(errors="replace")
-        reply = replies.get(line, replies.get(re.split("[ :]", line)[0].upper(), ""))
-        if reply == "-":
-            return connection.shutdown(socket.SHUT_RDWR)
-        say(reply)
 
 
 def stock_exim(connection):
     # Its answers go straight to the client, without the notes of the testing mode.
     exim = subprocess.Popen("/usr/sbin/exim4 -bh 127.0.0.1 -oMs localhost -DMAIN_HOST_LOOKUP= 2>/dev/null"
                             " | grep --line-buffered -v -E '^([*]{4} |$)'", shell=True, stdin=subprocess.PIPE,
-                            stdout=connection)
+                            stdout=connection, bufsize=0)
     with exim.stdin:
         while True:
             exim.stdin.write((yield) + b"\r\n")
-            exim.stdin.flush()
 
 
 def serve_recorded(peer):
     listener = socket.create_server(("127.0.0.1", 0))
     print("ready", listener.getsockname()[1], flush=True)
-    while True:
+    while True:  # one session after the other, as the program makes them
         connection = listener.accept()[0]
-
-        def session(connection=connection, answer=peer(connection)):
-            next(answer)
-            in_message = False
-            with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
-                for line in (line.rstrip(b"\r\n") for line in lines):
-                    if not in_message:
-                        record_command(line)
-                    in_message = line != b"." if in_message else line == b"DATA"
-                    answer.send(line)
-            answer.close()
-        threading.Thread(target=session, daemon=True).start()
+        answer, in_message = peer(connection), False
+        next(answer)
+        with connection, connection.makefile("rb") as lines, contextlib.suppress(StopIteration, OSError):
+            for line in (line.rstrip(b"\r\n") for line in lines):
+                if not in_message:
+                    record_command(line)
+                in_message = line != b"." if in_message else line == b"DATA"
+                answer.send(line)
+        answer.close()
 
 
 # The test ends a peer by closing our input (also when the test dies).
