@@ -10,7 +10,6 @@
 #include "modules/MailModule.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -92,13 +91,8 @@ std::string sendWhileWaiting(const MailModule::Mail &mail, Wait::Waiter &waiter)
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int ostrel_mail_send(
-    const MailModule::Mail *mail, Wait::Waiter *waiter, char *failure, unsigned long failureSize)
+    const MailModule::Mail *mail, Wait::Waiter *waiter, std::string *failure)
 {
-    const std::string why = sendWhileWaiting(*mail, *waiter);
-    if (failureSize > 0) {
-        const size_t length = TextRules::cutAtCharacter(why, failureSize - 1).size();
-        std::memcpy(failure, why.data(), length);
-        failure[length] = '\0';
-    }
-    return why.empty() ? 1 : 0;
+    *failure = sendWhileWaiting(*mail, *waiter);
+    return failure->empty() ? 1 : 0;
 }

@@ -11,10 +11,7 @@ bool send(const Mail &mail, Wait::Waiter &waiter, std::string &failure)
         failure = "the mail module cannot be loaded: " + failure;
         return false;
     }
-    char reason[1024] = {};
-    const bool sent = entry(&mail, &waiter, reason, sizeof reason) != 0;
-    failure = reason;
-    return sent;
+    return entry(&mail, &waiter, &failure) != 0;
 }
 
 } // namespace MailModule

@@ -19,8 +19,9 @@ struct Mail {
 
 // The module's entry point: sends the mail while `waiter` waits for it, and
 // returns at once when the waits are abandoned; nonzero when it was sent.
-// The reason of a failure, one line, goes into `failure` (cut to its size).
-using EntryPoint = int (*)(const Mail *mail, Wait::Waiter *waiter, char *failure, unsigned long failureSize);
+// The reason of a failure, one line, goes into `failure`. Program and module
+// are built together, so C++ types may cross.
+using EntryPoint = int (*)(const Mail *mail, Wait::Waiter *waiter, std::string *failure);
 inline constexpr const char *kEntryPointName = "ostrel_mail_send";
 
 // Loads the module and sends the mail (SMTPSEND); false with `failure` saying why.
