@@ -122,6 +122,43 @@ CHECK_TEST(silentPeers)
     talker.join();
 }
 
+// The anonymous logon against a server of our own: what it hears (each line, then "|") and what the logon makes of
+// its replies, a "120 ready in a while" before the greeting included.
+CHECK_TEST(ftpLogon)
+{
+    const struct {
+        const char *greeting;
+        std::vector<std::string> replies;
+        int result;
+        std::string heard;
+    } rows[] = { { "120 in a minute\r\n220 ready", { "331 password", "230 in" }, FtpProbe::LoggedOn,
+                     "USER anonymous|PASS guestpass|QUIT|" },
+        { "220 ready", { "230 in" }, FtpProbe::LoggedOn, "USER anonymous|QUIT|" },
+        { "220 ready", { "530 not you" }, 530, "USER anonymous|QUIT|" },
+        { "SSH-2.0-OpenSSH", {}, FtpProbe::NotFtp, "QUIT|" } };
+    for (const auto &row : rows) {
+        LoopbackPort server = LoopbackPort::open();
+        std::string heard;
+        std::thread peer([&] {
+            const int fd = server.accept(5000);
+            auto reply = row.replies.begin();
+            std::string line = row.greeting;
+            for (char c = '\n'; fd >= 0; heard += c == '\n' ? "|" : c == '\r' ? "" : std::string(1, c)) {
+                if (c == '\n' && !line.empty()) // a reply to each line, until the probe closes
+                    ::send(fd, (line + "\r\n").data(), line.size() + 2, MSG_NOSIGNAL);
+                if (c == '\n')
+                    line = reply != row.replies.end() ? *reply++ : "";
+                if (::recv(fd, &c, 1, 0) != 1)
+                    break;
+            }
+        });
+        CHECK_EQ(FtpProbe::logOn(device("127.0.0.1"), "anonymous", "guestpass", 2, Wait::polling(), server.port()),
+            row.result, row.greeting);
+        peer.join();
+        CHECK_EQ(heard, row.heard, row.greeting);
+    }
+}
+
 CHECK_TEST(addresses)
 {
     // The dotted shape, which spares a look-up: no range check, and a fifth part reads as a fraction.
