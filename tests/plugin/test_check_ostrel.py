@@ -64,7 +64,7 @@ class CheckOstrel(unittest.TestCase):
     def test_states_and_performance_data(self):
         self.rows((("--hostname 127.0.0.1 --port={port} -w 0.5 -c 1.25 -t 3", "open", 0,
                     "TCP OK - " + OK.replace(";;;0.000000;10.", ";0.500000;1.250000;0.000000;3.")),
-                   ("-H 127.0.0.1 -p {port}", "refused", 2, "TCP CRITICAL - Connection refused" + AT),
+                   ("-H 127.0.0.1 -p {port} -t 32767", "refused", 2, "TCP CRITICAL - Connection refused" + AT),
                    ("-H 127.0.0.1 -p 1 -r ok", "open", 0, "TCP OK - Connection refused on 127.0.0.1 port 1"),
                    ("-H 127.0.0.1 -p {port} --refuse=warn", "refused", 1, "TCP WARNING - Connection refused" + AT),
                    ("-H 127.0.0.1 -p {port} -t 1", "blackholed", 2, "TCP CRITICAL - No answer within 1 s" + AT),
@@ -115,6 +115,7 @@ class CheckOstrel(unittest.TestCase):
                 ("-H x -p 0", 'the port "0" is not a number from 1 to 65535'),
                 ("-H x -p 65536", 'the port "65536" is not a number from 1 to 65535'),
                 ("-H x -p 22 -t 0", 'the timeout "0" is not a number of seconds from 1 to 32767'),
+                ("-H x -p 22 -t 32768", 'the timeout "32768" is not a number of seconds from 1 to 32767'),
                 ("-H x -p 22 -w soon", 'the warning time "soon" is not a number of seconds'),
                 ("-H x -p 22 -c -1", 'the critical time "-1" is not a number of seconds'),
                 ("-H x -p 22 -r maybe", '-r takes ok, warn or crit, not "maybe"'),
