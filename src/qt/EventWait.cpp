@@ -14,8 +14,7 @@ std::vector<QEventLoop *> g_running;
 EventWait::EventWait(QDeadlineTimer deadline)
     : m_deadline(deadline)
 {
-    m_limit.setSingleShot(true);
-    m_limit.setTimerType(Qt::PreciseTimer);
+    m_limit.setTimerType(Qt::PreciseTimer); // its first timeout ends the loop, which stops it
     QObject::connect(&m_limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
 }
 
@@ -49,10 +48,8 @@ bool EventWaiter::wait(int fd, short events, Wait::Deadline deadline)
 {
     QSocketNotifier notifier(fd, events & POLLOUT ? QSocketNotifier::Write : QSocketNotifier::Read);
     const int remaining = Wait::remainingMs(deadline);
-    if (remaining == 0) { // no time to wait, but what is ready counts, as with poll()
-        pollfd ready { fd, events, {} };
-        return ::poll(&ready, 1, 0) == 1;
-    }
+    if (remaining == 0) // no time to wait, but what is ready counts
+        return Wait::polling().wait(fd, events, deadline);
     EventWait wait(deadline == Wait::kForever ? QDeadlineTimer(QDeadlineTimer::Forever)
                                               : QDeadlineTimer(remaining, Qt::PreciseTimer));
     wait.finishOn(&notifier, &QSocketNotifier::activated);
