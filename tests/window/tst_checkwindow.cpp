@@ -119,6 +119,24 @@ private slots:
                 "txtDeviceName:@4", "txtDeviceName:host (tooltip)" }));
     }
 
+    // Return and the keypad's Enter press the focused button, once however long they are held; other keys and
+    // combinations leave it alone.
+    void keysOnButtons()
+    {
+        find<QLineEdit>("txtDeviceName")->setText("127.0.0.1");
+        find<QLineEdit>("txtPort")->setText("1"); // refused at once
+        QStringList seen;
+        for (const auto &[key, modifiers, held] : { std::tuple { Qt::Key_A, Qt::NoModifier, false },
+                 { Qt::Key_Return, Qt::NoModifier, false }, { Qt::Key_Enter, Qt::KeypadModifier, false },
+                 { Qt::Key_Return, Qt::NoModifier, true }, { Qt::Key_Return, Qt::ControlModifier, false } }) {
+            find<QLabel>("lblResult")->clear();
+            QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), held);
+            QApplication::sendEvent(find("btnCheck"), &press);
+            seen << find<QLabel>("lblResult")->text();
+        }
+        QCOMPARE(seen, (QStringList { "", "Port Un-Available", "Port Un-Available", "", "" }));
+    }
+
     // The fields, the result and both frames grow with the window, the buttons keep to its right edge.
     void resizes()
     {
