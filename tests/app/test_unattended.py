@@ -13,8 +13,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import (Port, Program, confine_resolver, headless, hosts_only, marker, marker_script,  # noqa
-                            private_address)
+from ostrel_testing import (Port, Program, confine_resolver, headless, hosts_only, main_concurrently,  # noqa
+                            marker, marker_script, private_address)
 
 from aiosmtpd.controller import Controller  # noqa: E402
 
@@ -25,12 +25,6 @@ UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on devic
 
 
 class Unattended(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.resolver = confine_resolver(f"::1 v6only.test\n{FILESERVER} fileserver1\n{MAIL} mail.example.com\n"
-                                        "127.0.0.1 both.test\n::1 both.test\n127.0.0.1 refusing.test\n"
-                                        "127.0.0.2 refusing.test\n")
-
     def setUp(self):
         self.program = Program(BUILT)
         self.folder = tempfile.mkdtemp(prefix="ostrel-script-")
@@ -449,4 +443,7 @@ class Logs(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(warnings="ignore")
+    # This host's own name too, which a mail's sender asks for.
+    resolver = confine_resolver(f"::1 v6only.test\n{FILESERVER} fileserver1\n{MAIL} mail.example.com\n127.0.0.1 "
+                                f"both.test refusing.test {os.uname().nodename}\n::1 both.test\n127.0.0.2 refusing.test\n")
+    main_concurrently(Unattended, Logs)

@@ -1,6 +1,8 @@
 """What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
 into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
 import contextlib
+import io
+import multiprocessing
 import os
 import pty
 import re
@@ -8,9 +10,11 @@ import select
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
 
 BANNER = b"SSH-2.0-OpenSSH_9.2p1\r\n"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t(.*)\r$")
@@ -181,3 +185,20 @@ def marker(script, wait=10.0):
     with open(script + ".marker") as file:
         lines = file.read().split("\n")[:-1]
     return lines[0], lines[1], lines[2], lines[3:]
+
+
+def _run_one(name):
+    report = io.StringIO()
+    test = unittest.defaultTestLoader.loadTestsFromName(name, sys.modules["__main__"])
+    return unittest.TextTestRunner(report, warnings="ignore").run(test).wasSuccessful(), report.getvalue()
+
+
+def main_concurrently(*cases):
+    """The tests named as arguments (Class.test_name), else all of the cases', six at once in processes of their own:
+    they spend most of their time waiting for timeouts. Prints the failed tests' reports."""
+    names = sys.argv[1:] or [f"{case.__name__}.{name}" for case in cases
+                             for name in unittest.getTestCaseNames(case, "test")]
+    with multiprocessing.get_context("fork").Pool(6) as pool:
+        results = pool.map_async(_run_one, names, chunksize=1).get(240)
+    print("".join(report for passed, report in results if not passed) + f"{len(names)} tests ran")
+    sys.exit(not all(passed for passed, _ in results))
