@@ -1,6 +1,9 @@
 """What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
 into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
 import contextlib
+import io
+import itertools
+import multiprocessing
 import os
 import pty
 import re
@@ -8,40 +11,36 @@ import select
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
 
 BANNER = b"SSH-2.0-OpenSSH_9.2p1\r\n"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t(.*)\r$")
-_calls = 0
+_calls = itertools.count(1)
 
 
 def private_address():
     """A loopback address of this process's own (127.x.y.z), for fixed ports such as 23, 25 or 53."""
-    global _calls
-    _calls += 1
-    pid = os.getpid()
-    return f"127.{1 + pid // 250 % 250}.{1 + pid % 250}.{1 + _calls % 250}"
+    return f"127.{1 + os.getpid() // 250 % 250}.{1 + os.getpid() % 250}.{1 + next(_calls) % 250}"
 
 
 class Port:
     """A TCP end: "open" accepts and closes, "refused" is bound but not listening, "blackholed" has backlog 0 and
-    a full queue, so connects get no answer until answer() is called; "banner" greets each connection with BANNER
+    a full queue, so connects get no answer until its socket listens again; "banner" greets each connection with BANNER
     and keeps in `received` what each sent until it closed."""
 
     def __init__(self, kind="open", address="127.0.0.1", port=0):
-        family = socket.AF_INET6 if ":" in address else socket.AF_INET
-        self.socket = socket.socket(family)
+        self.socket = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET)
         self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.socket.bind((address, port))
+        self.socket.bind((address, int(port)))
         self.port = self.socket.getsockname()[1]
-        self.held = []
+        self.received = []
         if kind != "refused":
             self.socket.listen(0 if kind == "blackholed" else 16)
-        if kind == "blackholed":
-            self.held.append(socket.create_connection((address, self.port)))
-        self.received = []
+        self.held = socket.create_connection((address, self.port)) if kind == "blackholed" else None
         if kind == "banner":
             threading.Thread(target=self._greet, daemon=True).start()
 
@@ -56,27 +55,22 @@ class Port:
                         received += chunk
                 self.received.append(received)
 
-    def answer(self):
-        self.socket.listen(64)
-
     def close(self):
-        for held in self.held:
-            held.close()
+        if self.held:
+            self.held.close()
         self.socket.close()
 
 
 def confine_resolver(hosts=""):
     """Look-ups of this process and its programs go to a name server on loopback that never answers, with the
     hosts lines given. Needs a private mount namespace: run the test under `unshare --mount`."""
-    silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    address = private_address()
+    silent, address = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), private_address()
     silent.bind((address, 53))
     subprocess.run(["mount", "--make-rprivate", "/"], check=True)
     for target, content in (("/etc/resolv.conf", f"nameserver {address}\noptions timeout:2 attempts:1\n"),
                             ("/etc/hosts", "127.0.0.1 localhost\n::1 localhost ip6-localhost\n" + hosts)):
-        file = tempfile.NamedTemporaryFile("w", delete=False, prefix="ostrel-resolver-")
-        file.write(content)
-        file.close()
+        with tempfile.NamedTemporaryFile("w", delete=False, prefix="ostrel-resolver-") as file:
+            file.write(content)
         subprocess.run(["mount", "--bind", file.name, target], check=True)
     return silent
 
@@ -88,16 +82,11 @@ def hosts_only():
 
 
 def headless(**extra):
-    """The environment of a scheduled run: no display, no choice of exit status, unless given."""
-    environment = {k: v for k, v in os.environ.items()
-                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")}
+    """The environment of a scheduled run: no display, no choice of exit status, unless given (None: not set)."""
+    environment = {k: v for k, v in os.environ.items() if k not in (
+        "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")}
     environment.update(extra)
-    return environment
-
-
-def _pipe(stream):
-    """Where a stream leads, as /proc/<pid>/fd names it: "pipe:[123]"."""
-    return f"pipe:[{os.fstat(stream.fileno()).st_ino}]" if stream else None
+    return {k: v for k, v in environment.items() if v is not None}
 
 
 class Program:
@@ -111,40 +100,32 @@ class Program:
         if os.path.basename(built) == "ostrel":
             shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
 
-    def command(self, arguments, as_nobody=False):
-        # Blank-separated arguments are joined into one text, as a shell passes `ostrel a, b, c`.
-        words = [self.path] + ([w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments)
-        return self.prefix + (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if as_nobody else []) + words
-
-    def start(self, arguments, environment=None, as_nobody=False, stdout=subprocess.PIPE, cwd=None):
-        process = subprocess.Popen(self.command(arguments, as_nobody), env=environment or headless(), stdout=stdout,
+    def start(self, arguments, environment=None, stdout=subprocess.PIPE, cwd=None):
+        """The started run, `arguments` in one text split at blanks as a shell splits `ostrel a, b, c`; `out_pipe`
+        names its standard output as /proc/<pid>/fd does ("pipe:[123]")."""
+        words = [w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments
+        process = subprocess.Popen(self.prefix + [self.path] + words, env=environment or headless(), stdout=stdout,
                                    stderr=subprocess.PIPE, text=True, cwd=cwd or tempfile.gettempdir())
-        process.out_pipe, process.err_pipe = _pipe(process.stdout), _pipe(process.stderr)
+        process.out_pipe = process.stdout and f"pipe:[{os.fstat(process.stdout.fileno()).st_ino}]"
         return process
 
-    def run(self, arguments, environment=None, as_nobody=False, timeout=60, cwd=None):
-        """The finished run: its returncode, out, err and the seconds it took."""
-        start = time.monotonic()
-        process = self.start(arguments, environment, as_nobody, cwd=cwd)
-        process.out, process.err = process.communicate(timeout=timeout)
+    def run(self, arguments, environment=None, timeout=60, cwd=None, terminal=False):
+        """The finished run: returncode, out, err, seconds; out what a person reads there when on a `terminal`."""
+        start, shown = time.monotonic(), b""
+        leader, follower = pty.openpty() if terminal else (None, subprocess.PIPE)
+        process = self.start(arguments, environment, follower, cwd)
+        if terminal:
+            os.close(follower)
+            with contextlib.suppress(OSError):  # until the terminal's other end has closed
+                while select.select([leader], [], [], timeout)[0] and (chunk := os.read(leader, 4096)):
+                    shown += chunk
+            os.close(leader)
+        try:
+            process.out, process.err = process.communicate(timeout=timeout)
+        finally:
+            process.kill()  # a run that outlasts its timeout is not left behind
+        process.out = shown.decode().replace("\r\n", "\n") if terminal else process.out
         process.seconds = time.monotonic() - start
-        return process
-
-    def run_on_terminal(self, arguments, environment=None, timeout=30):
-        """The run with its standard output on a pseudo-terminal: what a person at a terminal reads."""
-        leader, follower = pty.openpty()
-        process = self.start(arguments, environment, stdout=follower)
-        os.close(follower)
-        shown = b""
-        while select.select([leader], [], [], timeout)[0]:
-            try:
-                chunk = os.read(leader, 4096)
-            except OSError:  # the terminal's other end has closed
-                break
-            shown += chunk
-        os.close(leader)
-        process.err = process.communicate(timeout=timeout)[1]
-        process.out = shown.decode().replace("\r\n", "\n")
         return process
 
     def log(self, name, folder=None):
@@ -152,20 +133,19 @@ class Program:
         path = os.path.join(folder or self.folder, name)
         if not os.path.exists(path):
             return None
-        with open(path, encoding="utf-8", newline="") as file:
-            lines = file.read().split("\n")
+        lines = open(path, encoding="utf-8", newline="").read().split("\n")
         assert lines.pop() == "", f"{name} does not end in a line end"
         return [m.group(1) if (m := LINE.match(line)) else f"<malformed: {line!r}>" for line in lines]
 
 
-def marker_script(folder, name="marker.sh"):
+def marker_script(folder, name="marker.sh", then=""):
     """A script that records in "<name>.marker" its arguments, its standard output, its working folder and what
-    the environment tells it of the check; then prints a line on its output and one on its errors."""
+    the environment tells it of the check; then prints "<path> output" and "<path> errors", and runs `then`."""
     path = os.path.join(folder, name)
     with open(path, "w") as file:
-        file.write('#!/bin/sh\nm="$0.marker"\n'
-                   'printf "%s\\n" "$(readlink /proc/$$/fd/1)" "$(pwd -P)" "$OSTREL_DEVICE|$OSTREL_PORT|$OSTREL_RESULT"'
-                   ' "$@" > "$m.partial" && mv "$m.partial" "$m"\necho "marker output"\necho "marker errors" >&2\n')
+        file.write('#!/bin/sh\nm="$0.marker"\nprintf "%s\\n" "$(readlink /proc/$$/fd/1)" "$(pwd -P)" '
+                   '"$OSTREL_DEVICE|$OSTREL_PORT|$OSTREL_RESULT" "$@" > "$m.partial" && mv "$m.partial" "$m"\n'
+                   'echo "$0 output"\necho "$0 errors" >&2\n' + then)
     os.chmod(path, 0o755)
     os.chmod(folder, 0o777)
     return path
@@ -174,10 +154,24 @@ def marker_script(folder, name="marker.sh"):
 def marker(script, wait=10.0):
     """(standard output, folder, check, [arguments]) once the script has run, None if it did not within `wait`."""
     deadline = time.monotonic() + wait
-    while not os.path.exists(script + ".marker"):
-        if time.monotonic() > deadline:
-            return None
+    while not os.path.exists(script + ".marker") and time.monotonic() < deadline:
         time.sleep(0.05)
-    with open(script + ".marker") as file:
-        lines = file.read().split("\n")[:-1]
-    return lines[0], lines[1], lines[2], lines[3:]
+    lines = open(script + ".marker").read().split("\n")[:-1] if os.path.exists(script + ".marker") else None
+    return lines and (lines[0], lines[1], lines[2], lines[3:])
+
+
+def _run_one(name):
+    report = io.StringIO()
+    test = unittest.defaultTestLoader.loadTestsFromName(name, sys.modules["__main__"])
+    return unittest.TextTestRunner(report, warnings="ignore").run(test).wasSuccessful(), report.getvalue()
+
+
+def main_concurrently(*cases):
+    """The tests named as arguments (Class.test_name), else all of the cases', six at once in processes of their own:
+    they spend most of their time waiting for timeouts. Prints the failed tests' reports."""
+    names = sys.argv[1:] or [f"{case.__name__}.{name}" for case in cases
+                             for name in unittest.getTestCaseNames(case, "test")]
+    with multiprocessing.get_context("fork").Pool(6) as pool:
+        results = pool.map_async(_run_one, names, chunksize=1).get(240)
+    print("".join(report for passed, report in results if not passed) + f"{len(names)} tests ran")
+    sys.exit(not all(passed for passed, _ in results))
