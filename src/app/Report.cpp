@@ -45,8 +45,7 @@ PluginLine::Verdict pluginVerdict(const Check &check)
 
 std::string pluginLine(const std::string &rejectedWhy)
 {
-    return PluginLine::line(
-        PluginLine::State::Unknown, "Incorrect calling sequence: " + PluginLine::shown(rejectedWhy));
+    return PluginLine::line(PluginLine::State::Unknown, "Incorrect calling sequence: " + rejectedWhy);
 }
 
 } // namespace Report

@@ -31,6 +31,7 @@ std::string terminalLine(const Check &check);
 // "TCP CRITICAL - Connection refused on 10.0.0.5 port 22", "TCP UNKNOWN - The port "5s" is not a number";
 // the exit status is the state's.
 PluginLine::Verdict pluginVerdict(const Check &check);
+// Why a calling sequence was rejected (one of our own texts, one line).
 std::string pluginLine(const std::string &rejectedWhy);
 
 } // namespace Report

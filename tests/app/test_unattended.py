@@ -60,19 +60,22 @@ class Unattended(unittest.TestCase):
     def test_outcomes(self):
         """Every address of a name is tried; no address, a name longer than DNS allows, a port or timeout no number or
         out of range: un-available at once (never asking the silent resolver). OSTREL_EXIT_STATUS=1: 0 available, 1
-        not, 2 a sequence rejected; without it, or with another value, 0."""
+        not, 2 a sequence rejected; without it, or with another value, 0; "plugin": UNKNOWN for what was not checked."""
         rows = (("localhost,{port},5", "open", "1", 0, [UP], None), ("[::1],{port},5", "open ::1", None, 0, [UP], None),
                 ("v6only.test,{port},5", "open ::1", "yes", 0, [UP], None),
                 ("::1,{port},1", "blackholed ::1", "1", 1, None, [DOWN]),
                 ("refusing.test,{port},5", "open 127.0.0.2", None, 0, [UP], None),  # 127.0.0.1 refuses, and comes first
                 ("999.1.1.1,{port},5", "open", "yes", 0, None, [DOWN]),
                 ("localhost" + "x" * 10000 + ",{port},5", "open", None, 0, None, [DOWN]),
-                ("127.0.0.1,5s,5", "refused", "1", 1, None, [DOWN.replace("{port}", "5s")],
-                 'ostrel: the port "5s" is not a number.\n'),
+                ("127.0.0.1,5s,5", "refused", "plugin", 3, ["old"], ["old"], 'ostrel: the port "5s" is not a number.\n',
+                 None, 'TCP UNKNOWN - The port "5s" is not a number\n'),
                 ("127.0.0.1,{port},32768", "refused", "1", 1, None, [DOWN],
                  'ostrel: the timeout "32768" is out of range.\n'),
                 ("127.0.0.1,{port}", "open", "1", 2, None, REJECTED,
-                 "ostrel: incorrect calling sequence: the timeout is missing (see ostrel --help)\n"))
+                 "ostrel: incorrect calling sequence: the timeout is missing (see ostrel --help)\n"),
+                ("127.0.0.1,{port},5,", "open", "plugin", 3, ["old"], ["old"], "ostrel: incorrect calling sequence: a "
+                 "comma ends the sequence after the timeout (see ostrel --help)\n", None,
+                 "TCP UNKNOWN - Incorrect calling sequence: a comma ends the sequence after the timeout\n"))
         for sequence, kind, *expected in rows:
             with self.subTest(sequence[:30], kind=kind):
                 self.check(sequence, kind, *expected, within=1.5 if "blackholed" in kind else 0.5)
@@ -81,13 +84,14 @@ class Unattended(unittest.TestCase):
         """Without a route the verdict comes at once, not after the timeout; a link-local address keeps its zone."""
         network = Program(BUILT, ["unshare", "--net", "sh", "-c", "ip link set lo up && ip -6 addr add fe80::1/64 "
                                   "dev lo nodad && (timeout 5 nc -lk fe80::1%lo 4000 </dev/null >/dev/null 2>&1 &) && "
-                                  "sleep 0.5 && for d in 192.0.2.55 2001:db8::55 fe80::1%lo [fe80::1%lo] fe80::1%1; do "
+                                  "sleep 0.5 && for d in 192.0.2.55 2001:db8::55 fe80::2 fe80::1%lo [fe80::1%lo] fe80::1%1; do "
                                   "$1 $d,4000,3; done", "sh"])
         run = network.run([], headless(OSTREL_EXIT_STATUS="plugin"))
         self.assertLess(run.seconds, 3)
-        self.assertEqual(run.out.splitlines()[:2], ["TCP CRITICAL - No route to the device on 192.0.2.55 port 4000",
-                                     "TCP CRITICAL - No route to the device on 2001:db8::55 port 4000"])
-        self.assertEqual([line.split(" - ")[0] for line in run.out.splitlines()[2:]], ["TCP OK"] * 3)
+        self.assertEqual(run.out.splitlines()[:3], ["TCP CRITICAL - No route to the device on 192.0.2.55 port 4000",
+                                     "TCP CRITICAL - No route to the device on 2001:db8::55 port 4000",
+                                     "TCP CRITICAL - Invalid argument on fe80::2 port 4000"])  # which link?
+        self.assertEqual([line.split(" - ")[0] for line in run.out.splitlines()[3:]], ["TCP OK"] * 3)
 
     def test_texts_as_typed(self):
         """Control characters typed become blanks in the logs, on standard error and for the command."""
