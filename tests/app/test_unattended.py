@@ -5,6 +5,7 @@ import fcntl
 import os
 import pathlib
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -20,7 +21,7 @@ from ostrel_testing import (Port, Program, confine_resolver, headless, hosts_onl
 
 from aiosmtpd.controller import Controller  # noqa: E402
 
-BUILT = sys.argv.pop(1)
+BUILT, MODULES = sys.argv.pop(1), sys.argv.pop(1)  # the program, and where its modules are to be installed
 FILESERVER, MAIL = private_address(), private_address()  # the help's example device and mail server
 REJECTED = ["Port check not performed: Incorrect calling sequence.", "Type OSTREL /? for calling sequence help."]
 UP, DOWN = "Port {port} on device {device} is available.", "Port {port} on device {device} is un-available."
@@ -228,6 +229,29 @@ class Unattended(unittest.TestCase):
         run = program.run(f"127.0.0.1,1,5,FAIL,{self.script} /s,x")
         self.assertEqual(run.err, f"ostrel: cannot write {program.folder}/error.log: Permission denied\n")
         self.assertEqual(marker(self.script)[::3], ("/dev/null", ["x"]))
+
+    def test_modules_where_installed(self):
+        """A copy of the program alone mails through the module where it is installed; without /proc its own folder
+        is unknown: its logs go to the state folder, and a module in the current folder is never loaded."""
+        stage, home = tempfile.mkdtemp(), tempfile.mkdtemp()
+        os.mkdir(os.path.join(stage, os.path.basename(MODULES)))
+        shutil.move(os.path.join(self.program.folder, "ostrel-mail.so"), os.path.join(stage, os.path.basename(MODULES)))
+        subprocess.run(["gcc", "-shared", "-fPIC", "-x", "c", "-o", os.path.join(self.folder, "ostrel-mail.so"), "-"],
+                       check=True, text=True, input='#include <fcntl.h>\n__attribute__((constructor)) static void '
+                       f'f(void) {{ creat("{self.folder}/loaded", 0644); }}\n')
+        refused, state = "mail: Connection refused (127.0.0.1:1)\n", home + "/.local/state/ostrel"
+        for no_proc, said, logs in (("", refused, self.program.folder), ("1", "ostrel: the program's own folder is "
+                                    f"unknown (no /proc): its logs go to {state}\n{refused}", state)):
+            self.program.prefix = ["unshare", "--mount", "sh", "-c", 'mount -t overlay overlay -o "lowerdir=$0:$1" '
+                                   '"$1" && { [ -z "$NO_PROC" ] || mount -t tmpfs tmpfs /proc; } && shift && exec "$@"',
+                                   stage, os.path.dirname(MODULES)]
+            run = self.program.run("127.0.0.1,1,5,FAIL,,,127.0.0.1:1,ops@test", headless(HOME=home, NO_PROC=no_proc),
+                                   cwd=self.folder)
+            # Without /proc a sanitizer can only say that it cannot work; its lines are none of ours.
+            self.assertEqual(re.sub(r"(?m)^==\d+==.*\n", "", run.err), said)
+            self.assertEqual(self.program.log("error.log", logs), [DOWN.format(port=1, device="127.0.0.1"),
+                                                                   "Error sending SMTP email."])
+        self.assertFalse(os.path.exists(self.folder + "/loaded"))
 
 
 class Logs(unittest.TestCase):
