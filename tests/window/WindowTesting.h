@@ -51,3 +51,36 @@ public:
         start(10);
     }
 };
+
+// A test server in Python (tests/support/*.py) run by Debian's interpreter, which has the server packages. The
+// script prints "ready <port>" once it listens and ends when its input closes.
+class PythonPeer {
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+
+public:
+    PythonPeer(const QString &script, const QStringList &arguments)
+    {
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+            QStringList { QStringLiteral(OSTREL_TEST_SUPPORT_DIR "/") + script } + arguments);
+        const QDeadlineTimer deadline(20000);
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(int(deadline.remainingTime())))
+            continue;
+        const QByteArray line = m_process.readLine();
+        if (line.startsWith("ready "))
+            m_port = quint16(line.mid(6).trimmed().toUInt());
+        else
+            m_error = script + " did not come up: " + QString::fromLocal8Bit(line + m_process.readAllStandardError());
+    }
+    ~PythonPeer()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill(), m_process.waitForFinished(5000);
+    }
+    // False when the script did not come up in time; why is in errorText().
+    bool isReady() const { return m_port != 0; }
+    quint16 port() const { return m_port; }
+    QString errorText() const { return m_error; }
+};

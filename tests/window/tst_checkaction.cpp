@@ -1,6 +1,5 @@
 // The check button of the real window against real peers: loopback listeners, FTP and SMTP servers, a command.
 #include "LoopbackPeers.h"
-#include "PythonPeer.h"
 #include "WindowTesting.h"
 #include "qt/EventWait.h"
 #include "window/frmOstrel.h"
