@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <ctime>
+#include <sstream>
 
 using namespace TextRules;
 
@@ -89,24 +90,14 @@ CHECK_TEST(replies)
     for (const auto &row : rows) {
         ReplyReader reader;
         std::string read;
-        size_t at = 0;
-        for (;;) {
-            const size_t bar = row.pieces.find('|', at);
-            reader.add(std::string_view(row.pieces).substr(at, bar - at));
-            ReplyReader::Reply reply;
-            ReplyReader::State state;
-            while ((state = reader.next(reply)) == ReplyReader::State::Complete)
+        std::istringstream pieces(row.pieces);
+        ReplyReader::State state = ReplyReader::State::Incomplete;
+        for (std::string piece; state != ReplyReader::State::Unreadable && std::getline(pieces, piece, '|');) {
+            reader.add(piece);
+            for (ReplyReader::Reply reply; (state = reader.next(reply)) == ReplyReader::State::Complete;)
                 read += std::to_string(reply.code) + ' ' + reply.text + "; ";
-            if (state == ReplyReader::State::Unreadable) {
-                read += "unreadable";
-                break;
-            }
-            if (bar == std::string::npos) {
-                read += "?";
-                break;
-            }
-            at = bar + 1;
         }
+        read += state == ReplyReader::State::Unreadable ? "unreadable" : "?";
         CHECK_EQ(read, row.read, row.pieces.substr(0, 40));
     }
 }

@@ -24,11 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 std::vector<Address> device(const std::string &name, int ms = 5000)
 {
     return Addresses::ofDevice(name, Wait::after(ms), Wait::polling()).addresses;
@@ -100,7 +95,8 @@ CHECK_TEST(silentPeers)
                 != FtpProbe::NoConnection;
         else
             answered = !device("silent.test", 1000).empty();
-        const long long elapsed = msSince(start), cpu = (std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC;
+        const long long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+                        cpu = (std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC;
         ::getrusage(RUSAGE_SELF, &after);
         CHECK(!answered, kind);
         CHECK(elapsed >= 950 && elapsed < 1300, kind + " took " + std::to_string(elapsed) + " ms");

@@ -20,11 +20,7 @@ inline void skip(const std::string &what)
     std::cerr << "SKIPPED: " << what << '\n';
     ++skipped;
 }
-inline std::map<std::string, std::function<void()>> &tests()
-{
-    static std::map<std::string, std::function<void()>> all;
-    return all;
-}
+inline std::map<std::string, std::function<void()>> tests; // registered before main() runs
 
 template <typename A, typename B>
 bool equal(const A &actual, const B &expected, const char *text, const char *file, int line, const std::string &row)
@@ -40,7 +36,7 @@ bool equal(const A &actual, const B &expected, const char *text, const char *fil
 // Runs the tests named on the command line, or all.
 inline int run(int argc, char **argv)
 {
-    for (const auto &[name, test] : tests()) {
+    for (const auto &[name, test] : tests) {
         if (argc < 2 || std::find(argv + 1, argv + argc, name) != argv + argc)
             std::cerr << "test " << name << '\n', test();
     }
@@ -56,5 +52,5 @@ inline int run(int argc, char **argv)
 #define CHECK(condition, ...) CHECK_EQ(bool(condition), true, __VA_ARGS__)
 #define CHECK_TEST(name)                                                                                               \
     static void name();                                                                                                \
-    [[maybe_unused]] static const bool registered_##name = (Check::tests()[#name] = name, true);                       \
+    [[maybe_unused]] static const bool registered_##name = (Check::tests[#name] = name, true);                         \
     static void name()

@@ -8,7 +8,6 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 // A loopback address of its own for each call (127.x.y.z, never 127.0.0.1), for servers on a fixed
@@ -33,13 +32,7 @@ public:
     static LoopbackPort refused(const std::string &address = "127.0.0.1") { return { address, 0, -1 }; }
     static LoopbackPort blackholed(const std::string &address = "127.0.0.1") { return { address, 0, 0 }; }
 
-    LoopbackPort(LoopbackPort &&other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-        , m_port(other.m_port)
-        , m_held(std::move(other.m_held))
-    {
-    }
-    LoopbackPort &operator=(LoopbackPort &&) = delete;
+    LoopbackPort(const LoopbackPort &) = delete; // one owner closes its sockets
     ~LoopbackPort()
     {
         for (const int fd : m_held)

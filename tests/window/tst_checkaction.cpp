@@ -97,20 +97,18 @@ private slots:
         const QString address = peer == "open6" ? QStringLiteral("::1")
             : row.kind != 3                     ? QString::fromStdString(privateLoopbackAddress())
                                                 : QStringLiteral("127.0.0.1");
-        std::optional<LoopbackPort> listener;
+        LoopbackPort listener = peer == "refused"
+            ? LoopbackPort::refused()
+            : LoopbackPort::open(address.toStdString(), peer.section(':', 1).toUShort());
         std::optional<PythonPeer> ftp;
         if (peer.startsWith("ftp:"))
             ftp.emplace(QStringLiteral("ftp_server.py"), QStringList { address, QStringLiteral("21"), peer.mid(4) });
-        else
-            listener.emplace(peer == "refused"
-                    ? LoopbackPort::refused()
-                    : LoopbackPort::open(address.toStdString(), peer.section(':', 1).toUShort()));
         QVERIFY(!ftp || ftp->isReady());
         const QTemporaryDir records; // each message aiosmtpd takes, a JSON object a line
         const PythonPeer mail(QStringLiteral("smtp_server.py"), { QStringLiteral("--record"), records.path() });
         QVERIFY2(mail.isReady(), qPrintable(mail.errorText()));
         const QString mailOn = QLatin1String(row.mail);
-        const quint16 probed = row.port ? row.port : listener->port();
+        const quint16 probed = row.port ? row.port : listener.port();
         CheckWindow window(invalid ? "nohost.invalid" : address, probed, row.kind, command.section(' ', 0, 0),
             command.section(' ', 1), mailOn.section(' ', 0, 0),
             mailOn.endsWith("blank") ? " " : "127.0.0.1:" + QString::number(mail.port()));
@@ -130,7 +128,7 @@ private slots:
             QLatin1String(row.outcome));
         QCOMPARE(boxText, QLatin1String(row.message));
         if (invalid)
-            QCOMPARE(listener->accept(200), -1); // nothing probed
+            QCOMPARE(listener.accept(200), -1); // nothing probed
         const bool passed = QByteArray(row.outcome).startsWith("Port Available");
         const bool commandRuns = command == (passed ? "OK" : "N/A") && !invalid;
         const QString result = passed ? "available" : "un-available";
@@ -173,11 +171,9 @@ private slots:
                     : mail                  ? LoopbackPort::open()
                                             : LoopbackPort::blackholed();
                 const LoopbackPort silentMailServer = LoopbackPort::open();
-                CheckWindow window(address, listener.port(), ftp ? 0 : 3,
-                    mail      ? ""
-                        : ftp ? "OK"
-                              : "N/A",
-                    {}, mail ? "OK" : "", "127.0.0.1:" + QString::number(silentMailServer.port()));
+                const QString commandOn = mail ? "" : ftp ? "OK" : "N/A";
+                CheckWindow window(address, listener.port(), ftp ? 0 : 3, commandOn, {}, mail ? "OK" : "",
+                    "127.0.0.1:" + QString::number(silentMailServer.port()));
                 QString boxText;
                 ModalWatch watch([&boxText](QWidget *box) {
                     boxText = static_cast<QMessageBox *>(box)->text();

@@ -145,17 +145,13 @@ private slots:
     {
         const QStringList names { "txtDeviceName", "lblResult", "txtEXE", "txtMail", "frameConn", "frameSettings",
             "btnCheck", "btnBrowse" };
-        const auto geometry = [&] {
-            QList<QRect> rects;
-            for (const QString &name : names)
-                rects << find(name)->geometry();
-            return rects;
-        };
-        const QList<QRect> before = geometry();
+        QList<QRect> before;
+        for (const QString &name : names)
+            before << find(name)->geometry();
         m_form->resize(m_form->size() + QSize(120, 80));
         QStringList moved;
         for (int i = 0; i < names.size(); ++i) {
-            const QRect was = before[i], now = geometry()[i];
+            const QRect was = before[i], now = find(names[i])->geometry();
             moved << QStringLiteral("%1 %2 %3 %4")
                          .arg(names[i])
                          .arg(now.x() - was.x())
