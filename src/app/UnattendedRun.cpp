@@ -170,7 +170,7 @@ namespace {
                         + " cannot be started: " + modWin32Api::describe(result, error)));
             }
         }
-        if (!request.strMailServer.empty() && !request.strRecipients.empty() && triggered) {
+        if (!request.strMailServer.empty() && triggered) { // the sequence has recipients after any server
             const Sender sender = run.mode == Mode::Plugin ? detachForMail() : Sender::ThisProcess;
             if (sender == Sender::Elsewhere)
                 return status;
