@@ -269,7 +269,8 @@ private slots:
     // A hand-written file is read as far as it fits: blanks around values, a fraction for the kind, which wins over
     // the port's own rule; a value that cannot be applied skips its key only; Qt's fallback files (broken here) are
     // none of ours. Escape without a check writes nothing; after one, all thirteen keys as the fields are at closing,
-    // back the same next time, and what is not ours stays. A file broken by a hand is never written over.
+    // back the same next time, and what is not ours stays. A file broken by a hand is never written over, and
+    // is read again once mended.
     void storesEveryKeyOnlyAfterACheck()
     {
         const auto fileText = [this] {
@@ -316,12 +317,15 @@ private slots:
         QCOMPARE(QSettings(m_settings.file, QSettings::IniFormat).value("Other/keep").toString(), "1");
         open();
         QCOMPARE(shown(), shownBefore);
-        const QByteArray broken = "[Settings\nArgument=mine\n";
+        const QByteArray broken = "[Settings\nArgument=mine!\n";
         QVERIFY(writeFile(m_settings.file, broken));
         open();
         startCheck();
         QVERIFY(m_form->close());
         QCOMPARE(fileText(), broken);
+        QVERIFY(writeFile(m_settings.file, "[Settings]\nArgument=mine\n")); // mended, as long as it was
+        open();
+        QCOMPARE(find<QLineEdit>("txtArg")->text(), "mine");
     }
 };
 
