@@ -1,5 +1,4 @@
-"""What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
-into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
+"""Shared by the tests of the built program: loopback peers, a resolver of our own, the program in its own folder."""
 import contextlib
 import io
 import itertools
@@ -101,8 +100,7 @@ class Program:
             shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
 
     def start(self, arguments, environment=None, stdout=subprocess.PIPE, cwd=None):
-        """The started run, `arguments` in one text split at blanks as a shell splits `ostrel a, b, c`; `out_pipe`
-        names its standard output as /proc/<pid>/fd does ("pipe:[123]")."""
+        """The started run, `arguments` split at blanks as a shell would; `out_pipe`: its stdout as /proc names it."""
         words = [w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments
         process = subprocess.Popen(self.prefix + [self.path] + words, env=environment or headless(), stdout=stdout,
                                    stderr=subprocess.PIPE, text=True, cwd=cwd or tempfile.gettempdir())
