@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""check_ostrel as engines start it: option by option (CheckOstrel) in a network and mount namespace of its own where
-no name server answers; run by Debian's Nagios and Icinga 2 from docs/monitoring as an administrator copies it
-(Engines), each with a private configuration and state. As root, under unshare --mount [--net]:
+"""check_ostrel option by option (CheckOstrel) in namespaces of its own where no name server answers; run by Debian's
+Nagios and Icinga 2 from docs/monitoring as copied (Engines). As root, under unshare --mount [--net]:
 test_check_ostrel.py path/to/check_ostrel path/to/ostrel CheckOstrel|Engines"""
 import json
 import os
@@ -26,7 +25,6 @@ GREETED = 'Unexpected answer "SSH-2.0-OpenSSH_9.2p1  " after ' + OK
 
 
 def matching(lines, port):
-    """The lines as a pattern: {port} the port, the figures and the rest as PLACES shows them."""
     pattern = re.escape(lines.replace("{port}", str(port)))
     for place, shown in PLACES.items():
         pattern = pattern.replace(re.escape(place), shown)
@@ -73,11 +71,10 @@ class CheckOstrel(unittest.TestCase):
                     "port {port}\naddresses: 127.0.0.1"),
                    ("-H both.test -p {port} -6 -v", "open ::1", 0,
                     "TCP OK - " + OK.replace("127.0.0.1", "both.test") + "\naddresses: ::1"),
-                   ("-H v4only.test -p {port} -6", "open", 2, "TCP CRITICAL - No IPv6 address on v4only.test port {port}"),
-                   # A name server that never answers: the name could not be looked up, within the timeout.
+                   ("-H v4only.test -p {port} -6", "open", 2,
+                    "TCP CRITICAL - No IPv6 address on v4only.test port {port}"),
                    ("-H silent.test -p {port} -t 1", "open", 3,
                     "TCP UNKNOWN - The name could not be looked up on silent.test port {port}")))
-        # Asking the hosts file alone: the name does not exist.
         self.rows([("-H nohost.test -p {port}", "open", 2, "TCP CRITICAL - No such host on nohost.test port {port}")],
                   hosts_only())
 
