@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from ostrel_testing import (Port, Program, confine_resolver, headless, hosts_only, main_concurrently,  # noqa
-                            marker, marker_script, private_address)
+                            marker, marker_script, private_address, until)
 
 from aiosmtpd.controller import Controller  # noqa: E402
 
@@ -286,10 +286,8 @@ class Logs(unittest.TestCase):
                 for path in paths:  # links of an earlier attempt are removed at the start, never their target
                     os.symlink(secret, path)
                 run = program.start(f"127.0.0.1,{listener.port},{2 if opens else 1}")
-                deadline = time.monotonic() + 5
-                while any(os.path.lexists(path) for path in paths):
-                    self.assertLess(time.monotonic(), deadline, "the start-of-run delete did not happen")
-                    time.sleep(0.01)
+                self.assertTrue(until(lambda: not any(os.path.lexists(path) for path in paths), 5),
+                                "the start-of-run delete did not happen")
                 readers = []
                 for path, what in zip(paths, planted):
                     if what in ("link", "hard link"):

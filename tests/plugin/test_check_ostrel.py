@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import Port, Program, confine_resolver, hosts_only  # noqa: E402
+from ostrel_testing import Port, Program, confine_resolver, hosts_only, until  # noqa: E402
 
 BUILT, SEQUENCE = sys.argv.pop(1), sys.argv.pop(1)
 USAGE, VERSION = "Usage: check_ostrel -H host -p port ", "check_ostrel 1.0.0 (Ostrel)"
@@ -52,9 +52,7 @@ class CheckOstrel(unittest.TestCase):
             with self.subTest(arguments, kind=kind):
                 peer = Port(*kind.split())
                 run = Program(BUILT, prefix).run(shlex.split(arguments.replace("{port}", str(peer.port))), timeout=15)
-                deadline = time.monotonic() + 2  # for what a banner peer received
-                while received and not peer.received and time.monotonic() < deadline:
-                    time.sleep(0.02)
+                until(lambda: not received or peer.received, 2)  # what a banner peer received
                 peer.close()
                 self.assertEqual((run.returncode, run.err, peer.received), (status, "", received), run.out)
                 self.assertRegex(run.out, matching(lines + "\n", peer.port))

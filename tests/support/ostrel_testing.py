@@ -4,6 +4,7 @@ import io
 import itertools
 import multiprocessing
 import os
+import pathlib
 import pty
 import re
 import select
@@ -149,12 +150,18 @@ def marker_script(folder, name="marker.sh", then=""):
     return path
 
 
+def until(done, seconds):
+    """The first true value of done(), asked for `seconds`, else its last."""
+    deadline = time.monotonic() + seconds
+    while not (value := done()) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return value
+
+
 def marker(script, wait=10.0):
     """(standard output, folder, check, [arguments]) once the script has run, None if it did not within `wait`."""
-    deadline = time.monotonic() + wait
-    while not os.path.exists(script + ".marker") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    lines = open(script + ".marker").read().split("\n")[:-1] if os.path.exists(script + ".marker") else None
+    path = pathlib.Path(script + ".marker")
+    lines = until(lambda: path.exists() and path.read_text().split("\n")[:-1], wait) or None
     return lines and (lines[0], lines[1], lines[2], lines[3:])
 
 

@@ -16,7 +16,7 @@ import pyatspi
 from gi.repository import GLib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import Port, headless  # noqa: E402
+from ostrel_testing import Port, headless, until  # noqa: E402
 
 BUILT = sys.argv.pop(1)
 
@@ -79,11 +79,7 @@ class Program(unittest.TestCase):
         device = Port()
         self.addCleanup(device.close)
         self.open(f"DeviceName=127.0.0.1\nPort={device.port}\n", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        for _ in range(100):  # until the window has registered
-            windows = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"]
-            if windows:
-                break
-            time.sleep(0.1)
+        windows = until(lambda: [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"], 10)
         names = []  # of the focusable controls on show, marked when one has no description
         for node in showing(windows[0]):
             self.assertNotEqual(node.getRoleName(), "image", read_name(node))
