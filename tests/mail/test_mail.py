@@ -31,9 +31,8 @@ NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alert
          "machine 127.0.0.1 login ops password two\n")
 
 # Each row: smtp_server.py's options (split at "|"), the reason ({field}: the server field), the commands read, and
-# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO (the recipients),
-# RCPTS (the envelope's recipients as the server read them), FIELD (the server field; {port}: the server's,
-# {blackholed}: a port that never answers), HOST (this host's name) and variables.
+# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO, RCPTS (the envelope's
+# as read), FIELD ({port}: the server's, {blackholed}: one never answering), HOST (this host's name), variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),

@@ -46,8 +46,7 @@ class CheckOstrel(unittest.TestCase):
         cls.resolver = confine_resolver("127.0.0.1 both.test v4only.test\n::1 both.test\n")
 
     def rows(self, rows, prefix=()):
-        """Each row: arguments ({port} the peer's), the peer's kind, the exit status, the output's lines and, for a
-        "banner" peer, the bytes it received until the connection closed."""
+        """Rows: arguments ({port} the peer's), peer kind, exit status, output lines, what a "banner" peer received."""
         for arguments, kind, status, lines, *received in rows:
             with self.subTest(arguments, kind=kind):
                 peer = Port(*kind.split())

@@ -83,10 +83,8 @@ def hosts_only():
 
 def headless(**extra):
     """The environment of a scheduled run: no display, no choice of exit status, unless given (None: not set)."""
-    environment = {k: v for k, v in os.environ.items() if k not in (
-        "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")}
-    environment.update(extra)
-    return {k: v for k, v in environment.items() if v is not None}
+    removed = ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")
+    return {k: v for k, v in {**os.environ, **extra}.items() if v is not None and (k in extra or k not in removed)}
 
 
 class Program:

@@ -123,6 +123,5 @@ def serve_recorded(peer):
         answer.close()
 
 
-# The test ends a peer by closing our input (also when the test dies).
 threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
 serve_recorded(stock_exim if options.exim else scripted) if options.reply or options.exim else serve_aiosmtpd()
