@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""The result mail, sent by the built program to SMTP peers on loopback (smtp_server.py): the reason on standard
-error, the commands each peer read and each message as read. This host is "vm", with no domain and an /etc/mailname
-of the test's choosing; its look-ups stay on loopback. As root, under `unshare --mount --uts`:
-test_mail.py path/to/ostrel"""
+"""The result mail sent to SMTP peers on loopback (smtp_server.py): the reason on standard error, the commands each
+peer read, each message. This host is "vm", no domain, an /etc/mailname of the test's choosing, look-ups on loopback.
+As root, under `unshare --mount --uts`: test_mail.py path/to/ostrel"""
 import json
 import os
 import pathlib
@@ -32,9 +31,8 @@ NETRC = ('machine 127.0.0.2 login x password y\nmachine 127.0.0.1\n  login alert
          "machine 127.0.0.1 login ops password two\n")
 
 # Each row: smtp_server.py's options (split at "|"), the reason ({field}: the server field), the commands read, and
-# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO (the recipients),
-# RCPTS (the envelope's recipients as the server read them), FIELD (the server field; {port}: the server's,
-# {blackholed}: a port that never answers), HOST (this host's name) and variables.
+# what differs from the defaults: MAILNAME, NETRC ("fifo" a FIFO) with its MODE and OWNER, TO, RCPTS (the envelope's
+# as read), FIELD ({port}: the server's, {blackholed}: one never answering), HOST (this host's name), variables.
 ROWS = {
     "STARTTLS, a certificate not trusted": ("--tls|starttls", "TLS with 127.0.0.1 failed: SSL certificate problem: "
                                            "self-signed certificate", "EHLO STARTTLS", {"SSL_CERT_FILE": ""}),
@@ -97,6 +95,11 @@ ROWS = {
 }
 
 
+def read(folder, name):
+    path = pathlib.Path(folder, name)
+    return path.read_text(encoding="utf-8").split("\n")[:-1] if path.exists() else []
+
+
 class Mail(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -108,7 +111,6 @@ class Mail(unittest.TestCase):
     def test_mails(self):
         for name, (options, failure, commands, settings) in ROWS.items():
             with self.subTest(name):
-                # The peer records in its folder, also the run's home and log folder; it ends when its input closes.
                 folder = tempfile.mkdtemp(prefix="ostrel-smtp-")
                 peer = subprocess.Popen([*PEER, "--record", folder, *filter(None, options.split("|"))],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
@@ -134,18 +136,12 @@ class Mail(unittest.TestCase):
                                  + (failure and "mail: " + failure.replace("{field}", field) + "\n"))
                 logged = ["Error sending SMTP email."] if failure else []
                 self.assertEqual(self.program.log("error.log", folder)[1:], logged)
-                self.assertEqual(" ".join(self.read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
+                self.assertEqual(" ".join(read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
-                for message in map(json.loads, self.read(folder, "messages")):
+                for message in map(json.loads, read(folder, "messages")):
                     self.assertEqual((message["headers"]["Subject"], message["body"], message["rcpt_tos"]),
                                      ([f"Port Check Failed on device {SEEN}"], f"Port {PORT_SEEN} on device {SEEN} is "
                                       "un-available.\r\n", settings.get("RCPTS", message["rcpt_tos"])))
-
-    @staticmethod
-    def read(folder, name):
-        path = pathlib.Path(folder, name)
-        return path.read_text(encoding="utf-8").split("\n")[:-1] if path.exists() else []
-
 
 if __name__ == "__main__":
     unittest.main()

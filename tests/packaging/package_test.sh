@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Debian packages in dist/ that ./dev.sh package (or ./dev.sh test) builds, unpacked as apt lays them out:
-# lintian's verdicts, what each holds and needs, the licence, the manual page, the units, the program at work.
-#   package_test.sh <folder of the packages>
+# package_test.sh <folder>: the Debian packages ./dev.sh package builds, unpacked as apt lays them out: lintian's
+# verdicts, what each holds and needs, the licence, the manual page, the units, the program at work.
 set -euo pipefail
 packages=$(readlink -f "$1") source=$(readlink -f "$(dirname "$0")/../..")
 work=$(mktemp -d) && chmod 755 "$work"
@@ -75,9 +74,8 @@ for row in "$open 0 success.log available" "1 1 error.log un-available"; do
         || fail "the unit for port $port: exit status $status, $log: $(cat "$state/ostrel/ssh/$log")"
 done
 
-# The server's program, as cron runs it: logs in the user's state folder, never under /usr, the README's line shows
-# the outcome, a mail maps its module and libcurl and no graphical library; an unwritable state folder costs a line
-# on standard error.
+# The server's program as cron runs it: logs in the user's state folder, never under /usr, as the README shows; a
+# mail maps its module and libcurl, no graphical library; an unwritable state folder costs a standard-error line.
 mkdir -m 1777 "$work/home" # sticky, as /tmp: shared by root and nobody, and accepted as a log folder's parent
 cron() { env -i PATH=/usr/bin:/bin SHELL=/bin/sh LOGNAME=cron HOME="$work/home" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$@"; }
 installed=$server/usr/bin/ostrel quick_start=$(grep -m1 '^cat ~/.local/state/ostrel/' "$source/README.md")
@@ -98,8 +96,7 @@ cron XDG_STATE_HOME="$work/xdg" "$installed" "127.0.0.1,$open,2" && check_log "$
 errors=$(cron HOME=/nonexistent setpriv --reuid=65534 --regid=65534 --clear-groups "$installed" "127.0.0.1,$open,2" 2>&1)
 [ "$errors" = "ostrel: cannot write /nonexistent/.local/state/ostrel/success.log: Permission denied" ] \
     || fail "an unwritable state folder said: $errors"
-# The modules where the package puts them (overlaid on /usr/lib): a copy of the installed program mails, logging
-# beside itself.
+# The modules where the package puts them (overlaid on /usr/lib): a copy of the program mails, logging beside itself.
 mkdir "$work/copy" && cp "$installed" "$work/copy/"
 errors=$(cron unshare --mount sh -c 'mount -t overlay overlay -o "lowerdir=$1:/usr/lib" /usr/lib && "$2" "$3"' - \
     "$server/usr/lib" "$work/copy/ostrel" "127.0.0.1,$open,2,PASS,,,127.0.0.1:1,ops@test" 2>&1)

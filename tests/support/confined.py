@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""Runs a test whose look-ups must stay on this machine: any name not in the hosts lines given goes to a name server
-on loopback that never answers; this host's own name is in them too, as a mail's sender asks for it. As root:
-unshare --mount confined.py "<hosts lines>" test [arguments...]"""
+"""Runs a test with look-ups confined: names beyond the hosts lines given (and this host's, a mail's sender asks it)
+go to a silent name server on loopback. As root: unshare --mount confined.py "<hosts lines>" test [arguments...]"""
 import os
 import subprocess
 import sys

@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""Test FTP server: ftp_server.py HOST PORT {anonymous|named-only}. Prints "ready <port>" once
-listening; serves until its standard input closes (also when the test dies)."""
+"""ftp_server.py HOST PORT {anonymous|named-only}: prints "ready <port>", serves until its standard input closes."""
 import logging, os, sys, tempfile, threading
 
 from pyftpdlib.authorizers import DummyAuthorizer

@@ -1,10 +1,10 @@
-"""What the tests of the built program share: listeners on loopback, a resolver of our own, the program copied
-into a folder of its own and run as a scheduler or a terminal would run it, its logs, and marker scripts."""
+"""Shared by the tests of the built program: loopback peers, a resolver of our own, the program in its own folder."""
 import contextlib
 import io
 import itertools
 import multiprocessing
 import os
+import pathlib
 import pty
 import re
 import select
@@ -83,10 +83,8 @@ def hosts_only():
 
 def headless(**extra):
     """The environment of a scheduled run: no display, no choice of exit status, unless given (None: not set)."""
-    environment = {k: v for k, v in os.environ.items() if k not in (
-        "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")}
-    environment.update(extra)
-    return {k: v for k, v in environment.items() if v is not None}
+    removed = ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "OSTREL_EXIT_STATUS", "OSTREL_LOG_DIR")
+    return {k: v for k, v in {**os.environ, **extra}.items() if v is not None and (k in extra or k not in removed)}
 
 
 class Program:
@@ -101,8 +99,7 @@ class Program:
             shutil.copy(os.path.join(os.path.dirname(built), "ostrel-mail.so"), self.folder)
 
     def start(self, arguments, environment=None, stdout=subprocess.PIPE, cwd=None):
-        """The started run, `arguments` in one text split at blanks as a shell splits `ostrel a, b, c`; `out_pipe`
-        names its standard output as /proc/<pid>/fd does ("pipe:[123]")."""
+        """The started run, `arguments` split at blanks as a shell would; `out_pipe`: its stdout as /proc names it."""
         words = [w for w in arguments.split(" ") if w] if isinstance(arguments, str) else arguments
         process = subprocess.Popen(self.prefix + [self.path] + words, env=environment or headless(), stdout=stdout,
                                    stderr=subprocess.PIPE, text=True, cwd=cwd or tempfile.gettempdir())
@@ -151,12 +148,18 @@ def marker_script(folder, name="marker.sh", then=""):
     return path
 
 
+def until(done, seconds):
+    """The first true value of done(), asked for `seconds`, else its last."""
+    deadline = time.monotonic() + seconds
+    while not (value := done()) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return value
+
+
 def marker(script, wait=10.0):
     """(standard output, folder, check, [arguments]) once the script has run, None if it did not within `wait`."""
-    deadline = time.monotonic() + wait
-    while not os.path.exists(script + ".marker") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    lines = open(script + ".marker").read().split("\n")[:-1] if os.path.exists(script + ".marker") else None
+    path = pathlib.Path(script + ".marker")
+    lines = until(lambda: path.exists() and path.read_text().split("\n")[:-1], wait) or None
     return lines and (lines[0], lines[1], lines[2], lines[3:])
 
 

@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record in the --record folder the
-commands read and each message. aiosmtpd refuses a message with a defect Python's email package finds, no Message-ID,
-or a From or To not the envelope's. VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent; "." is
-the message's end). --exim: Debian's stock exim testing as if 127.0.0.1 ("localhost") spoke."""
+"""SMTP peers on loopback: print "ready <port>", serve until their input closes, record in --record the commands and
+each message. aiosmtpd refuses a message with a defect Python finds, no Message-ID, or From or To not the envelope's.
+VERB=TEXT or LINE=TEXT: a raw peer answering so ("" silent; "." the message's end). --exim: Debian's stock exim."""
 import argparse
 import asyncio
 import contextlib
@@ -60,18 +59,15 @@ def authenticate(server, session, envelope, mechanism, data):
     return AuthResult(success=options.login == f"{data.login.decode()}:{data.password.decode()}", handled=False)
 
 
-def tls_context():
-    """A self-signed certificate, which the client may trust as server.pem."""
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                    "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True, cwd=options.record)
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
-    return context
-
-
 def serve_aiosmtpd():
-    context = tls_context() if options.tls else None
+    context = None
+    if options.tls:  # a self-signed certificate, which the client may trust as server.pem
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                        "-keyout", "server.key", "-out", "server.pem"], check=True, capture_output=True,
+                       cwd=options.record)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(os.path.join(options.record, "server.pem"), os.path.join(options.record, "server.key"))
     arguments = {"hostname": "ostrel-test.localhost"}
     if options.tls == "starttls":
         arguments.update(tls_context=context, require_starttls=True)
@@ -127,6 +123,5 @@ def serve_recorded(peer):
         answer.close()
 
 
-# The test ends a peer by closing our input (also when the test dies).
 threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
 serve_recorded(stock_exim if options.exim else scripted) if options.reply or options.exim else serve_aiosmtpd()

@@ -16,7 +16,7 @@ import pyatspi
 from gi.repository import GLib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_testing import Port, headless  # noqa: E402
+from ostrel_testing import Port, headless, until  # noqa: E402
 
 BUILT = sys.argv.pop(1)
 
@@ -37,9 +37,8 @@ def showing(node):  # the node and those below it, none below one not on show (s
 class Program(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()  # the per-user settings
-        cls.addClassCleanup(cls.folder.cleanup)
-        cls.settings = Path(cls.folder.name, "Ostrel", "Ostrel.conf")
+        cls.folder = tempfile.mkdtemp()  # the per-user settings
+        cls.settings = Path(cls.folder, "Ostrel", "Ostrel.conf")
         cls.settings.parent.mkdir()
         cls.server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"],
                                       stdout=subprocess.PIPE, text=True)
@@ -51,11 +50,11 @@ class Program(unittest.TestCase):
         subprocess.run(["xdotool", *arguments], env=self.environment, timeout=20, check=True)
 
     def open(self, settings="", **environment):
-        """The program with these settings and variables (None: removed), once its window is mapped and focused."""
+        """The program with these settings and variables (None: removed), once its window is mapped and focused; the
+        sanitizer's leak search at exit is no part of the program's own ending."""
         self.settings.write_text("[Settings]\n" + settings)
-        # The sanitizer's leak search at exit is no part of the program's own ending.
-        environment.update(DISPLAY=self.display, XDG_CONFIG_HOME=self.folder.name, ASAN_OPTIONS="detect_leaks=0")
-        self.environment = {k: v for k, v in headless(**environment).items() if v is not None}
+        environment.update(DISPLAY=self.display, XDG_CONFIG_HOME=self.folder, ASAN_OPTIONS="detect_leaks=0")
+        self.environment = headless(**environment)
         self.program = subprocess.Popen([BUILT], env=self.environment)
         self.addCleanup(self.program.wait, 5)
         self.addCleanup(self.program.kill)
@@ -68,23 +67,19 @@ class Program(unittest.TestCase):
         self.xdotool("key", "Escape")
         self.program.wait(15)
         self.assertLess(time.monotonic() - start, 0.5, "not at once: a bus waited for?")
-        # libdbus would autolaunch a bus for the display (dbus-launch, dbus-daemon); other sessions' programs are not ours.
+        # libdbus would autolaunch a bus for the display (dbus-launch, dbus-daemon); other sessions' are not ours.
         left = subprocess.run(["grep", "-lsxz", f"DISPLAY={self.display}", *glob.glob("/proc/[0-9]*/environ")],
                               stdout=subprocess.PIPE, text=True).stdout.split()
         self.assertEqual([comm for comm in (Path(path).with_name("comm").read_text() for path in left)
                           if comm.startswith("dbus")], [])
 
     def test_screen_reader(self):
-        """Each control that takes the focus has a name of its own, no frame's caption, and a description; no light is met while none is on. Return on Check Port, reached with Shift+Tab, checks, and
-        the result is told at once, the focus staying where it was."""
+        """Each control that takes the focus has a name of its own, no frame's caption, and a description; no light
+        is met while none is on. Return on Check Port (Shift+Tab) checks; the result is told at once, focus kept."""
         device = Port()
         self.addCleanup(device.close)
         self.open(f"DeviceName=127.0.0.1\nPort={device.port}\n", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        for _ in range(100):  # until the window has registered
-            windows = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"]
-            if windows:
-                break
-            time.sleep(0.1)
+        windows = until(lambda: [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "ostrel"], 10)
         names = []  # of the focusable controls on show, marked when one has no description
         for node in showing(windows[0]):
             self.assertNotEqual(node.getRoleName(), "image", read_name(node))
