@@ -5,7 +5,6 @@ import fcntl
 import os
 import pathlib
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -133,7 +132,7 @@ class Unattended(unittest.TestCase):
             '"text/plain; charset=us-ascii" ;;\n"query default") [ "$DESKTOP" = "no application" ] || '
             'echo viewer.desktop ;; esac\n[ "$DESKTOP" != fails ]\n')
         os.chmod(os.path.join(self.folder, "xdg-mime"), 0o755)
-        rows = (("marker.sh", shell, "", None, shell.split(" ")),
+        rows = (("marker.sh", shell, "", None, shell.split(" ")), ("absent", "", "", "no such file", None),
                 ("{script}; touch " + self.folder + "/X /S", "", "", "no such folder", None),
                 (notes + " /s", "x", "", None, [notes]), (self.folder, "x", "", None, [self.folder]),
                 *((notes, "", setup, "no application opens this file here", None) for setup in (
@@ -228,8 +227,8 @@ class Unattended(unittest.TestCase):
         """A copy of the program alone mails through the module where it is installed; without /proc its own folder
         is unknown: its logs go to the state folder, and a module in the current folder is never loaded."""
         stage, home = tempfile.mkdtemp(), tempfile.mkdtemp()
-        os.mkdir(os.path.join(stage, os.path.basename(MODULES)))
-        shutil.move(os.path.join(self.program.folder, "ostrel-mail.so"), os.path.join(stage, os.path.basename(MODULES)))
+        os.renames(os.path.join(self.program.folder, "ostrel-mail.so"),
+                   os.path.join(stage, os.path.basename(MODULES), "ostrel-mail.so"))
         subprocess.run(["gcc", "-shared", "-fPIC", "-x", "c", "-o", os.path.join(self.folder, "ostrel-mail.so"), "-"],
                        check=True, text=True, input='#include <fcntl.h>\n__attribute__((constructor)) static void '
                        f'f(void) {{ creat("{self.folder}/loaded", 0644); }}\n')

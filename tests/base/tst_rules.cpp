@@ -101,8 +101,7 @@ CHECK_TEST(replies)
     }
 }
 
-// A reply trickled in line by line is read as it comes, never again from its start: 9,000 continuation
-// lines cost a fraction of a second (read from the start at every piece, they cost seconds).
+// A reply trickled in line by line is read as it comes, never from its start again, which costs seconds here.
 CHECK_TEST(trickledReply)
 {
     ReplyReader reader;

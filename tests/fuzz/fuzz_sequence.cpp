@@ -1,6 +1,5 @@
-// Whatever the command line holds: the calling sequence is read or rejected with a reason, its fields hold no comma
-// and no blank at either end where they are trimmed, the device is looked up at most once, and what the run prints
-// of it on a terminal or for a monitoring engine stays one line.
+// Any command line: read or rejected with a reason, no comma in a field nor blank at a trimmed one's ends, the device
+// looked up at most once, and what a terminal or an engine is shown of it one line.
 #include "Fuzz.h"
 #include "app/CallingSequence.h"
 #include "app/Report.h"

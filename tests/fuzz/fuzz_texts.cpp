@@ -15,9 +15,8 @@
 
 namespace {
 
-// RFC 5321's Mailbox on its own: a dot-string (beyond ASCII as SMTPUTF8 allows) at letter-digit-hyphen sub-domains
-// of at most 63 characters,
-// or at four numbers up to 255 or "IPv6:" and what inet_pton reads, in brackets. No control character, no blank.
+// RFC 5321's Mailbox: a dot-string (beyond ASCII as SMTPUTF8 allows) at sub-domains of letters, digits and hyphens
+// up to 63 long, or at four numbers up to 255 or "IPv6:" and what inet_pton reads, in brackets. No control, no blank.
 bool isMailbox(const std::string &address)
 {
     std::string ascii = address;

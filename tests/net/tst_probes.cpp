@@ -1,5 +1,4 @@
-// The probes against real peers on loopback: the waits of the TCP connect, the FTP logon and name look-ups, the
-// address rules, and the ICMP echo, which runs in a child in a network namespace of its own.
+// The probes against real peers on loopback, and the ICMP echo in a child in a network namespace of its own.
 #include "Check.h"
 #include "LoopbackPeers.h"
 #include "net/FtpProbe.h"
@@ -29,8 +28,7 @@ std::vector<Address> device(const std::string &name, int ms = 5000)
     return Addresses::ofDevice(name, Wait::after(ms), Wait::polling()).addresses;
 }
 
-// Runs this test again with the arguments (in a shell's words); its exit code, 77 when no network namespace can be
-// made.
+// This test run again with the arguments (a shell's words): its exit code, 77 when it had no network namespace.
 int child(const std::string &arguments)
 {
     const int status
@@ -111,8 +109,7 @@ CHECK_TEST(silentPeers)
     talker.join();
 }
 
-// The anonymous logon against a server of our own: what it hears (each line, then "|") and what the logon makes of
-// its replies, a "120 ready in a while" before the greeting included.
+// The anonymous logon against a server of our own: what it hears (each line, then "|") and makes of its replies.
 CHECK_TEST(ftpLogon)
 {
     const struct {

@@ -1,5 +1,4 @@
-// The core's waits as the window runs them: on the event loop, which keeps turning while a descriptor is
-// watched, and which the window's closing ends at once.
+// The core's waits on the window's event loop, which turns while a descriptor is watched and closing ends at once.
 #include "Check.h"
 #include "qt/EventWait.h"
 

@@ -1,8 +1,7 @@
 #pragma once
 
-// Checks for the plain C++ tests: each failed check prints where it failed and what it saw, the test goes
-// on, and Check::run() returns 1 if any failed, else 77 (CTest's skip) if any part could not be set up.
-// Tests are functions registered with CHECK_TEST.
+// Checks for the plain C++ tests (functions registered with CHECK_TEST): a failed check prints where and what it
+// saw and the test goes on; Check::run() returns 1 if any failed, else 77 (CTest's skip) if a part was skipped.
 #include <algorithm>
 #include <functional>
 #include <iostream>

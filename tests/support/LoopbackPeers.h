@@ -20,9 +20,8 @@ inline std::string privateLoopbackAddress()
         + std::to_string(1 + ++calls % 250);
 }
 
-// A TCP end on loopback ("::1" for IPv6) on a free port unless told. An open one accepts (the system
-// completes connections even when nobody reads); a refused one is bound but not listening; a
-// blackholed one has backlog 0 and a full queue: attempts get no answer, as behind a dropping firewall.
+// A TCP end on loopback ("::1" for IPv6), on a free port unless told: open (the system completes connections), refused
+// (bound, not listening) or blackholed (backlog 0, queue full: no answer, as behind a dropping firewall).
 class LoopbackPort {
 public:
     static LoopbackPort open(const std::string &address = "127.0.0.1", uint16_t port = 0)

@@ -120,6 +120,7 @@ class Program(unittest.TestCase):
         for arguments, displays, code, out, err in (
                 (["/?"], {"DISPLAY": stale}, 0, "Use the followi", ""), ([], {"DISPLAY": stale}, 1, "", x),
                 ([], {"WAYLAND_DISPLAY": "wayland-1"}, 1, "", wayland),
+                ([], {"WAYLAND_DISPLAY": "wayland-1", "QT_QPA_PLATFORM": "wayland"}, 1, "", wayland),
                 ([], {"DISPLAY": stale, "WAYLAND_DISPLAY": "wayland-1"}, 1, "", f"{x}; {wayland}")):
             environment = headless(ASAN_OPTIONS="detect_leaks=0", XDG_RUNTIME_DIR=runtime, **displays)
             run = subprocess.run(no_platform + arguments, env=environment, capture_output=True, text=True, timeout=20)

@@ -43,9 +43,8 @@ public:
     }
 };
 
-// peer: open[:port], open6, refused or ftp:<its users>; port: typed (0: the peer's), probed by Other Port only, the
-// logon box ticked for every kind; command: its trigger, then a command of its own; mail: its trigger, then
-// "blank" for a blank mail server.
+// peer: open[:port], open6, refused or ftp:<its users>; port: typed (0: the peer's), probed by Other Port only;
+// the logon box ticked always; command and mail: the trigger, then a command of the row's own or "blank" (server).
 struct CheckRow {
     const char *name, *peer;
     int kind, port;
@@ -68,8 +67,7 @@ private slots:
                     m_desktop.filePath("xdg-mime"), "#!/bin/sh\necho >>\"$0.asked\"\nexec sleep 10\n", QFile::ExeOwner)
             && QFile::link("/bin/true", m_desktop.filePath("xdg-open")) && writeFile(m_helpPage, ""));
         qputenv("PATH", QFile::encodeName(m_desktop.path()) + ':' + qgetenv("PATH"));
-        // A display for the opener, but none an X server has: the peers this test starts must not pass for
-        // clients of the Xvfb another test runs meanwhile (often on :0).
+        // A display no X server has: this test's peers must not pass for clients of another test's Xvfb.
         qputenv("DISPLAY", ":ostrel-none");
     }
     void cleanupTestCase() { QFile::remove(m_helpPage); }
@@ -155,9 +153,8 @@ private slots:
             && window.find("imgRed")->isHidden());
     }
 
-    // Through a 2 s wait on a blackholed port, a silent FTP server or a mail server that never greets (its bound cut
-    // to 2 s), and through F2 while the desktop's type query hangs, the event loop goes on (a 50 ms timer ticks);
-    // Escape ends the wait at once, with the fields stored when a check was started and no follow-up run.
+    // Through 2 s on a blackholed port, a silent FTP or mail server (its bound cut to 2 s), or F2's hanging type
+    // query, a 50 ms timer ticks; Escape ends it at once, the fields stored after a check, no follow-up run.
     void staysAliveAndCloses()
     {
         qputenv("OSTREL_TEST_MAIL_TIME_SCALE", "5");

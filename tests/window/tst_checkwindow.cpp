@@ -5,9 +5,8 @@
 
 using Texts = QMap<QString, QString>;
 
-// From a port and a kind, a port typed, a service chosen or a kind clicked; then what the user sees: port, service,
-// kind and result. A service from the list means Other Port, the catch-all leaves the kind alone, and a result on
-// show goes whenever a kind is clicked or selected, and only then.
+// From a port and a kind, a port typed, a service chosen or a kind clicked: port, service, kind and result shown. A
+// service means Other Port, the catch-all leaves the kind, and a result goes when a kind is clicked, only then.
 struct PortRow {
     const char *name, *before;
     int kindBefore;
@@ -93,9 +92,8 @@ private slots:
         }
     }
 
-    // Entering a text field, by mouse or key, selects its whole text, and only the left click that gave the focus
-    // leaves it so (the next places the cursor, "@"); the device, command, argument and mail fields show the tooltip
-    // colour while they have the focus.
+    // Entering a field by mouse or key selects its text, kept by the focusing left click only (the next places the
+    // cursor, "@"); the device, command, argument and mail fields show the tooltip colour while focused.
     void fieldsOnEntry()
     {
         auto *device = find<QLineEdit>("txtDeviceName"), *port = find<QLineEdit>("txtPort");
@@ -163,9 +161,8 @@ private slots:
                 "frameConn 0 120 80", "frameSettings 0 120 0", "btnCheck 120 0 0", "btnBrowse 120 0 0" }));
     }
 
-    // Pixels of the widget that differ from a picture a person looked at; a moved control or a changed caption shifts
-    // more of them than font rendering may (a full stop added: 3). OSTREL_DRAW_PICTURE=1 draws the picture anew (cmake
-    // --build build-asan --target window-picture).
+    // Pixels that differ from a picture a person approved: a moved control or a changed caption shifts more than font
+    // rendering may (a full stop added: 3). OSTREL_DRAW_PICTURE=1 draws it anew (target window-picture).
     static int differing(QWidget *widget, const QString &picture)
     {
         if (qEnvironmentVariableIsSet("OSTREL_DRAW_PICTURE"))
