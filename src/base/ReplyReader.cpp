@@ -60,12 +60,3 @@ ReplyReader::State ReplyReader::next(Reply &reply)
     }
     return State::Unreadable;
 }
-
-void ReplyReader::clear()
-{
-    m_buffer.clear();
-    m_start = 0;
-    m_code.clear();
-    m_text.clear();
-    m_broken = false;
-}

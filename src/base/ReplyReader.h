@@ -23,8 +23,6 @@ public:
     // The next whole reply, taken from what was added; Incomplete until its last
     // line has come. Once Unreadable, always Unreadable.
     State next(Reply &reply);
-    // Forgets everything: what was added and a reply begun.
-    void clear();
 
 private:
     std::string m_buffer;

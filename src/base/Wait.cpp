@@ -30,7 +30,7 @@ std::string inSeconds(int milliseconds)
     return text + " s";
 }
 
-Deadline after(long long milliseconds) { return Clock::now() + std::chrono::milliseconds(std::max(0LL, milliseconds)); }
+Deadline after(long long milliseconds) { return Clock::now() + std::chrono::milliseconds(milliseconds); }
 
 int remainingMs(Deadline deadline)
 {

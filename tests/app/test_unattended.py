@@ -66,8 +66,8 @@ class Unattended(unittest.TestCase):
                 ("refusing.test,{port},5", "open 127.0.0.2", None, 0, [UP], None),  # 127.0.0.1 refuses, and comes first
                 ("999.1.1.1,{port},5", "open", "yes", 0, None, [DOWN]),
                 ("localhost" + "x" * 10000 + ",{port},5", "open", None, 0, None, [DOWN]),
-                ("127.0.0.1,5s,5", "refused", "plugin", 3, ["old"], ["old"], 'ostrel: the port "5s" is not a number.\n',
-                 None, 'TCP UNKNOWN - The port "5s" is not a number\n'),
+                ("127.0.0.1,5e,5", "refused", "plugin", 3, ["old"], ["old"], 'ostrel: the port "5e" is not a number.\n',
+                 None, 'TCP UNKNOWN - The port "5e" is not a number\n'),
                 ("127.0.0.1,{port},32768", "refused", "1", 1, None, [DOWN],
                  'ostrel: the timeout "32768" is out of range.\n'),
                 ("127.0.0.1,{port}", "open", "1", 2, None, REJECTED,

@@ -62,8 +62,7 @@ class Port:
 
 
 def confine_resolver(hosts=""):
-    """Look-ups of this process and its programs go to a name server on loopback that never answers, with the
-    hosts lines given. Needs a private mount namespace: run the test under `unshare --mount`."""
+    """Look-ups of this process and its programs: the hosts lines given, else a silent name server on loopback."""
     silent, address = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), private_address()
     silent.bind((address, 53))
     subprocess.run(["mount", "--make-rprivate", "/"], check=True)

@@ -264,10 +264,9 @@ private slots:
     }
 
     // A hand-written file is read as far as it fits: blanks around values, a fraction for the kind, which wins over
-    // the port's own rule; a value that cannot be applied skips its key only; Qt's fallback files (broken here) are
-    // none of ours. Escape without a check writes nothing; after one, all thirteen keys as the fields are at closing,
-    // back the same next time, and what is not ours stays. A file broken by a hand is never written over, and
-    // is read again once mended.
+    // the port's own rule; a value that cannot be applied skips its key only; Qt's fallback files are none of ours.
+    // Escape without a check writes nothing; after one, all thirteen keys as at closing, back the same next time,
+    // what is not ours kept. A file broken by a hand is never written over, and is read again once mended.
     void storesEveryKeyOnlyAfterACheck()
     {
         const auto fileText = [this] {
