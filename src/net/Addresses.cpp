@@ -44,7 +44,7 @@ namespace Addresses {
 bool hasDottedShape(std::string_view text)
 {
     for (int part = 0; part < 3; ++part) {
-        const size_t dot = text.size() > 1 ? text.find('.', 1) : std::string_view::npos;
+        const size_t dot = text.find('.', 1); // a leading dot belongs to a fraction
         if (dot == std::string_view::npos || !TextRules::isNumeric(text.substr(0, dot)))
             return false;
         text.remove_prefix(dot + 1);
