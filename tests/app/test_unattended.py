@@ -122,8 +122,8 @@ class Unattended(unittest.TestCase):
         self.assertEqual(int(run.out.split()[1], 16) & (1 << 0 | 1 << 1 | 1 << 14), 0)  # signals 1, 2, 15 not ignored
 
     def test_programs_and_documents(self):
-        """A bare name is found on PATH; no shell ever reads the fields; a document or folder goes to the desktop's
-        application for its type (stand-ins for xdg-mime and xdg-open here), and only where there is one."""
+        """A bare name is found on PATH; no shell reads the fields; a document or folder goes to the application the
+        desktop (stand-ins for xdg-mime and xdg-open) has for its type, and only where there is one."""
         opener, notes = marker_script(self.folder, "xdg-open"), os.path.join(self.folder, "notes.txt")
         open(notes, "w").close()
         shell = "a;b $(touch {folder}/X) `touch {folder}/X` | touch {folder}/X".format(folder=self.folder)
@@ -224,8 +224,7 @@ class Unattended(unittest.TestCase):
         self.assertEqual(marker(self.script)[::3], ("/dev/null", ["x"]))
 
     def test_modules_where_installed(self):
-        """A copy of the program alone mails through the module where it is installed; without /proc its own folder
-        is unknown: its logs go to the state folder, and a module in the current folder is never loaded."""
+        """A lone copy mails through the installed module; without /proc it logs in its state folder, loads none here."""
         stage, home = tempfile.mkdtemp(), tempfile.mkdtemp()
         os.renames(os.path.join(self.program.folder, "ostrel-mail.so"),
                    os.path.join(stage, os.path.basename(MODULES), "ostrel-mail.so"))
@@ -270,8 +269,7 @@ class Logs(unittest.TestCase):
             listener.close()
 
     def test_planted_logs_while_waiting(self):
-        """Planted after the start-of-run delete, while the run waits: a link's target is never written, nothing
-        goes into a FIFO, a lock held for good only delays the line, and the run ends on time."""
+        """Planted while the run waits: no link followed, nothing into a FIFO, a lock held for good only delays."""
         for opens, planted in ((True, ("link", "fifo")), (False, ("fifo", "link")), (False, ("folder", "hard link")),
                                (False, ("folder", "locked file"))):
             with self.subTest(opens=opens, planted=planted):
