@@ -224,7 +224,7 @@ class Unattended(unittest.TestCase):
         self.assertEqual(marker(self.script)[::3], ("/dev/null", ["x"]))
 
     def test_modules_where_installed(self):
-        """A lone copy mails through the installed module; without /proc it logs in its state folder, loads none here."""
+        """A lone copy mails via the installed module; without /proc it logs in its state folder, loads none here."""
         stage, home = tempfile.mkdtemp(), tempfile.mkdtemp()
         os.renames(os.path.join(self.program.folder, "ostrel-mail.so"),
                    os.path.join(stage, os.path.basename(MODULES), "ostrel-mail.so"))
