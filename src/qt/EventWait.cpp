@@ -25,7 +25,7 @@ bool EventWait::exec()
     if (g_abandoned || m_deadline.hasExpired())
         return false;
     if (!m_deadline.isForever())
-        m_limit.start(static_cast<int>(std::max<qint64>(0, m_deadline.remainingTime())));
+        m_limit.start(static_cast<int>(m_deadline.remainingTime())); // not expired, so 0 or more
     g_running.push_back(&m_loop);
     m_loop.exec();
     g_running.erase(std::find(g_running.begin(), g_running.end(), &m_loop));

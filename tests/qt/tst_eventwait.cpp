@@ -22,7 +22,7 @@ CHECK_TEST(waits)
         int atLeast, atMost;
     } rows[] = { { "ready, no time left", 0, 0, -1, true, 0, 50 }, { "silent, no time left", 0, -1, -1, false, 0, 50 },
         { "silent until the deadline", 300, -1, -1, false, 290, 1000 }, { "ready later", -1, 100, -1, true, 90, 1000 },
-        { "closed while waiting", -1, -1, 100, false, 90, 1000 }, { "closed before", -1, 0, 0, false, 0, 50 } };
+        { "closed while waiting", -1, -1, 100, false, 90, 1000 }, { "closed before", 300, -1, 0, false, 0, 50 } };
     for (const auto &row : rows) {
         int ends[2];
         CHECK(::pipe(ends) == 0, row.name);
