@@ -360,7 +360,7 @@ void frmOstrel::Form_DblClick() { AboutWindow::showModal(this); }
 
 bool frmOstrel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == txtDeviceName && event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::KeyPress) { // it watches the device field alone
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             txtDeviceName_KeyPress(13);
