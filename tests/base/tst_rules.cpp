@@ -56,7 +56,7 @@ CHECK_TEST(oneLine)
         { "a\r\nb\tc\x01\x7f"
           "d",
             "a  b c  d" },
-        { "Gerät 東京 😀", "Gerät 東京 😀" },
+        { "Gerät 東京 😀 ߿", "Gerät 東京 😀 ߿" }, // the last two-byte character too
         { "next\xC2\x85line\xE2\x80\xA8"
           "and\xE2\x80\xA9para\xC2\xA0",
             "next line and para\xC2\xA0" },
