@@ -55,6 +55,7 @@ ROWS = {
     ".netrc: a password without its value": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT",
                                              {"NETRC": "machine 127.0.0.1 password\n" + ENTRY}),
     ".netrc: a quote left open": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": ENTRY + ' "'}),
+    ".netrc: nothing past 64 KiB is read": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {"NETRC": "#" * 65535 + "\n" + ENTRY}),
     ".netrc: the login of another entry is never lent": (LOGIN, NO_LOGIN, "EHLO MAIL QUIT", {
         "NETRC": "machine 127.0.0.1 #office\nmachine relay.example.org # SMTP relay\n  login alerts password s3cret"}),
     ".netrc of another user": (LOGIN, "~/.netrc is not owned by you\nmail: " + NO_LOGIN, "EHLO MAIL QUIT",
