@@ -57,8 +57,8 @@ class CheckOstrel(unittest.TestCase):
                 self.assertRegex(run.out, matching(lines + "\n", peer.port))
 
     def test_states_and_performance_data(self):
-        self.rows((("--hostname 127.0.0.1 --port={port} -w 0.5 -c 1.25 -t 3", "open", 0,
-                    "TCP OK - " + OK.replace(";;;0.000000;10.", ";0.500000;1.250000;0.000000;3.")),
+        self.rows((("--hostname 127.0.0.1 --port={port} -w 0 -c 1.25 -t 3", "open", 1,
+                    "TCP WARNING - " + OK.replace(";;;0.000000;10.", ";0.000000;1.250000;0.000000;3.")),
                    ("-H 127.0.0.1 -p {port} -t 32767", "refused", 2, "TCP CRITICAL - Connection refused" + AT),
                    ("-H 127.0.0.1 -p 1 -r ok", "open", 0, "TCP OK - Connection refused on 127.0.0.1 port 1"),
                    ("-H 127.0.0.1 -p {port} --refuse=warn", "refused", 1, "TCP WARNING - Connection refused" + AT),
