@@ -156,7 +156,7 @@ std::optional<Login> login(std::string_view netrc, std::string_view host, std::s
         if (!user.empty() && entry.login != user)
             continue;
         // The first entry for the host decides, even when it lacks a part.
-        if (!entry.login || !entry.password) // an empty login is none: the mail then logs on without one
+        if (!entry.login || !entry.password) // an empty login is handed on: the mail then logs on with none
             return std::nullopt;
         return Login { *entry.login, *entry.password };
     }

@@ -46,10 +46,10 @@ bool EventWait::waiting() { return !g_running.empty(); }
 
 bool EventWaiter::wait(int fd, short events, Wait::Deadline deadline)
 {
-    QSocketNotifier notifier(fd, events & POLLOUT ? QSocketNotifier::Write : QSocketNotifier::Read);
     const int remaining = Wait::remainingMs(deadline);
     if (remaining == 0) // no time to wait, but what is ready counts
         return Wait::polling().wait(fd, events, deadline);
+    QSocketNotifier notifier(fd, events & POLLOUT ? QSocketNotifier::Write : QSocketNotifier::Read);
     EventWait wait(deadline == Wait::kForever ? QDeadlineTimer(QDeadlineTimer::Forever)
                                               : QDeadlineTimer(remaining, Qt::PreciseTimer));
     wait.finishOn(&notifier, &QSocketNotifier::activated);

@@ -120,8 +120,8 @@ class Mail(unittest.TestCase):
                 ready = peer.stdout.readline().split()
                 self.assertEqual(ready[:1], ["ready"], f"smtp_server.py {options} did not come up")
                 scheme = ("smtp://" if "starttls" in options else "smtps://") if "--tls" in options else ""
-                field = settings.get("FIELD", scheme + "127.0.0.1:{port}")
-                field = field.format(port=ready[1], blackholed=self.hole.port)
+                port = int(ready[1])
+                field = settings.get("FIELD", scheme + "127.0.0.1:{port}").format(port=port, blackholed=self.hole.port)
                 env = headless(HOME=folder, OSTREL_LOG_DIR=folder, SSL_CERT_FILE=folder + "/server.pem")
                 env.update({k: v for k, v in settings.items() if k.startswith(("OSTREL", "SSL"))})
                 pathlib.Path(self.mailname.name).write_text(settings.get("MAILNAME", ""))
