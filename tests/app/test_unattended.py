@@ -356,16 +356,19 @@ class Logs(unittest.TestCase):
         self.assertIn("(the line was lost)", errors)
 
     def test_run_killed_at_the_rename(self):
-        """A run killed between writing its temporary success log and renaming it: the next run removes the file."""
-        listener = Port()
-        run = self.program.start(f"127.0.0.1,{listener.port},5", headless(OSTREL_TEST_STOP_BEFORE_RENAME="1"))
+        """A run killed between writing its temporary success log and renaming it: the next run removes the file,
+        though other names come first (tmpfs lists "." and ".." first)."""
+        listener, logs = Port(), tempfile.mkdtemp(dir="/dev/shm")
+        self.addCleanup(subprocess.run, ["rm", "-rf", logs])
+        run = self.program.start(f"127.0.0.1,{listener.port},5", headless(OSTREL_TEST_STOP_BEFORE_RENAME="1",
+                                                                          OSTREL_LOG_DIR=logs))
         threading.Timer(10, run.kill).start()  # a run that never stops there is ended
         os.waitpid(run.pid, os.WUNTRACED)  # until it stops itself there
         run.send_signal(signal.SIGKILL)
         run.wait()
-        self.assertEqual(len([name for name in os.listdir(self.program.folder) if name.startswith(".success.log.")]), 1)
-        self.program.run(f"127.0.0.1,{listener.port},5")
-        self.assertEqual([name for name in os.listdir(self.program.folder) if name.startswith(".")], [])
+        self.assertEqual(len([name for name in os.listdir(logs) if name.startswith(".success.log.")]), 1)
+        self.program.run(f"127.0.0.1,{listener.port},5", headless(OSTREL_LOG_DIR=logs))
+        self.assertEqual(os.listdir(logs), ["success.log"])
         listener.close()
 
 
