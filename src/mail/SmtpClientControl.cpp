@@ -110,14 +110,15 @@ bool SmtpClientControl::prepare(const std::string &serverField, const std::vecto
         return false;
     }
     m_step = Step::OwnName;
-    while (ownName && !ownName->answer() && Wait::polling().wait(ownName->fd(), POLLIN, m_ready))
-        continue;
-    if (ownName && !ownName->answer()) {
-        note(timedOut());
-        return false;
+    if (ownName) {
+        const Addresses::LookUp own = ownName->answer(m_ready, Wait::polling());
+        if (own.found == Addresses::Found::TimedOut) {
+            note(timedOut());
+            return false;
+        }
+        if (!own.canonicalName.empty())
+            m_ownName = own.canonicalName;
     }
-    if (ownName && !ownName->answer()->canonicalName.empty())
-        m_ownName = ownName->answer()->canonicalName;
     for (const Address &address : found.addresses)
         m_addresses.push_back(address.text());
     m_localAddress = localAddressTowards(found.addresses.front(), m_server.port);

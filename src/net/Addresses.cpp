@@ -167,25 +167,24 @@ LookUpInProgress::LookUpInProgress(std::string_view name)
     }
 }
 
-int LookUpInProgress::fd() const { return m_pending->ready; }
-
-std::optional<LookUp> LookUpInProgress::answer() const
+LookUp LookUpInProgress::answer(Wait::Deadline deadline, Wait::Waiter &waiter) const
 {
-    const std::lock_guard<std::mutex> lock(m_pending->mutex);
-    return m_pending->answer;
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> lock(m_pending->mutex);
+            if (m_pending->answer)
+                return *m_pending->answer;
+        }
+        if (!waiter.wait(m_pending->ready, POLLIN, deadline))
+            return { waiter.abandoned() ? Found::Abandoned : Found::TimedOut, {}, {} };
+    }
 }
 
 LookUp lookUp(std::string_view name, Wait::Deadline deadline, Wait::Waiter &waiter)
 {
     if (waiter.abandoned())
         return { Found::Abandoned, {}, {} };
-    const LookUpInProgress inProgress(name);
-    for (;;) {
-        if (auto found = inProgress.answer())
-            return *found;
-        if (!waiter.wait(inProgress.fd(), POLLIN, deadline))
-            return { waiter.abandoned() ? Found::Abandoned : Found::TimedOut, {}, {} };
-    }
+    return LookUpInProgress(name).answer(deadline, waiter);
 }
 
 std::optional<LookUp> withoutLookUp(std::string_view name)

@@ -54,15 +54,13 @@ struct LookUp {
 
 // A look-up under way on a thread of its own, which nothing waits for: a
 // resolver that never answers holds neither its caller nor the end of the
-// program, and an answer nobody wants any more is dropped. Whoever waits for
-// it watches fd() until answer() has one.
+// program, and an answer nobody wants any more is dropped.
 class LookUpInProgress {
 public:
     explicit LookUpInProgress(std::string_view name);
-    // Readable once the answer is in.
-    int fd() const;
-    // The answer once it is in: every address of the name, IPv4 ones first.
-    std::optional<LookUp> answer() const;
+    // The answer, waited for until the deadline (TimedOut) or until the
+    // waiter is abandoned (Abandoned).
+    LookUp answer(Wait::Deadline deadline, Wait::Waiter &waiter) const;
 
 private:
     struct Pending;
