@@ -100,15 +100,12 @@ namespace {
             char received[2048];
             for (;;) {
                 const ssize_t size = ::recv(m_fd, received, sizeof received, 0);
-                if (size >= 0) {
-                    if (isReplyTo(std::string_view(received, static_cast<size_t>(size)), sequence))
-                        return true;
-                    // Others' ICMP traffic, however busy, cannot hold the wait past its end.
-                    if (Wait::Clock::now() >= deadline)
-                        return false;
-                    continue;
-                }
-                if (errno != EAGAIN || !waiter.wait(m_fd, POLLIN, deadline))
+                if (size < 0 && (errno != EAGAIN || !waiter.wait(m_fd, POLLIN, deadline)))
+                    return false;
+                if (size >= 0 && isReplyTo(std::string_view(received, static_cast<size_t>(size)), sequence))
+                    return true;
+                // Others' ICMP traffic, however busy, cannot hold the wait past its end.
+                if (Wait::Clock::now() >= deadline)
                     return false;
             }
         }
