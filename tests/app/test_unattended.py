@@ -356,10 +356,8 @@ class Logs(unittest.TestCase):
         self.assertIn("(the line was lost)", errors)
 
     def test_run_killed_at_the_rename(self):
-        """A run killed between writing its temporary success log and renaming it: the next run removes the file,
-        though other names come first (tmpfs lists "." and ".." first)."""
-        listener, logs = Port(), tempfile.mkdtemp(dir="/dev/shm")
-        self.addCleanup(subprocess.run, ["rm", "-rf", logs])
+        """A run killed before renaming its temporary success log: the next run removes it, first listed or not."""
+        listener, logs = Port(), self.enterContext(tempfile.TemporaryDirectory(dir="/dev/shm"))
         run = self.program.start(f"127.0.0.1,{listener.port},5", headless(OSTREL_TEST_STOP_BEFORE_RENAME="1",
                                                                           OSTREL_LOG_DIR=logs))
         threading.Timer(10, run.kill).start()  # a run that never stops there is ended

@@ -142,7 +142,6 @@ class Mail(unittest.TestCase):
                 self.assertEqual(" ".join(read(folder, "lines")).replace("MAIL FROM:<ostrel@vm>", "MAIL"),
                                  commands)
                 for message in map(json.loads, read(folder, "messages")):
-                    # A zone of +0000 is known to be UTC; -0000 would say the zone is unknown.
                     self.assertEqual((message["headers"]["Subject"], message["body"], message["rcpt_tos"],
                                       message["headers"]["Date"][0][-6:]),
                                      ([f"Port Check Failed on device {SEEN}"], f"Port {PORT_SEEN} on device {SEEN} is "
