@@ -243,6 +243,9 @@ class Unattended(unittest.TestCase):
             self.assertEqual(re.sub(r"(?m)^==\d+==.*\n", "", run.err), said)
             self.assertEqual(self.program.log("error.log", logs), [DOWN.format(port=1, device="127.0.0.1"),
                                                                    "Error sending SMTP email."])
+        self.program.prefix = []  # no module anywhere: the mail fails, saying why
+        run = self.program.run("127.0.0.1,1,5,FAIL,,,127.0.0.1:1,ops@test", headless(HOME=home), cwd=self.folder)
+        self.assertEqual(run.err, "mail: the mail module cannot be loaded: ostrel-mail.so is not installed\n")
         self.assertFalse(os.path.exists(self.folder + "/loaded"))
 
 

@@ -72,6 +72,7 @@ class CheckOstrel(unittest.TestCase):
                     "TCP UNKNOWN - The name could not be looked up on silent.test port {port}")))
         self.rows([("-H nohost.test -p {port}", "open", 2, "TCP CRITICAL - No such host on nohost.test port {port}")],
                   hosts_only())
+        self.rows([("-H 127.0.0.1 -p {port}", "open", 0, "TCP OK - " + OK)], ["sh", "-c", 'exec "$@" <&-', "sh"])
 
     def test_send_and_expect(self):
         """Against a peer that greets with an SSH banner and keeps what it is sent."""

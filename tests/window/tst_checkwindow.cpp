@@ -150,11 +150,8 @@ private slots:
         QStringList moved;
         for (int i = 0; i < names.size(); ++i) {
             const QRect was = before[i], now = find(names[i])->geometry();
-            moved << QStringLiteral("%1 %2 %3 %4")
-                         .arg(names[i])
-                         .arg(now.x() - was.x())
-                         .arg(now.width() - was.width())
-                         .arg(now.height() - was.height());
+            moved << QString::asprintf("%s %d %d %d", qPrintable(names[i]), now.x() - was.x(),
+                now.width() - was.width(), now.height() - was.height());
         }
         QCOMPARE(moved,
             (QStringList { "txtDeviceName 0 120 0", "lblResult 0 120 0", "txtEXE 0 120 0", "txtMail 0 120 0",
@@ -319,9 +316,9 @@ private slots:
         startCheck();
         QVERIFY(m_form->close());
         QCOMPARE(fileText(), broken);
-        QVERIFY(writeFile(m_settings.file, "[Settings]\nArgument=mine\n")); // mended, as long as it was
+        QVERIFY(writeFile(m_settings.file, "[Settings]\nArgument=mine\nPortType=x\n")); // mended, a kind no number
         open();
-        QCOMPARE(find<QLineEdit>("txtArg")->text(), "mine");
+        QCOMPARE(find<QLineEdit>("txtArg")->text() + '|' + shown()["optCheck"], "mine|Other Port  >");
     }
 };
 
