@@ -314,8 +314,8 @@ class Logs(unittest.TestCase):
                                         else "a link stands in its place\n"))
 
     def test_log_folders(self):
-        """A log folder others than root and the runner could change is refused with one line, nothing its link leads
-        to changed; root's link is followed. Folders 0755, logs 0644 whatever the umask; none left half made."""
+        """A log folder ("../x") others than root and the runner could change is refused with one line, nothing its
+        link leads to changed; root's link is followed. Folders 0755, logs 0644 whatever the umask; none half made."""
         self.addCleanup(os.umask, os.umask(0))
         base = tempfile.mkdtemp()
         target, made = os.path.join(base, "target"), os.path.join(base, "made")
@@ -326,14 +326,14 @@ class Logs(unittest.TestCase):
         for name, mode, owner, group, said in (("theirs", 0o755, 65534, 65534, " belongs to another user"),
                                                ("others", 0o757, 0, 0, shared), ("group", 0o775, 0, 65534, shared),
                                                ("sticky", 0o1777, 0, 0, planted), ("rootgroup", 0o775, 0, 0, planted),
-                                               ("link", 0, 0, 0, None)):
+                                               ("link", 0, 0, 0, "")):
             if mode:  # with a link to the target planted by another user
                 os.mkdir(f"{base}/{name}", mode)
                 os.chown(f"{base}/{name}", owner, group)
                 os.symlink(target, f"{base}/{name}/logs")
                 os.lchown(f"{base}/{name}/logs", 65534, 65534)
-            run = self.program.run("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=name + "/logs"), cwd=base)
-            self.assertEqual(run.err, f"ostrel: log folder {name}/logs refused: {base}/{name}{said}\n" if said else "")
+            run = self.program.run("127.0.0.1,1,5", headless(OSTREL_LOG_DIR="../" + name + "/logs"), cwd=target)
+            self.assertEqual(run.err, said and f"ostrel: log folder ../{name}/logs refused: {base}/{name}{said}\n")
         for folder in (base + "/deep" + "/a" * 10000, os.path.join(base, "half", "n" * 300)):  # within a memory bound
             run = self.program.start("127.0.0.1,1,5", headless(OSTREL_LOG_DIR=folder))
             self.assertEqual(run.stderr.read(), f"ostrel: cannot write {folder}/error.log: File name too long\n")
